@@ -1,0 +1,44 @@
+/* Common definitions of the NRVOSSE public interface: the export macro, fixed-width types,
+ * the version words of parameter objects and the codes every operation may return. */
+#ifndef OSSE_BASE_H
+#define OSSE_BASE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(OSSE_BUILDING_DLL)
+#define OSSE_API __declspec(dllexport)
+#else
+#define OSSE_API __declspec(dllimport)
+#endif
+
+#ifdef __cplusplus
+#define OSSE_EXTERN_C extern "C"
+#else
+#define OSSE_EXTERN_C
+#endif
+
+/* Exported C function: found by its plain name, C calling convention. */
+#define OSSE_C_API OSSE_EXTERN_C OSSE_API
+
+typedef uint8_t  Uint8;
+typedef uint16_t Uint16;
+typedef uint32_t Uint32;
+typedef uint64_t Uint64;
+typedef int8_t   Sint8;
+typedef int16_t  Sint16;
+typedef int32_t  Sint32;
+typedef int64_t  Sint64;
+
+/* Return code of every operation: 0 is success. */
+typedef Uint32 OSSErr;
+#define OSS_OK 0u
+
+/* Version word of parameter objects, information and identifier records. */
+#define OSS_CURRENT_VERSION 0x0A050004u
+#define OSS_MIN_VERSION     0x09050000u
+
+/* Marker by which the product's own modules are told apart from foreign ones. */
+OSSE_EXTERN_C OSSE_API int sqlzThisIsANRVLibrary;
+
+#endif

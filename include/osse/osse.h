@@ -1,0 +1,13 @@
+/* NRVOSSE: the operating-system services library. Includes every public header. */
+#ifndef OSSE_OSSE_H
+#define OSSE_OSSE_H
+
+#include "osse/base.h"
+
+/* Load-time work is done by the library's entry point; this call is kept for callers that
+ * expect an explicit initialisation and does nothing. */
+OSSE_C_API void ossOneTimeOnly(void);
+/* Writes the report of unfreed memory blocks when memory debugging asked for it. */
+OSSE_C_API Uint32 ossTerminate(void);
+
+#endif

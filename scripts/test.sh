@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds NRVOSSE and runs the whole test suite under Wine. Installs what is missing first.
+set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+"$OSSE_ROOT/scripts/bootstrap.sh"
+osse_configure_and_build
+osse_wine_up
+trap osse_wine_down EXIT
+cd "$OSSE_BUILD"
+ctest --output-on-failure -j"$(nproc)" --timeout 300 "$@"

@@ -1,0 +1,188 @@
+#include "osse_test.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+namespace ossetest {
+namespace {
+
+const char kChildFlag[] = "--osse-child=";
+
+std::map<std::string, ChildRole>& roles()
+{
+    static std::map<std::string, ChildRole> table;
+    return table;
+}
+
+std::string quoteArg(const std::string& arg)
+{
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+    std::string out = "\"";
+    size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, '\\');
+    return out + "\"";
+}
+
+// The parent's environment block with `changes` applied, in the form CreateProcessA takes.
+std::string buildEnvironment(const std::vector<std::string>& changes)
+{
+    std::map<std::string, std::string> vars;  // upper-case name -> "NAME=value"
+    auto upper = [](std::string s) {
+        for (char& c : s) c = (char)toupper((unsigned char)c);
+        return s;
+    };
+    char* block = GetEnvironmentStringsA();
+    for (const char* p = block; *p; p += strlen(p) + 1) {
+        std::string entry = p;
+        size_t eq = entry.find('=', 1);
+        if (eq != std::string::npos) vars[upper(entry.substr(0, eq))] = entry;
+    }
+    FreeEnvironmentStringsA(block);
+    for (const std::string& change : changes) {
+        size_t eq = change.find('=');
+        std::string name = upper(change.substr(0, eq));
+        if (eq == std::string::npos || eq + 1 == change.size())
+            vars.erase(name);
+        else
+            vars[name] = change;
+    }
+    std::string env;
+    for (auto& kv : vars) env += kv.second + '\0';
+    return env + '\0';
+}
+
+}  // namespace
+
+ChildRoleRegistrar::ChildRoleRegistrar(const char* name, ChildRole role)
+{
+    roles()[name] = role;
+}
+
+Child::Child(Child&& other) noexcept : process_(other.process_), pid_(other.pid_)
+{
+    other.process_ = nullptr;
+}
+
+Child::~Child()
+{
+    if (process_) {
+        wait();
+    }
+}
+
+bool Child::start(const std::string& role, const std::vector<std::string>& args,
+                  const std::vector<std::string>& env)
+{
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, sizeof exe);
+    std::string cmd = quoteArg(exe) + " " + kChildFlag + role;
+    for (const std::string& a : args) cmd += " " + quoteArg(a);
+    std::string envBlock = buildEnvironment(env);
+
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    std::vector<char> cmdLine(cmd.begin(), cmd.end());
+    cmdLine.push_back('\0');
+    if (!CreateProcessA(exe, cmdLine.data(), nullptr, nullptr, FALSE, 0,
+                        env.empty() ? nullptr : &envBlock[0], nullptr, &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    pid_ = pi.dwProcessId;
+    return true;
+}
+
+int Child::wait(unsigned timeoutMs)
+{
+    if (!process_) return -1;
+    int code = -1;
+    if (WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0) {
+        DWORD exitCode = 0;
+        if (GetExitCodeProcess(process_, &exitCode)) code = (int)exitCode;
+    } else {
+        TerminateProcess(process_, 99);
+        WaitForSingleObject(process_, INFINITE);
+    }
+    CloseHandle(process_);
+    process_ = nullptr;
+    return code;
+}
+
+int runChild(const std::string& role, const std::vector<std::string>& args,
+             const std::vector<std::string>& env, unsigned timeoutMs)
+{
+    Child child;
+    if (!child.start(role, args, env)) return -1;
+    return child.wait(timeoutMs);
+}
+
+TempDir::TempDir()
+{
+    char base[MAX_PATH];
+    GetTempPathA(sizeof base, base);
+    static LONG counter = 0;
+    char name[MAX_PATH];
+    snprintf(name, sizeof name, "%sosse_test_%lu_%ld_%lu", base, GetCurrentProcessId(),
+             InterlockedIncrement(&counter), GetTickCount());
+    CreateDirectoryA(name, nullptr);
+    path_ = name;
+}
+
+namespace {
+void removeTree(const std::string& dir)
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = fd.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string full = dir + "\\" + name;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                removeTree(full);
+            else {
+                SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(full.c_str());
+            }
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    RemoveDirectoryA(dir.c_str());
+}
+}  // namespace
+
+TempDir::~TempDir()
+{
+    removeTree(path_);
+}
+
+}  // namespace ossetest
+
+// The test programs' entry point: a child role when asked for one, the tests otherwise.
+int main(int argc, char** argv)
+{
+    const size_t flagLen = sizeof ossetest::kChildFlag - 1;
+    if (argc > 1 && strncmp(argv[1], ossetest::kChildFlag, flagLen) == 0) {
+        auto it = ossetest::roles().find(argv[1] + flagLen);
+        if (it == ossetest::roles().end()) {
+            fprintf(stderr, "unknown child role %s\n", argv[1] + flagLen);
+            return 98;
+        }
+        return it->second(std::vector<std::string>(argv + 2, argv + argc));
+    }
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

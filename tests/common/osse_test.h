@@ -1,0 +1,68 @@
+// Test harness shared by every test program: child processes with a role, scratch folders.
+#ifndef OSSE_TEST_H
+#define OSSE_TEST_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace ossetest {
+
+// A child role is a function run in a fresh copy of the test program, selected by
+// "--osse-child=<name>" on its command line; its return value is the process exit code.
+using ChildRole = int (*)(const std::vector<std::string>& args);
+
+struct ChildRoleRegistrar {
+    ChildRoleRegistrar(const char* name, ChildRole role);
+};
+
+// Declares a child role: OSSE_CHILD_ROLE(writer) { ...; return 0; }
+#define OSSE_CHILD_ROLE(name)                                                              \
+    static int osseChildRole_##name(const std::vector<std::string>& args);                 \
+    static ::ossetest::ChildRoleRegistrar osseChildRoleReg_##name(#name, osseChildRole_##name); \
+    static int osseChildRole_##name(const std::vector<std::string>& args)
+
+// A started child process of this test program.
+class Child {
+public:
+    Child() = default;
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    Child(Child&& other) noexcept;
+    ~Child();
+
+    // Starts "<this exe> --osse-child=<role> args..."; the environment is inherited, with
+    // `env` entries ("NAME=value", or "NAME=" to remove) applied on top.
+    bool start(const std::string& role, const std::vector<std::string>& args = {},
+               const std::vector<std::string>& env = {});
+    // Waits for the child; returns its exit code, or -1 on timeout (the child is killed).
+    int wait(unsigned timeoutMs = 60000);
+    unsigned long pid() const { return pid_; }
+
+private:
+    void* process_ = nullptr;
+    unsigned long pid_ = 0;
+};
+
+// Starts a child with a role and waits for it; returns its exit code (-1 when it failed to
+// start or timed out).
+int runChild(const std::string& role, const std::vector<std::string>& args = {},
+             const std::vector<std::string>& env = {}, unsigned timeoutMs = 60000);
+
+// A fresh, empty folder under the system's temporary folder, removed with its content at
+// destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "\\" + name; }
+
+private:
+    std::string path_;
+};
+
+}  // namespace ossetest
+
+#endif

@@ -1,0 +1,38 @@
+// ossetool: decode error codes and function identifiers, and (as the library grows) inspect
+// the system and control traces, from the command line.
+#include <cstdio>
+#include <cstring>
+
+#include "verbs.h"
+
+namespace {
+
+const Verb kVerbs[] = {
+    {"ecf", "VALUE | --list",
+     "decode a return code or a function identifier (hexadecimal with 0x, or decimal);\n"
+     "            --list prints the library's own return codes",
+     verbEcf},
+};
+
+void printHelp(FILE* out)
+{
+    fprintf(out,
+            "usage: ossetool VERB [ARGS...]\n"
+            "       ossetool --help\n\n"
+            "verbs:\n");
+    for (const Verb& v : kVerbs) fprintf(out, "  %s %s\n            %s\n", v.name, v.usage, v.summary);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2 || !strcmp(argv[1], "--help") || !strcmp(argv[1], "-h") || !strcmp(argv[1], "help")) {
+        printHelp(argc < 2 ? stderr : stdout);
+        return argc < 2 ? 2 : 0;
+    }
+    for (const Verb& v : kVerbs)
+        if (!strcmp(argv[1], v.name)) return v.run(argc - 2, argv + 2);
+    fprintf(stderr, "ossetool: unknown verb '%s' (try ossetool --help)\n", argv[1]);
+    return 2;
+}
