@@ -3,6 +3,16 @@
 #define OSSE_OSSE_H
 
 #include "osse/base.h"
+#include "osse/ecf.h"
+#include "osse/int128.h"
+#include "osse/latch.h"
+#include "osse/tick.h"
+#include "osse/error.h"
+#include "osse/log.h"
+#include "osse/file.h"
+#include "osse/primfile.h"
+#include "osse/strutil.h"
+#include "osse/rambo.h"
 
 /* Load-time work is done by the library's entry point; this call is kept for callers that
  * expect an explicit initialisation and does nothing. */

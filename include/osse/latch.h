@@ -1,0 +1,7 @@
+/* Filled in as the subsystem lands. */
+#ifndef OSSE_LATCH_H
+#define OSSE_LATCH_H
+
+#include "osse/base.h"
+
+#endif

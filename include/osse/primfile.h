@@ -1,0 +1,7 @@
+/* Filled in as the subsystem lands. */
+#ifndef OSSE_PRIMFILE_H
+#define OSSE_PRIMFILE_H
+
+#include "osse/base.h"
+
+#endif
