@@ -89,8 +89,8 @@ public:
     Uint128(unsigned int v) { constructor((Uint64)v); }
     Uint128(long v) { constructor((Sint64)v); }
     Uint128(unsigned long v) { constructor((Uint64)v); }
-    Uint128(Sint64 v) { constructor(v); }
-    Uint128(Uint64 v) { constructor(v); }
+    Uint128(long long v) { constructor((Sint64)v); }
+    Uint128(unsigned long long v) { constructor((Uint64)v); }
     constexpr Uint128(Uint64 high, Uint64 low) : int128(high, low) {}
     explicit Uint128(float v) { constructor(v); }
     explicit Uint128(double v) { constructor(v); }
@@ -131,8 +131,8 @@ public:
     Sint128(unsigned int v) { constructor((Uint64)v); }
     Sint128(long v) { constructor((Sint64)v); }
     Sint128(unsigned long v) { constructor((Uint64)v); }
-    Sint128(Sint64 v) { constructor(v); }
-    Sint128(Uint64 v) { constructor(v); }
+    Sint128(long long v) { constructor((Sint64)v); }
+    Sint128(unsigned long long v) { constructor((Uint64)v); }
     constexpr Sint128(Uint64 high, Uint64 low) : int128(high, low) {}
     explicit Sint128(float v) { constructor(v); }
     explicit Sint128(double v) { constructor(v); }

@@ -209,12 +209,13 @@ void int128::udivmod(const int128& dividend, const int128& divisor, int128* quot
         r.setHalves(0, dividend.low64() % divisor.low64());
     } else {
         // Restoring division, one bit per step, from the dividend's top significant bit (the
-        // steps above it would only shift in zeros).
+        // steps above it would only shift in zeros). Before the step for bit k the partial
+        // remainder is at most the dividend's bits above k, below 2^(127 - k): the shift never
+        // loses a bit.
         for (int bit = (int)bitLength(dividend.m_word) - 1; bit >= 0; --bit) {
-            bool carry = r.signBit();  // the bit shifted out when the divisor is above 2^127
             shlWords(r.m_word, 1);
             r.m_word[0] |= (dividend.m_word[bit / 32] >> (bit % 32)) & 1;
-            if (carry || cmpWords(r.m_word, divisor.m_word) >= 0) {
+            if (cmpWords(r.m_word, divisor.m_word) >= 0) {
                 subWords(r.m_word, divisor.m_word);
                 q.m_word[bit / 32] |= (Uint32)1 << (bit % 32);
             }
