@@ -207,19 +207,28 @@ void int128::udivmod(const int128& dividend, const int128& divisor, int128* quot
     } else if (dividend.high64() == 0 && divisor.high64() == 0) {
         q.setHalves(0, dividend.low64() / divisor.low64());
         r.setHalves(0, dividend.low64() % divisor.low64());
+    } else if (divisor.high64() == 0 && divisor.low64() <= 0xFFFFFFFFu) {
+        // A divisor of one word (a tick frequency, a power of ten): short division, one word
+        // at a time, gives the same quotient in four hardware divisions.
+        q = dividend;
+        r.setHalves(0, divSmall(q.m_word, divisor.m_word[0]));
     } else {
         // Restoring division, one bit per step, from the dividend's top significant bit (the
         // steps above it would only shift in zeros). Before the step for bit k the partial
         // remainder is at most the dividend's bits above k, below 2^(127 - k): the shift never
         // loses a bit.
+        const Uint64 dh = divisor.high64(), dl = divisor.low64();
+        Uint64 rh = 0, rl = 0;
         for (int bit = (int)bitLength(dividend.m_word) - 1; bit >= 0; --bit) {
-            shlWords(r.m_word, 1);
-            r.m_word[0] |= (dividend.m_word[bit / 32] >> (bit % 32)) & 1;
-            if (cmpWords(r.m_word, divisor.m_word) >= 0) {
-                subWords(r.m_word, divisor.m_word);
+            rh = rh << 1 | rl >> 63;
+            rl = rl << 1 | ((dividend.m_word[bit / 32] >> (bit % 32)) & 1);
+            if (rh > dh || (rh == dh && rl >= dl)) {
+                rh -= dh + (rl < dl ? 1 : 0);
+                rl -= dl;
                 q.m_word[bit / 32] |= (Uint32)1 << (bit % 32);
             }
         }
+        r.setHalves(rh, rl);
     }
     if (quotient) *quotient = q;
     if (remainder) *remainder = r;

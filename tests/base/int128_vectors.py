@@ -102,13 +102,16 @@ EDGES = [0, 1, 2, 3, 10, 0xFFFFFFFF, 1 << 32, (1 << 32) + 1, M64, 1 << 64, (1 <<
 
 def unsigned_arith():
     pairs = []
-    edges = [0, 1, 3, 0xFFFFFFFF, M64, 1 << 64, (1 << 127) + 1, M128]
+    edges = [0, 1, 3, 0xFFFFFFFF, 1 << 32, M64, 1 << 64, (1 << 127) + 1, M128]
     pairs += [(a, b) for a in edges for b in edges]
     # Both upper halves zero (64-bit path) and just above it (bit-by-bit path).
     pairs += [(rng.getrandbits(64), rng.getrandbits(rng.randint(1, 64))) for _ in range(30)]
     pairs += [((1 << 64) | rng.getrandbits(64), rng.getrandbits(rng.randint(1, 64)))
               for _ in range(10)]
     pairs += [(rng.getrandbits(64), (1 << 64) | rng.getrandbits(64)) for _ in range(5)]
+    # Wide dividend, divisor of one word (short division) and of just over one word.
+    pairs += [(rand_bits(), rng.getrandbits(rng.randint(1, 32))) for _ in range(15)]
+    pairs += [(rand_bits(), (1 << 32) | rng.getrandbits(32)) for _ in range(5)]
     # Divisors above 2^127 (quotients 0 and 1).
     pairs += [((1 << 128) - rng.getrandbits(100), (1 << 127) | rng.getrandbits(127))
               for _ in range(10)]
