@@ -17,6 +17,8 @@
  *    [-2^127, 2^127 - 1] (+inf gives the maximum, -inf the minimum).
  *  - To double: truncation toward zero in magnitude (the nearest double not above the value in
  *    magnitude), for every magnitude.
+ *    The conversion operators are explicit (static_cast<double>(v)): an implicit one would make
+ *    every mixed expression such as v * 10 or v == 0 ambiguous.
  *  - ossComputeMontgomeryInverse32(0) returns 0.
  *  - ossComputeLCM is exact whenever the least common multiple fits in 32 bits (it divides before
  *    it multiplies); otherwise it is the least common multiple modulo 2^32. lcm(a, 0) is 0.
@@ -176,7 +178,8 @@ OSSE_API Uint128 operator-(const Uint128& a);
 OSSE_API Uint128 operator~(const Uint128& a);
 /* Product modulo 2^128. */
 OSSE_API Uint128 operator*(const Uint128& a, const Uint128& b);
-/* Quotient truncated; 64-bit division when both values fit in 64 bits. */
+/* Quotient truncated: a 64-bit division when both values fit in 64 bits, short division for a
+ * one-word divisor, else restoring division one bit at a time. */
 OSSE_API Uint128 operator/(const Uint128& a, const Uint128& b);
 OSSE_API Uint128 operator%(const Uint128& a, const Uint128& b);
 OSSE_API Uint128 operator&(const Uint128& a, const Uint128& b);
