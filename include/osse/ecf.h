@@ -10,8 +10,10 @@
  *
  * The name tables are static and read-only; every name is returned by pointer and never freed.
  * The component and function counts include the placeholder entry 0, so valid indices run from
- * 1 to count - 1; the error set's count is the highest valid index. Lookups return 0 or null for
- * anything out of range; the find functions scan in index order from 1 and return the first
+ * 1 to count - 1 (in product 1, component 1 is a placeholder too); the error set's count is the
+ * highest valid index. The tables name 3 products, 253 components, 83,038 functions (placeholder
+ * entries not counted) and 1,622 return codes, three of them warnings. Lookups return 0 or null
+ * for anything out of range; the find functions scan in index order from 1 and return the first
  * exact, case-sensitive match. */
 #ifndef OSSE_ECF_H
 #define OSSE_ECF_H
