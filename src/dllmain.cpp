@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include "osse/osse.h"
+#include "diag/platform_internal.h"
+#include "mem/mem_internal.h"
 
 OSSE_API int sqlzThisIsANRVLibrary = 1;
 
@@ -12,16 +14,13 @@ volatile unsigned char g_oneTimeFlag = 1;
 
 void runLoadSequence()
 {
+    osse_mem::configureFromEnvironment();  // 3. memory debugging settings
+    osse_platform::identifyPlatform();     // 4. platform identification
 }
 }  // namespace
 
 extern "C" OSSE_API void ossOneTimeOnly(void)
 {
-}
-
-extern "C" OSSE_API Uint32 ossTerminate(void)
-{
-    return OSS_OK;
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)

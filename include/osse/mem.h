@@ -1,7 +1,201 @@
-/* Filled in as the subsystem lands. */
+/* The library allocator and its debug blocks.
+ *
+ * Every allocation of the library goes through _ossMemAlloc / _ossMemFree, which wrap the C
+ * runtime's malloc and free and surround each block with debugging structures whose shape
+ * depends on the process-wide memory debug mode:
+ *
+ *   mode 0      header, data
+ *   idle mode   idle prefix (16), header (16), data rounded to 8          (the default)
+ *   light mode  front pad (16), header, data, 0xCC slack, back pad (16)
+ *   full mode   F front pad units (8 each), full record (48), header, data, 0xCC slack,
+ *               B back pad units, trailer (8); the record is linked into the list of live blocks
+ *
+ * The word just before the header is the block's pad type (its mode), so a block is always
+ * verified by the layout it was built with. Corruption found on release or by _ossMemAllocCheck
+ * is reported through the non-fatal assertion-failure action and the process goes on.
+ *
+ * The mode is chosen at load from the OSSEMEMDBG environment variable ("<path>,<level>", level
+ * one of FULL, CORRUPTIONS, LEAKS, ALL, LIGHT) or later by ossMemSetDebug. */
 #ifndef OSSE_MEM_H
 #define OSSE_MEM_H
 
 #include "osse/base.h"
+#include "osse/latch.h"
+
+#ifndef __cplusplus
+#include <stdbool.h>
+#endif
+
+/* ---- Modes, markers and flags ------------------------------------------------------------ */
+
+#define OSS_MEM_MODE_NONE  0x00000000u
+#define OSS_MEM_MODE_IDLE  0x1D1EC0DEu
+#define OSS_MEM_MODE_LIGHT 0xE7AC011Au
+#define OSS_MEM_MODE_FULL  0xA110CA7Eu
+
+/* Pad type word of a released block. */
+#define OSS_MEM_FREED_MARKER 0xF4EEDA7Au
+
+/* Block header eye-catcher; its low four bits carry the block's flags. */
+#define OSS_MEM_EYECATCHER       0x7A3055E0u
+#define OSS_MEM_EYECATCHER_FLAGS 0x0000000Fu
+#define OSS_MEM_EYECATCHER_DEAD  0xDEAD055Eu
+
+/* The two words of every pad unit. */
+#define OSS_MEM_PAD_WORD1 0x600DBEEFu
+#define OSS_MEM_PAD_WORD2 0xFEEDFACEu
+
+/* Fill of the bytes between the end of the data and the next multiple of 8. */
+#define OSS_MEM_SLACK_FILL 0xCCu
+/* Fill of new and released data when the debug flags ask for it. */
+#define OSS_MEM_DATA_FILL 0xFFu
+
+/* Debug flags (OSSMemDebugCB::flags). Bits 2 and 3 are carried for readers of g_pMemDebugCB. */
+#define OSS_MEM_DEBUG_FILL_NEW    0x01u /* fill new data with 0xFF unless zeroing was asked */
+#define OSS_MEM_DEBUG_FILL_FREED  0x02u /* fill released data with 0xFF (light and full mode) */
+#define OSS_MEM_DEBUG_LEAK_REPORT 0x20u /* list reports are leak reports */
+
+/* _ossMemAlloc flags. */
+#define OSS_MEM_ALLOC_ZERO    0x1u /* zero the data */
+#define OSS_MEM_ALLOC_FLAGGED 0x2u /* set bit 0 of the eye-catcher */
+
+/* ---- Block layouts ------------------------------------------------------------------------ */
+
+/* Immediately before every user address, in every mode. */
+typedef struct OSSMemBlockHeader {
+    Uint32 eyeCatcher; /* OSS_MEM_EYECATCHER | flags; OSS_MEM_EYECATCHER_DEAD once released */
+    Uint32 size;       /* size asked for */
+    Uint32 reserved;
+    Uint32 line;       /* caller's line */
+} OSSMemBlockHeader;
+
+/* Idle prefix ({0, 0, size, idle}) and light-mode front and back pads
+ * ({0x600DBEEF, 0xFEEDFACE, size, light}). */
+typedef struct OSSMemPad {
+    Uint32 word1;
+    Uint32 word2;
+    Uint32 size;
+    Uint32 padType;
+} OSSMemPad;
+
+/* One full-mode pad unit. */
+typedef struct OSSMemPadUnit {
+    Uint32 word1;
+    Uint32 word2;
+} OSSMemPadUnit;
+
+/* Full-mode record: between the front pad units and the header; a node of the live list. */
+typedef struct OSSMemFullRecord {
+    struct OSSMemFullRecord* next; /* next older record, null at the end */
+    struct OSSMemFullRecord* prev; /* next newer record, null for the head */
+    char file[20];                 /* caller's file name without directories, at most 19 chars */
+    Uint32 size;
+    Uint32 line;
+    Uint32 frontPadUnits;
+    Uint32 backPadUnits;
+    Uint32 padType;                /* OSS_MEM_MODE_FULL; OSS_MEM_FREED_MARKER once released */
+} OSSMemFullRecord;
+
+/* Full-mode trailer behind the back pad units. */
+typedef struct OSSMemBackPad {
+    Uint32 size;
+    Uint32 mode; /* OSS_MEM_MODE_FULL */
+} OSSMemBackPad;
+
+/* The process's memory debug control block; every field is guarded by the latch. */
+typedef struct OSSMemDebugCB {
+    Uint32 flags;
+    Uint32 mode;
+    Uint32 allocated; /* 1 from the first allocation by the built-in allocator on */
+    Uint32 reserved[4];
+    Uint32 frontPadUnits;
+    Uint32 backPadUnits;
+    OSSMemFullRecord* allocList; /* newest live full-mode record */
+#ifdef OSS_LATCH_HELD
+    OSSLatch latch;
+#else
+    volatile Uint8 latch;
+#endif
+} OSSMemDebugCB;
+
+/* ---- Allocator ------------------------------------------------------------------------------ */
+
+/* Host replacements of the allocator (C calling convention). */
+typedef Uint32 (*OSSMemUserAllocFn)(void** ppMem, Uint32 reserved, Uint32 size, Uint32 flags);
+typedef Uint32 (*OSSMemUserFreeFn)(void** ppMem);
+
+/* Allocates size bytes; *ppMem receives the user address. noHooks non-zero bypasses the user
+ * hooks. 0, 0x9000000C for a null ppMem, size 0 or flags other than OSS_MEM_ALLOC_*, or the
+ * system error handler's code when malloc fails. */
+OSSE_C_API Uint32 _ossMemAlloc(void** ppMem, Uint32 noHooks, Uint32 size, Uint32 flags,
+                               const char* file, Uint32 line);
+/* Verifies and releases *ppMem and sets it to null. 0; 0x9000000C for a null ppMem;
+ * 0x900003EE (logged) for a null *ppMem. */
+OSSE_C_API Uint32 _ossMemFree(void** ppMem, Uint32 noHooks, Uint32 unused, const char* file,
+                              Uint32 line);
+/* Verifies the block at *ppMem (and releases it when release is non-zero, leaving the start of
+ * the memory obtained from malloc in *ppMem). The block's size; -1 in mode 0; 0 when user
+ * hooks are installed or the block is not a valid live block. */
+OSSE_C_API Sint32 _ossMemAllocCheck(void** ppMem, const char* file, Uint32 line, Uint32 release);
+/* 0, or 0x90000079 when after the first allocation the call would switch between mode 0 and
+ * a non-zero mode (the flags and pad units are stored all the same). */
+OSSE_C_API Uint32 ossMemSetDebug(Uint32 flags, Uint32 mode, Uint32 frontPadUnits,
+                                 Uint32 backPadUnits);
+/* Copies out the current settings (each pointer may be null). */
+OSSE_C_API void _ossMemGetDebug(Uint32* flags, Uint32* mode, Uint32* frontPadUnits,
+                                Uint32* backPadUnits);
+/* 0, or 0x90000002 when either function is null. */
+OSSE_C_API Uint32 ossMemDefineUserAllocAndFreeFunctions(OSSMemUserAllocFn allocFn,
+                                                        OSSMemUserFreeFn freeFn);
+
+/* Pointer probes: non-zero when the range is bad (always for length 0 or an address below
+ * 4096; for strings, a null pointer or maxLength 0). */
+OSSE_C_API Uint32 _ossIsBadReadPtr(const void* p, Uint32 length);
+OSSE_C_API Uint32 _ossIsBadWritePtr(void* p, Uint32 length, bool write);
+OSSE_C_API Uint32 _ossIsBadString(const char* s, Uint32 maxLength);
+
+/* The library's own call sites. */
+#define OSS_MEM_ALLOC(ppMem, size, flags) \
+    _ossMemAlloc((void**)(ppMem), 0, (Uint32)(size), (flags), __FILE__, __LINE__)
+#define OSS_MEM_FREE(ppMem) _ossMemFree((void**)(ppMem), 0, 0, __FILE__, __LINE__)
+
+/* ---- Debugging configuration and reports ----------------------------------------------------- */
+
+/* The control block when the mode chosen at load is full mode, null otherwise. */
+OSSE_C_API OSSMemDebugCB* g_pMemDebugCB;
+/* Directory of every memory debug file (settings log, per-thread dumps, leak report). */
+OSSE_C_API char g_szMemDebugLogPath[260];
+/* Write the leak report when the library unloads. */
+OSSE_C_API Uint8 g_bIsMemoryFFDCEnabledFlag;
+/* Dump the list of live blocks at the next allocation or release. */
+OSSE_C_API Uint8 g_bDumpMemAllocListFlag;
+
+/* Reports the live full-mode blocks: a per-thread dump, or a leak report with debug flag 0x20;
+ * to standard output when toFile is false or no path is set. Always 0. */
+OSSE_C_API Uint32 _ossMemAllocList(const char* file, Uint32 line, bool toFile);
+OSSE_C_API void ossMemSetMemFFDCEnabledFlag(void);
+OSSE_C_API bool ossMemIsMemFFDCAndOSSeMemDebugPathSet(void);
+
+#ifdef __cplusplus
+static_assert(sizeof(OSSMemBlockHeader) == 16, "block header is 16 bytes");
+static_assert(sizeof(OSSMemPad) == 16, "idle prefix and light pads are 16 bytes");
+static_assert(sizeof(OSSMemPadUnit) == 8, "pad units are 8 bytes");
+static_assert(sizeof(OSSMemBackPad) == 8, "full-mode trailer is 8 bytes");
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(OSSMemFullRecord) == 48, "full record is 48 bytes");
+static_assert(offsetof(OSSMemFullRecord, file) == 8, "record: file");
+static_assert(offsetof(OSSMemFullRecord, size) == 28, "record: size");
+static_assert(offsetof(OSSMemFullRecord, line) == 32, "record: line");
+static_assert(offsetof(OSSMemFullRecord, frontPadUnits) == 36, "record: front pad units");
+static_assert(offsetof(OSSMemFullRecord, backPadUnits) == 40, "record: back pad units");
+static_assert(offsetof(OSSMemFullRecord, padType) == 44, "record: pad type");
+static_assert(offsetof(OSSMemDebugCB, mode) == 4, "control block: mode");
+static_assert(offsetof(OSSMemDebugCB, allocated) == 8, "control block: allocated");
+static_assert(offsetof(OSSMemDebugCB, frontPadUnits) == 28, "control block: front pad units");
+static_assert(offsetof(OSSMemDebugCB, backPadUnits) == 32, "control block: back pad units");
+static_assert(offsetof(OSSMemDebugCB, allocList) == 36, "control block: list head");
+static_assert(offsetof(OSSMemDebugCB, latch) == 40, "control block: latch");
+#endif
+#endif
 
 #endif

@@ -1,0 +1,31 @@
+// Shared between the allocator, the memory-debugging configuration and the reports.
+#ifndef OSSE_MEM_INTERNAL_H
+#define OSSE_MEM_INTERNAL_H
+
+#include "osse/mem.h"
+
+namespace osse_mem {
+
+// The process's control block (g_pMemDebugCB points here in full mode).
+extern OSSMemDebugCB g_memDebugCB;
+
+// True when both user hooks are installed (blocks then come from the host).
+bool userHooksInstalled();
+
+// Verifies the block at *ppMem; see _ossMemAllocCheck. With honourHooks, installed user hooks
+// make it return 0 at once (their blocks are the host's).
+Sint32 checkBlock(void** ppMem, const char* file, Uint32 line, bool release, bool honourHooks);
+
+// Zeroes the control block and initialises its latch (load time).
+void resetControlBlock();
+
+// Bytes obtained from malloc for a block of `size` in `mode` with the given pad units; 0 when
+// the total does not fit in 32 bits.
+Uint32 blockTotal(Uint32 mode, Uint32 size, Uint32 frontPadUnits, Uint32 backPadUnits);
+
+// Load-time configuration from OSSEMEMDBG.
+void configureFromEnvironment();
+
+}  // namespace osse_mem
+
+#endif

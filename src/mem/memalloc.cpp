@@ -1,0 +1,426 @@
+// The library allocator: debug block layouts, their verification and the pointer probes.
+#include <windows.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "diag/assert_internal.h"
+#include "mem/mem_internal.h"
+#include "mem/osse_deps.h"
+
+namespace osse_mem {
+
+// Idle mode until the load-time configuration says otherwise, so that a block obtained by a
+// static initialiser before the configuration has a layout every non-zero mode can verify.
+OSSMemDebugCB g_memDebugCB = {0, OSS_MEM_MODE_IDLE, 0, {0, 0, 0, 0}, 0, 0, nullptr, {}};
+
+namespace {
+
+OSSMemUserAllocFn g_userAllocFn = nullptr;
+OSSMemUserFreeFn g_userFreeFn = nullptr;
+
+const Uint32 kHeaderSize = sizeof(OSSMemBlockHeader);
+const Uint32 kPrefixSize = sizeof(OSSMemPad);  // idle prefix, light front and back pads
+const Uint32 kRecordSize = sizeof(OSSMemFullRecord);
+
+inline Uint32 load(const Uint32& field) { return __atomic_load_n(&field, __ATOMIC_RELAXED); }
+inline void store(Uint32& field, Uint32 value) { __atomic_store_n(&field, value, __ATOMIC_RELAXED); }
+
+inline Uint32 round8(Uint32 size) { return (size + 7u) & ~7u; }
+
+inline Uint32* padTypeWord(Uint8* user) { return (Uint32*)(user - kHeaderSize) - 1; }
+inline OSSMemBlockHeader* headerOf(Uint8* user) { return (OSSMemBlockHeader*)(user - kHeaderSize); }
+
+struct Settings {
+    Uint32 flags;
+    Uint32 mode;
+    Uint32 frontPadUnits;
+    Uint32 backPadUnits;
+};
+
+// Once the first allocation has set `allocated`, the mode can no longer switch between 0 and a
+// non-zero mode, and every other change is harmless to a block being built (each block records
+// its own layout), so the settings are read without the latch from then on.
+inline void readSettings(Settings& s)
+{
+    OSSMemDebugCB& cb = g_memDebugCB;
+    if (__atomic_load_n(&cb.allocated, __ATOMIC_ACQUIRE)) {
+        s.flags = load(cb.flags);
+        s.mode = load(cb.mode);
+        s.frontPadUnits = load(cb.frontPadUnits);
+        s.backPadUnits = load(cb.backPadUnits);
+        return;
+    }
+    osse_deps::latchAcquire(cb.latch);
+    s.flags = cb.flags;
+    s.mode = cb.mode;
+    s.frontPadUnits = cb.frontPadUnits;
+    s.backPadUnits = cb.backPadUnits;
+    __atomic_store_n(&cb.allocated, 1u, __ATOMIC_RELEASE);
+    osse_deps::latchRelease(cb.latch);
+}
+
+void report(const char* text, const char* file, Uint32 line)
+{
+    osse_diag::assertFailedWithDumpDir(text, file, line, g_szMemDebugLogPath);
+}
+
+void reportValue(const char* format, Uint32 value, const char* file, Uint32 line)
+{
+    char text[128];
+    OSSE_DEPS_SNPRINTF(text, sizeof text, format, value);
+    report(text, file, line);
+}
+
+const char* lastComponent(const char* file)
+{
+    const char* base = file;
+    for (const char* p = file; *p; ++p)
+        if (*p == '\\' || *p == '/') base = p + 1;
+    return base;
+}
+
+void dumpListIfAsked(const char* file, Uint32 line)
+{
+    if (g_bDumpMemAllocListFlag) {
+        g_bDumpMemAllocListFlag = 0;
+        _ossMemAllocList(file, line, true);
+    }
+}
+
+bool padUnitIntact(const OSSMemPadUnit* unit)
+{
+    return unit->word1 == OSS_MEM_PAD_WORD1 && unit->word2 == OSS_MEM_PAD_WORD2;
+}
+
+}  // namespace
+
+bool userHooksInstalled()
+{
+    return g_userAllocFn != nullptr && g_userFreeFn != nullptr;
+}
+
+Uint32 blockTotal(Uint32 mode, Uint32 size, Uint32 frontPadUnits, Uint32 backPadUnits)
+{
+    Uint64 rounded = ((Uint64)size + 7u) & ~(Uint64)7u;
+    Uint64 total;
+    switch (mode) {
+    case OSS_MEM_MODE_NONE:
+        total = (Uint64)size + kHeaderSize;
+        break;
+    case OSS_MEM_MODE_LIGHT:
+        total = rounded + 48u;
+        break;
+    case OSS_MEM_MODE_FULL:
+        total = rounded + 72u + 8u * ((Uint64)frontPadUnits + backPadUnits);
+        break;
+    default:  // idle mode, and the idle layout for any mode value this allocator does not know
+        total = rounded + 32u;
+        break;
+    }
+    return total > 0xFFFFFFFFu ? 0 : (Uint32)total;
+}
+
+Sint32 checkBlock(void** ppMem, const char* file, Uint32 line, bool release, bool honourHooks)
+{
+    if (honourHooks && userHooksInstalled()) return 0;
+    if (!ppMem || !*ppMem) {
+        report("NULL pointer for memory allocation address found at:", file, line);
+        return 0;
+    }
+    Uint8* user = (Uint8*)*ppMem;
+    OSSMemBlockHeader* header = headerOf(user);
+    const Uint32 eyeCatcher = header->eyeCatcher;
+    const bool eyeCatcherValid = (eyeCatcher & ~OSS_MEM_EYECATCHER_FLAGS) == OSS_MEM_EYECATCHER;
+    if (!eyeCatcherValid)
+        reportValue("Invalid block eye-catcher (0x%X) found at:", eyeCatcher, file, line);
+
+    if (load(g_memDebugCB.mode) == OSS_MEM_MODE_NONE) {
+        if (release) {
+            // Without pads the eye-catcher is the only evidence that this is a live block of
+            // ours; anything else is left alone rather than handed to free().
+            if (eyeCatcherValid) {
+                header->eyeCatcher = OSS_MEM_EYECATCHER_DEAD;
+                *ppMem = header;
+            } else {
+                *ppMem = nullptr;
+            }
+        }
+        return -1;
+    }
+
+    Uint32* padType = padTypeWord(user);
+    Uint8* start = nullptr;
+    Uint32 size = 0;
+    Uint32 blockMode = *padType;
+    switch (blockMode) {
+    case OSS_MEM_MODE_IDLE: {
+        OSSMemPad* prefix = (OSSMemPad*)(user - kHeaderSize - kPrefixSize);
+        size = prefix->size;
+        start = (Uint8*)prefix;
+        break;
+    }
+    case OSS_MEM_MODE_LIGHT: {
+        OSSMemPad* front = (OSSMemPad*)(user - kHeaderSize - kPrefixSize);
+        if (front->word1 != OSS_MEM_PAD_WORD1 || front->word2 != OSS_MEM_PAD_WORD2)
+            report("Front memory pad corruption found at:", file, line);
+        size = front->size;
+        const Uint32 rounded = round8(size);
+        for (Uint32 i = size; i < rounded; ++i)
+            if (user[i] != OSS_MEM_SLACK_FILL)
+                report("Back memory pad corruption found at:", file, line);
+        const OSSMemPad* back = (const OSSMemPad*)(user + rounded);
+        if (back->padType != OSS_MEM_MODE_LIGHT || back->word1 != OSS_MEM_PAD_WORD1 ||
+            back->word2 != OSS_MEM_PAD_WORD2)
+            report("Back memory pad corruption found at:", file, line);
+        if (back->size != front->size) report("Memory pad size corruption found at:", file, line);
+        start = (Uint8*)front;
+        break;
+    }
+    case OSS_MEM_MODE_FULL: {
+        OSSMemFullRecord* record = (OSSMemFullRecord*)(user - kHeaderSize - kRecordSize);
+        const Uint32 front = record->frontPadUnits;
+        const Uint32 back = record->backPadUnits;
+        size = record->size;
+        const Uint32 rounded = round8(size);
+        const OSSMemPadUnit* frontUnits = (const OSSMemPadUnit*)record - front;
+        for (Uint32 i = 0; i < front; ++i)
+            if (!padUnitIntact(&frontUnits[i])) report("Front pad corruption found at:", file, line);
+        for (Uint32 i = size; i < rounded; ++i)
+            if (user[i] != OSS_MEM_SLACK_FILL)
+                report("Back Uint8 memory pad corruption found at:", file, line);
+        const OSSMemPadUnit* backUnits = (const OSSMemPadUnit*)(user + rounded);
+        for (Uint32 i = 0; i < back; ++i) {
+            if (!padUnitIntact(&backUnits[i])) {
+                Uint64 unit;
+                memcpy(&unit, &backUnits[i], sizeof unit);
+                char text[128];
+                OSSE_DEPS_SNPRINTF(text, sizeof text, "Back pad corruption (0x%I64X) found at:",
+                                   unit);
+                report(text, file, line);
+            }
+        }
+        const OSSMemBackPad* trailer = (const OSSMemBackPad*)(backUnits + back);
+        if (trailer->mode != OSS_MEM_MODE_FULL)
+            reportValue("Back pad mode (0x%x)found at:", trailer->mode, file, line);
+        if (trailer->size != size)
+            report("Allocation size does not match between front and back pad structures "
+                   "found at:",
+                   file, line);
+        start = (Uint8*)frontUnits;
+        break;
+    }
+    case OSS_MEM_FREED_MARKER:
+        report("Freeing freed memory found at:", file, line);
+        break;
+    default:
+        reportValue("Invalid pad type (0x%X) found at:", blockMode, file, line);
+        break;
+    }
+
+    if (!release) return (Sint32)size;
+    if (!start) {
+        *ppMem = nullptr;
+        return 0;
+    }
+    if (blockMode == OSS_MEM_MODE_FULL) {
+        OSSMemFullRecord* record = (OSSMemFullRecord*)(user - kHeaderSize - kRecordSize);
+        OSSMemDebugCB& cb = g_memDebugCB;
+        osse_deps::latchAcquire(cb.latch);
+        if (record->next) record->next->prev = record->prev;
+        if (record->prev)
+            record->prev->next = record->next;
+        else
+            cb.allocList = record->next;
+        osse_deps::latchRelease(cb.latch);
+    }
+    header->eyeCatcher = OSS_MEM_EYECATCHER_DEAD;
+    if (blockMode != OSS_MEM_MODE_IDLE && (load(g_memDebugCB.flags) & OSS_MEM_DEBUG_FILL_FREED) &&
+        size != 0)
+        memset(user, OSS_MEM_DATA_FILL, size);
+    *ppMem = start;
+    *padType = OSS_MEM_FREED_MARKER;
+    return (Sint32)size;
+}
+
+}  // namespace osse_mem
+
+using namespace osse_mem;
+
+extern "C" OSSE_API Uint32 _ossMemAlloc(void** ppMem, Uint32 noHooks, Uint32 size, Uint32 flags,
+                                        const char* file, Uint32 line)
+{
+    if (g_userAllocFn && noHooks == 0) return g_userAllocFn(ppMem, 0, size, flags);
+    if (!ppMem || size == 0 || (flags & ~(OSS_MEM_ALLOC_ZERO | OSS_MEM_ALLOC_FLAGGED)))
+        return ECF_INVALID_PARAMETER;
+    dumpListIfAsked(file, line);
+
+    Settings s;
+    readSettings(s);
+    const Uint32 rounded = round8(size);
+    const Uint32 total = blockTotal(s.mode, size, s.frontPadUnits, s.backPadUnits);
+    Uint8* start = total ? (Uint8*)malloc(total) : nullptr;
+    if (!start) {
+        if (!total) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return osse_deps::reportAllocFailure(GetLastError(), total ? total : 0xFFFFFFFFu, flags);
+    }
+
+    Uint8* user;
+    OSSMemFullRecord* record = nullptr;
+    switch (s.mode) {
+    case OSS_MEM_MODE_NONE:
+        user = start + kHeaderSize;
+        break;
+    case OSS_MEM_MODE_LIGHT: {
+        OSSMemPad* front = (OSSMemPad*)start;
+        front->word1 = OSS_MEM_PAD_WORD1;
+        front->word2 = OSS_MEM_PAD_WORD2;
+        front->size = size;
+        front->padType = OSS_MEM_MODE_LIGHT;
+        user = start + kPrefixSize + kHeaderSize;
+        memset(user + size, OSS_MEM_SLACK_FILL, rounded - size);
+        memcpy(user + rounded, front, sizeof *front);
+        break;
+    }
+    case OSS_MEM_MODE_FULL: {
+        OSSMemPadUnit* units = (OSSMemPadUnit*)start;
+        for (Uint32 i = 0; i < s.frontPadUnits; ++i) {
+            units[i].word1 = OSS_MEM_PAD_WORD1;
+            units[i].word2 = OSS_MEM_PAD_WORD2;
+        }
+        record = (OSSMemFullRecord*)(units + s.frontPadUnits);
+        strncpy(record->file, file ? lastComponent(file) : "", sizeof record->file);
+        record->file[sizeof record->file - 1] = 0;
+        record->size = size;
+        record->line = line;
+        record->frontPadUnits = s.frontPadUnits;
+        record->backPadUnits = s.backPadUnits;
+        record->padType = OSS_MEM_MODE_FULL;
+        user = (Uint8*)(record + 1) + kHeaderSize;
+        memset(user + size, OSS_MEM_SLACK_FILL, rounded - size);
+        units = (OSSMemPadUnit*)(user + rounded);
+        for (Uint32 i = 0; i < s.backPadUnits; ++i) {
+            units[i].word1 = OSS_MEM_PAD_WORD1;
+            units[i].word2 = OSS_MEM_PAD_WORD2;
+        }
+        OSSMemBackPad* trailer = (OSSMemBackPad*)(units + s.backPadUnits);
+        trailer->size = size;
+        trailer->mode = OSS_MEM_MODE_FULL;
+        break;
+    }
+    default: {
+        OSSMemPad* prefix = (OSSMemPad*)start;
+        prefix->word1 = 0;
+        prefix->word2 = 0;
+        prefix->size = size;
+        prefix->padType = OSS_MEM_MODE_IDLE;
+        user = start + kPrefixSize + kHeaderSize;
+        break;
+    }
+    }
+
+    OSSMemBlockHeader* header = headerOf(user);
+    header->eyeCatcher = OSS_MEM_EYECATCHER | ((flags & OSS_MEM_ALLOC_FLAGGED) ? 1u : 0u);
+    header->size = size;
+    header->reserved = 0;
+    header->line = line;
+
+    // The header is complete before the record becomes visible to a list report.
+    if (record) {
+        OSSMemDebugCB& cb = g_memDebugCB;
+        osse_deps::latchAcquire(cb.latch);
+        record->prev = nullptr;
+        record->next = cb.allocList;
+        if (cb.allocList) cb.allocList->prev = record;
+        cb.allocList = record;
+        osse_deps::latchRelease(cb.latch);
+    }
+
+    if (flags & OSS_MEM_ALLOC_ZERO)
+        memset(user, 0, size);
+    else if (s.flags & OSS_MEM_DEBUG_FILL_NEW)
+        memset(user, OSS_MEM_DATA_FILL, size);
+    *ppMem = user;
+    return OSS_OK;
+}
+
+extern "C" OSSE_API Uint32 _ossMemFree(void** ppMem, Uint32 noHooks, Uint32, const char* file,
+                                       Uint32 line)
+{
+    if (g_userFreeFn && noHooks == 0) return g_userFreeFn(ppMem);
+    if (!ppMem) return ECF_INVALID_PARAMETER;
+    if (!*ppMem) {
+        char text[1024];
+        OSSE_DEPS_SNPRINTF(text, sizeof text,
+                           "NULL pointer for memory allocation address found at: %s, line %u",
+                           file ? file : "", line);
+        osse_deps::logNullFree(text);
+        return ECF_MEM_NULL_POINTER;
+    }
+    dumpListIfAsked(file, line);
+    // The hooks were bypassed (or are not installed), so this block is one of ours whatever the
+    // hooks: it is always verified and turned into the address malloc gave.
+    checkBlock(ppMem, file, line, true, false);
+    free(*ppMem);
+    *ppMem = nullptr;
+    return OSS_OK;
+}
+
+extern "C" OSSE_API Sint32 _ossMemAllocCheck(void** ppMem, const char* file, Uint32 line,
+                                             Uint32 release)
+{
+    return checkBlock(ppMem, file, line, release != 0, true);
+}
+
+extern "C" OSSE_API Uint32 ossMemSetDebug(Uint32 flags, Uint32 mode, Uint32 frontPadUnits,
+                                          Uint32 backPadUnits)
+{
+    OSSMemDebugCB& cb = g_memDebugCB;
+    osse_deps::latchAcquire(cb.latch);
+    const bool toggle = cb.allocated && ((cb.mode == OSS_MEM_MODE_NONE) != (mode == OSS_MEM_MODE_NONE));
+    store(cb.flags, flags);
+    store(cb.frontPadUnits, frontPadUnits);
+    store(cb.backPadUnits, backPadUnits);
+    if (!toggle) store(cb.mode, mode);
+    osse_deps::latchRelease(cb.latch);
+    return toggle ? ECF_MEM_CANNOT_TOGGLE_MEM_DEBUG_AFTER_ALLOC : OSS_OK;
+}
+
+extern "C" OSSE_API void _ossMemGetDebug(Uint32* flags, Uint32* mode, Uint32* frontPadUnits,
+                                         Uint32* backPadUnits)
+{
+    OSSMemDebugCB& cb = g_memDebugCB;
+    osse_deps::latchAcquire(cb.latch);
+    if (flags) *flags = cb.flags;
+    if (mode) *mode = cb.mode;
+    if (frontPadUnits) *frontPadUnits = cb.frontPadUnits;
+    if (backPadUnits) *backPadUnits = cb.backPadUnits;
+    osse_deps::latchRelease(cb.latch);
+}
+
+extern "C" OSSE_API Uint32 ossMemDefineUserAllocAndFreeFunctions(OSSMemUserAllocFn allocFn,
+                                                                 OSSMemUserFreeFn freeFn)
+{
+    if (!allocFn || !freeFn) return ECF_FAILED;
+    g_userAllocFn = allocFn;
+    g_userFreeFn = freeFn;
+    return OSS_OK;
+}
+
+extern "C" OSSE_API Uint32 _ossIsBadReadPtr(const void* p, Uint32 length)
+{
+    if (length == 0 || (uintptr_t)p < 4096) return 1;
+    return IsBadReadPtr(p, length) ? 1 : 0;
+}
+
+extern "C" OSSE_API Uint32 _ossIsBadWritePtr(void* p, Uint32 length, bool write)
+{
+    if (length == 0 || (uintptr_t)p < 4096) return 1;
+    return (write ? IsBadWritePtr(p, length) : IsBadReadPtr(p, length)) ? 1 : 0;
+}
+
+extern "C" OSSE_API Uint32 _ossIsBadString(const char* s, Uint32 maxLength)
+{
+    if (!s || maxLength == 0) return 1;
+    return IsBadStringPtrA(s, maxLength) ? 1 : 0;
+}

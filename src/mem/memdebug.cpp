@@ -1,0 +1,244 @@
+// Memory debugging: the OSSEMEMDBG configuration at load, its settings log, the reports of live
+// blocks and the unload-time leak report.
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include "mem/mem_internal.h"
+#include "mem/osse_deps.h"
+
+OSSE_API OSSMemDebugCB* g_pMemDebugCB = nullptr;
+OSSE_API char g_szMemDebugLogPath[260] = "";
+OSSE_API Uint8 g_bIsMemoryFFDCEnabledFlag = 0;
+OSSE_API Uint8 g_bDumpMemAllocListFlag = 0;
+
+namespace osse_mem {
+namespace {
+
+const char kSettingsLogName[] = "ossememdbg.log";
+const char kAsteriskLine[] =
+    "****************************************************************************\n";
+const char kEqualsLine[] =
+    "============================================================================\n";
+const char kDumpTitle[] = "OSSe Unfreed Memory Blocks :\n";
+const char kLegend[] =
+    "Legend:\n-------\nAddr - block address\nCode - block eye-catcher with flags\n"
+    "Size - size of the block\nLine - line of code in a file\nFile - file name\n";
+const char kUsage[] =
+    "Invalid OSSEMEMDBG string detected.\n\nUsage : export OSSEMEMDBG=<PATH>,<LEVEL>\n"
+    "   where <PATH> is the path to store ossememdbg.log\n"
+    "         <LEVEL> is one of the OSSFULL, LIGHT, or IDLE\n\n";
+
+struct Level {
+    const char* name;
+    Uint32 flags;
+    Uint32 mode;
+    bool ffdc;
+};
+
+const Level kLevels[] = {
+    {"FULL", 0xF, OSS_MEM_MODE_FULL, false},  {"CORRUPTIONS", 0xF, OSS_MEM_MODE_FULL, false},
+    {"LEAKS", 0x2F, OSS_MEM_MODE_FULL, true}, {"ALL", 0x2F, OSS_MEM_MODE_FULL, true},
+    {"LIGHT", 0xB, OSS_MEM_MODE_LIGHT, false},
+};
+
+// strtok-style: skips leading separators, returns the token and moves *cursor past it.
+char* nextToken(char** cursor)
+{
+    char* p = *cursor;
+    while (*p == ',') ++p;
+    if (!*p) {
+        *cursor = p;
+        return nullptr;
+    }
+    char* token = p;
+    while (*p && *p != ',') ++p;
+    if (*p) *p++ = 0;
+    *cursor = p;
+    return token;
+}
+
+void copyBounded(char* to, size_t size, const char* from)
+{
+    size_t n = strnlen(from, size - 1);
+    memcpy(to, from, n);
+    to[n] = 0;
+}
+
+const Level* findLevel(const char* text)
+{
+    for (const Level& level : kLevels)
+        if (_stricmp(text, level.name) == 0) return &level;
+    return nullptr;
+}
+
+void settingsLogName(char* name, size_t size)
+{
+    OSSE_DEPS_SNPRINTF(name, size, "%s\\%s", g_szMemDebugLogPath, kSettingsLogName);
+}
+
+void applySettings(Uint32 flags, Uint32 mode, Uint32 front, Uint32 back)
+{
+    ossMemSetDebug(flags, mode, front, back);
+}
+
+Uint64 threadId() { return (Uint64)GetCurrentThreadId(); }
+
+}  // namespace
+
+void resetControlBlock()
+{
+    memset(&g_memDebugCB, 0, sizeof g_memDebugCB);
+    osse_deps::latchInit(g_memDebugCB.latch);
+}
+
+void configureFromEnvironment()
+{
+    resetControlBlock();
+
+    char value[260];
+    DWORD n = GetEnvironmentVariableA("OSSEMEMDBG", value, sizeof value);
+    if (n == 0 || n > 259) {
+        applySettings(0, OSS_MEM_MODE_IDLE, 0, 0);
+        return;
+    }
+
+    char copy[260];
+    copyBounded(copy, sizeof copy, value);
+    char* cursor = copy;
+    const char* path = nextToken(&cursor);
+    const char* levelToken = nextToken(&cursor);
+    const char* extra = nextToken(&cursor);
+    char level[19] = "";
+    if (path) copyBounded(g_szMemDebugLogPath, sizeof g_szMemDebugLogPath, path);
+    if (levelToken) copyBounded(level, sizeof level, levelToken);
+
+    const Level* chosen = (path && levelToken && !extra) ? findLevel(level) : nullptr;
+    const DWORD pid = GetCurrentProcessId();
+    char logName[261];
+    if (!chosen) {
+        if (g_szMemDebugLogPath[0]) {
+            settingsLogName(logName, sizeof logName);
+            if (FILE* f = fopen(logName, "w")) {
+                fprintf(f, "PID = 0x%X\n", (unsigned)pid);
+                fprintf(f, "----------------------------------------------------\n");
+                fprintf(f, "Original Debug String is %s\n", value);
+                fputs(kUsage, f);
+                fclose(f);
+            }
+        }
+        applySettings(0, OSS_MEM_MODE_IDLE, 2, 2);
+        return;
+    }
+
+    if (chosen->ffdc) g_bIsMemoryFFDCEnabledFlag = 1;
+    settingsLogName(logName, sizeof logName);
+    if (FILE* f = fopen(logName, "a")) {
+        fprintf(f, "PID            = 0x%X\n", (unsigned)pid);
+        fprintf(f, "---------------------------------\n");
+        fprintf(f, "mode           = %s\n", level);
+        fprintf(f, "flags          = 0x%X\n", chosen->flags);
+        fprintf(f, "Front pad size = %u\n", 2u);
+        fprintf(f, "Back pad size  = %u\n", 2u);
+        fprintf(f, "\n");
+        fclose(f);
+    }
+    applySettings(chosen->flags, chosen->mode, 2, 2);
+    if (chosen->mode == OSS_MEM_MODE_FULL) g_pMemDebugCB = &g_memDebugCB;
+}
+
+}  // namespace osse_mem
+
+using namespace osse_mem;
+
+extern "C" OSSE_API Uint32 _ossMemAllocList(const char* file, Uint32 line, bool toFile)
+{
+    const DWORD pid = GetCurrentProcessId();
+    const Uint64 tid = threadId();
+    OSSMemDebugCB& cb = g_memDebugCB;
+    if (userHooksInstalled() || __atomic_load_n(&cb.mode, __ATOMIC_RELAXED) != OSS_MEM_MODE_FULL)
+        return OSS_OK;
+
+    osse_deps::latchAcquire(cb.latch);
+    if (!cb.allocList) {
+        osse_deps::latchRelease(cb.latch);
+        return OSS_OK;
+    }
+
+    FILE* out = nullptr;
+    if (toFile && g_szMemDebugLogPath[0]) {
+        char name[261];
+        if (!(cb.flags & OSS_MEM_DEBUG_LEAK_REPORT)) {
+            OSSE_DEPS_SNPRINTF(name, sizeof name, "%s%cp%ut%I64u.mem", g_szMemDebugLogPath, '\\',
+                               (unsigned)pid, tid);
+            out = fopen(name, "a");
+            if (out) {
+                fputs(kAsteriskLine, out);
+                fputs(kDumpTitle, out);
+                fputs(kEqualsLine, out);
+            } else {
+                printf("%s", kAsteriskLine);
+                printf("%s", kDumpTitle);
+                printf("%s", kEqualsLine);
+            }
+        } else {
+            OSSE_DEPS_SNPRINTF(name, sizeof name, "%s%c%u.%I64u.mem_leaks.txt",
+                               g_szMemDebugLogPath, '\\', (unsigned)pid, tid);
+            out = fopen(name, "a");
+            if (out) {
+                fputs(kAsteriskLine, out);
+                fprintf(out,
+                        "NRV Support and Development can generate a report of possible memory "
+                        "leaks\nusing the following command from any uselvl'd build:\n"
+                        "perl -S nrvreportleaks -path %s\n\n",
+                        g_szMemDebugLogPath);
+                fputs("To display all available options, run \"perl -S nrvreportleaks -help\"\n",
+                      out);
+                fputs(kAsteriskLine, out);
+                fputs(kLegend, out);
+                fputs(kEqualsLine, out);
+                fputs(kDumpTitle, out);
+                fputs(kEqualsLine, out);
+            }
+        }
+    }
+
+    for (OSSMemFullRecord* record = cb.allocList; record; record = record->next) {
+        OSSMemBlockHeader* header = (OSSMemBlockHeader*)(record + 1);
+        void* user = header + 1;
+        checkBlock(&user, file, line, false, true);
+        if (out)
+            fprintf(out, "Addr: %08x Code: 0x%x Size: %u Line: %u File: %s\n",
+                    (unsigned)(uintptr_t)header, header->eyeCatcher, record->size, record->line,
+                    record->file);
+        else
+            printf("Address: %p Size: %u Line: %u File: %s\n", (void*)header, record->size,
+                   record->line, record->file);
+    }
+    if (out) {
+        fputs(kEqualsLine, out);
+        fflush(out);
+        fclose(out);
+    } else {
+        fflush(stdout);
+    }
+    osse_deps::latchRelease(cb.latch);
+    return OSS_OK;
+}
+
+extern "C" OSSE_API void ossMemSetMemFFDCEnabledFlag(void)
+{
+    g_bIsMemoryFFDCEnabledFlag = 1;
+}
+
+extern "C" OSSE_API bool ossMemIsMemFFDCAndOSSeMemDebugPathSet(void)
+{
+    return g_bIsMemoryFFDCEnabledFlag && g_szMemDebugLogPath[0] != 0;
+}
+
+extern "C" OSSE_API Uint32 ossTerminate(void)
+{
+    if (ossMemIsMemFFDCAndOSSeMemDebugPathSet()) return _ossMemAllocList(__FILE__, __LINE__, true);
+    return OSS_OK;
+}
