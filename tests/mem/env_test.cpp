@@ -141,6 +141,7 @@ TEST(MemEnv, ValidStringsAppendOneSettingsBlockPerProcess)
 // Exits with two blocks still allocated; the unload writes the leak report.
 OSSE_CHILD_ROLE(mem_leak_two)
 {
+    (void)args;
     void* first = nullptr;
     void* second = nullptr;
     if (_ossMemAlloc(&first, 0, 24, 0, "leaky/env_test.cpp", 1001) != OSS_OK) return 2;
