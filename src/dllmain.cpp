@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "osse/osse.h"
+#include "sync/latch_internal.h"
 
 OSSE_API int sqlzThisIsANRVLibrary = 1;
 
@@ -12,6 +13,7 @@ volatile unsigned char g_oneTimeFlag = 1;
 
 void runLoadSequence()
 {
+    osse_sync::spinTuneAtLoad();
 }
 }  // namespace
 
