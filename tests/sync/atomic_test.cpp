@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "../../src/sync/atomic_ops.h"
 #include "osse/latch.h"
 #include "osse_test.h"
 
@@ -75,6 +76,36 @@ TEST(Atomic, ExchangeAndFetchAndAdd32)
     EXPECT_EQ(w, 0u);
     EXPECT_EQ(ossWin32AtomicExchange32Internal(&w, 0xCAFEF00Du), 0u);
     EXPECT_EQ(w, 0xCAFEF00Du);
+}
+
+TEST(AtomicInternalWidths, LockWordsAndAddsAt16And32Bits)
+{
+    using namespace osse_sync;
+    // Wider lock words: bit 7 is the lock bit, the other bits are left as they are.
+    volatile Uint16 h = 0x0100;
+    EXPECT_EQ(lockTestGet(&h), 0u);
+    EXPECT_EQ(h, 0x0180);
+    EXPECT_EQ(lockTestGet(&h), 0x870F0035u);
+    EXPECT_EQ(lockReleaseAndReturn(&h), 0x0180);
+    EXPECT_EQ(h, 0);
+    EXPECT_EQ(lockExchange(&h), 0);
+    EXPECT_EQ(h, 0x80);
+    lockRelease(&h);
+    EXPECT_EQ(h, 0);
+
+    volatile Uint32 w = 0x80000000u;
+    EXPECT_EQ(lockTestGet(&w), 0u);
+    EXPECT_EQ(w, 0x80000080u);
+    EXPECT_EQ(lockExchange(&w), 0x80000080u);
+    EXPECT_EQ(w, 0x80u);
+
+    volatile Uint8 b = 0xFF;
+    EXPECT_EQ(fetchAndAdd(&b, Uint8(2)), 0xFF);
+    EXPECT_EQ(b, 0x01);
+    EXPECT_EQ(fetchAndAdd(&h, Uint16(0xFFFF)), 0);
+    EXPECT_EQ(h, 0xFFFF);
+    EXPECT_EQ(exchange(&h, Uint16(0x1234)), 0xFFFF);
+    EXPECT_EQ(h, 0x1234);
 }
 
 TEST(Atomic64, CompareSwapWritesThePreviousValueBack)
