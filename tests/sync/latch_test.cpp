@@ -265,8 +265,8 @@ TEST_F(SpinTuneTest, ThreadsAddingUnderOneLatchEndAtTheExactTotal)
 TEST_F(SpinTuneTest, ExactTotalWithSingleProcessorTuningThatSleeps)
 {
     useTuneOf(1);  // no spinning: every conflict sleeps
-    const CounterRun r = addUnderLatch(4, 3000);
-    EXPECT_EQ(r.total, 4u * 3000u);
+    const CounterRun r = addUnderLatch(4, 2000);
+    EXPECT_EQ(r.total, 4u * 2000u);
     EXPECT_GT(r.contended, 0u);
 }
 
