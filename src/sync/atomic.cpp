@@ -115,22 +115,22 @@ Uint32 OSSVAtomicSigned32::size() const
 
 Uint32 OSSVAtomicSigned32::peek(Sint32* out) const
 {
-    if (!versionOk(this)) return kEcfInvalidVersion;
-    if (!out) return kEcfInvalidParameter;
+    if (!versionOk(this)) return ECF_INVALID_VERSION;
+    if (!out) return ECF_INVALID_PARAMETER;
     *out = value;
     return 0;
 }
 
 Uint32 OSSVAtomicSigned32::poke(Sint32 newValue)
 {
-    if (!versionOk(this)) return kEcfInvalidVersion;
+    if (!versionOk(this)) return ECF_INVALID_VERSION;
     value = newValue;
     return 0;
 }
 
 Uint32 OSSVAtomicSigned32::add(Sint32 delta, Sint32* previous)
 {
-    if (!versionOk(this)) return kEcfInvalidVersion;
+    if (!versionOk(this)) return ECF_INVALID_VERSION;
     give(previous, fetchAndAdd(word(this), static_cast<Uint32>(delta)));
     return 0;
 }
@@ -147,15 +147,15 @@ Uint32 OSSVAtomicSigned32::decrement(Sint32* previous)
 
 Uint32 OSSVAtomicSigned32::swap(Sint32 newValue, Sint32* previous)
 {
-    if (!versionOk(this)) return kEcfInvalidVersion;
+    if (!versionOk(this)) return ECF_INVALID_VERSION;
     give(previous, exchange(word(this), static_cast<Uint32>(newValue)));
     return 0;
 }
 
 Uint32 OSSVAtomicSigned32::compareAndSwap(Sint32 expected, Sint32 newValue)
 {
-    if (!versionOk(this)) return kEcfInvalidVersion;
+    if (!versionOk(this)) return ECF_INVALID_VERSION;
     const Uint32 e = static_cast<Uint32>(expected);
     return compareSwapAndReturn(word(this), static_cast<Uint32>(newValue), e) == e ? 0u
-                                                                                   : kEcfFailed;
+                                                                                   : ECF_FAILED;
 }

@@ -117,15 +117,15 @@ void OSSLatch::updateSpinCounts(const OSSSpinTune& tune)
 namespace {
 inline Uint32 checkVLatch(const OSSVLatch* v)
 {
-    if (!v) return kEcfInvalidParameter;
-    if (v->version < OSS_VOBJECT_MIN_VERSION) return kEcfInvalidVersion;
+    if (!v) return ECF_INVALID_PARAMETER;
+    if (v->version < OSS_VOBJECT_MIN_VERSION) return ECF_INVALID_VERSION;
     return 0;
 }
 }  // namespace
 
 extern "C" OSSE_API Uint32 ossVLatchInit(OSSVLatch* vlatch, Uint32)
 {
-    if (!vlatch) return kEcfInvalidParameter;
+    if (!vlatch) return ECF_INVALID_PARAMETER;
     vlatch->version = OSS_CURRENT_VERSION;
     vlatch->latch.init();
     return 0;
@@ -141,7 +141,7 @@ extern "C" OSSE_API Uint32 ossVLatchGet(OSSVLatch* vlatch)
 extern "C" OSSE_API Uint32 ossVLatchTestGet(OSSVLatch* vlatch)
 {
     if (Uint32 rc = checkVLatch(vlatch)) return rc;
-    return vlatch->latch.tryAcquire() ? 0u : kEcfFailed;
+    return vlatch->latch.tryAcquire() ? 0u : ECF_FAILED;
 }
 
 extern "C" OSSE_API Uint32 ossVLatchRelease(OSSVLatch* vlatch)
@@ -156,7 +156,7 @@ extern "C" OSSE_API Uint32 ossVLatchRelease(OSSVLatch* vlatch)
 extern "C" OSSE_API const char* ossLockWordElementToString(Uint8 value, Uint32* code)
 {
     if (const char* name = latchStateName(value)) return name;
-    if (code) *code = kEcfOssLockCorrupt;
+    if (code) *code = ECF_OSSLOCK_CORRUPT;
     return "corrupt";
 }
 
@@ -176,7 +176,7 @@ extern "C" OSSE_API Uint32 ossFighterCountLockToString(Uint32 word, char* buffer
     boundedFormat(buffer, size, "{ 0x%08X : aux: %u, fighters: %u, held: %u [ %s ] }",
                   static_cast<unsigned>(word), static_cast<unsigned>(word >> 16),
                   static_cast<unsigned>((word >> 8) & 0xFFu), static_cast<unsigned>(held), name);
-    return held > 1 ? kEcfOssLockCorrupt : 0u;
+    return held > 1 ? ECF_OSSLOCK_CORRUPT : 0u;
 }
 
 // A one-byte latch has no owner, so the only requirement a mode can express is the state:
@@ -186,8 +186,8 @@ extern "C" OSSE_API Uint32 ossFighterCountLockToString(Uint32 word, char* buffer
 extern "C" OSSE_API Uint32 ossLockVerify(const OSSLatch* latch, Uint32 mode)
 {
     const Uint8 value = latch->lockWord;
-    if (!latchStateName(value)) return kEcfOssLockCorrupt;
-    if (mode == 1 && value != OSS_LATCH_FREE) return kEcfOssLockCorrupt;
-    if (mode == 2 && value == OSS_LATCH_FREE) return kEcfOssLockCorrupt;
+    if (!latchStateName(value)) return ECF_OSSLOCK_CORRUPT;
+    if (mode == 1 && value != OSS_LATCH_FREE) return ECF_OSSLOCK_CORRUPT;
+    if (mode == 2 && value == OSS_LATCH_FREE) return ECF_OSSLOCK_CORRUPT;
     return 0;
 }

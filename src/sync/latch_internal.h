@@ -3,16 +3,10 @@
 #ifndef OSSE_SYNC_LATCH_INTERNAL_H
 #define OSSE_SYNC_LATCH_INTERNAL_H
 
+#include "osse/ecf.h"
 #include "osse/latch.h"
 
 namespace osse_sync {
-
-// Return codes of this module. They duplicate the product's code table until the shared code
-// header carries them; the names differ from the table's so that both can coexist.
-constexpr Uint32 kEcfFailed = 0x90000002u;
-constexpr Uint32 kEcfInvalidVersion = 0x90000004u;
-constexpr Uint32 kEcfInvalidParameter = 0x9000000Cu;
-constexpr Uint32 kEcfOssLockCorrupt = 0x900003EFu;
 
 // Spin tuning for a machine with the given number of processors. On one processor nothing is
 // gained by spinning (the holder cannot run meanwhile), so a contended acquire sleeps at once.
@@ -55,9 +49,9 @@ inline const char* latchStateName(Uint8 value)
 inline Uint32 fighterCountLockVerify(Uint32 word, Uint32 mode)
 {
     const Uint32 held = word & 0xFFu;
-    if (held > 1) return kEcfOssLockCorrupt;
-    if (mode == 1 && held != 0) return kEcfOssLockCorrupt;
-    if (mode == 2 && held != 1) return kEcfOssLockCorrupt;
+    if (held > 1) return ECF_OSSLOCK_CORRUPT;
+    if (mode == 1 && held != 0) return ECF_OSSLOCK_CORRUPT;
+    if (mode == 2 && held != 1) return ECF_OSSLOCK_CORRUPT;
     return 0;
 }
 

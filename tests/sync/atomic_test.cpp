@@ -6,14 +6,9 @@
 #include <vector>
 
 #include "../../src/sync/atomic_ops.h"
+#include "osse/ecf.h"
 #include "osse/latch.h"
 #include "osse_test.h"
-
-namespace {
-constexpr Uint32 kFailed = 0x90000002u;
-constexpr Uint32 kInvalidVersion = 0x90000004u;
-constexpr Uint32 kInvalidParameter = 0x9000000Cu;
-}  // namespace
 
 TEST(Atomic8, LockWordOperations)
 {
@@ -175,7 +170,7 @@ TEST(VAtomicSigned32, Operations)
 
     EXPECT_EQ(a.swap(-7, &old), 0u);
     EXPECT_EQ(old, 14);
-    EXPECT_EQ(a.compareAndSwap(0, 3), kFailed);
+    EXPECT_EQ(a.compareAndSwap(0, 3), ECF_FAILED);
     EXPECT_EQ(a.value, -7);
     EXPECT_EQ(a.compareAndSwap(-7, 3), 0u);
     EXPECT_EQ(a.value, 3);
@@ -186,7 +181,7 @@ TEST(VAtomicSigned32, Operations)
     EXPECT_EQ(seen, INT32_MIN);
     EXPECT_EQ(a.decrement(&old), 0u);  // wraps like the machine word
     EXPECT_EQ(a.value, INT32_MAX);
-    EXPECT_EQ(a.peek(nullptr), kInvalidParameter);
+    EXPECT_EQ(a.peek(nullptr), ECF_INVALID_PARAMETER);
 }
 
 TEST(VAtomicSigned32, InitKeepsTheValueWithFlag2)
@@ -215,7 +210,7 @@ TEST(VAtomicSigned32, UninitialisedObjectIsRefusedAndLeftAlone)
         for (size_t i = 0; i < sizeof ops / sizeof ops[0]; ++i) {
             OSSVAtomicSigned32 a{version, 10};
             Sint32 out = 1234;
-            EXPECT_EQ(ops[i](a, &out), kInvalidVersion) << "op " << i << " version " << version;
+            EXPECT_EQ(ops[i](a, &out), ECF_INVALID_VERSION) << "op " << i << " version " << version;
             EXPECT_EQ(a.version, version) << "op " << i;
             EXPECT_EQ(a.value, 10) << "op " << i;
             EXPECT_EQ(out, 1234) << "op " << i;
@@ -230,19 +225,19 @@ TEST(VAtomicSigned32, UninitialisedObjectIsRefusedAndLeftAlone)
 TEST(VLatch, RefusesUninitialisedAndWorksAfterInit)
 {
     OSSVLatch v{0, {0}};
-    EXPECT_EQ(ossVLatchGet(&v), kInvalidVersion);
-    EXPECT_EQ(ossVLatchTestGet(&v), kInvalidVersion);
+    EXPECT_EQ(ossVLatchGet(&v), ECF_INVALID_VERSION);
+    EXPECT_EQ(ossVLatchTestGet(&v), ECF_INVALID_VERSION);
     v.latch.lockWord = 0x80;
-    EXPECT_EQ(ossVLatchRelease(&v), kInvalidVersion);
+    EXPECT_EQ(ossVLatchRelease(&v), ECF_INVALID_VERSION);
     EXPECT_EQ(v.latch.lockWord, 0x80);  // nothing touched
-    EXPECT_EQ(ossVLatchGet(nullptr), kInvalidParameter);
+    EXPECT_EQ(ossVLatchGet(nullptr), ECF_INVALID_PARAMETER);
 
     EXPECT_EQ(ossVLatchInit(&v, 12345), 0u);  // second argument ignored
     EXPECT_EQ(v.version, 0x0A050004u);
     EXPECT_EQ(v.latch.lockWord, 0x00);
     EXPECT_EQ(ossVLatchTestGet(&v), 0u);
     EXPECT_EQ(v.latch.lockWord, 0x80);
-    EXPECT_EQ(ossVLatchTestGet(&v), kFailed);
+    EXPECT_EQ(ossVLatchTestGet(&v), ECF_FAILED);
     EXPECT_EQ(ossVLatchRelease(&v), 0u);
     EXPECT_EQ(v.latch.lockWord, 0x00);
     EXPECT_EQ(ossVLatchGet(&v), 0u);

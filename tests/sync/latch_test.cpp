@@ -9,12 +9,11 @@
 #include <vector>
 
 #include "../../src/sync/latch_internal.h"
+#include "osse/ecf.h"
 #include "osse/latch.h"
 #include "osse_test.h"
 
 namespace {
-
-constexpr Uint32 kCorrupt = 0x900003EFu;
 
 bool sameTune(const OSSSpinTune& a, const OSSSpinTune& b)
 {
@@ -77,9 +76,9 @@ TEST(LockWords, LatchTextsAndCodes)
         {0x00, "{ 0x00 [ unlocked ] }", 0},
         {0x80, "{ 0x80 [ locked ] }", 0},
         {0xC0, "{ 0xC0 [ locked;waiting ] }", 0},
-        {0x05, "{ 0x05 [ corrupt ] }", kCorrupt},
-        {0x81, "{ 0x81 [ corrupt ] }", kCorrupt},
-        {0xFF, "{ 0xFF [ corrupt ] }", kCorrupt},
+        {0x05, "{ 0x05 [ corrupt ] }", ECF_OSSLOCK_CORRUPT},
+        {0x81, "{ 0x81 [ corrupt ] }", ECF_OSSLOCK_CORRUPT},
+        {0xFF, "{ 0xFF [ corrupt ] }", ECF_OSSLOCK_CORRUPT},
     };
     for (const Case& c : cases) {
         OSSLatch l{c.value};
@@ -92,7 +91,7 @@ TEST(LockWords, LatchTextsAndCodes)
         Uint32 code = 0x12345678u;
         const char* name = ossLockWordElementToString(c.value, &code);
         EXPECT_NE(strstr(c.text, name), nullptr) << name;
-        EXPECT_EQ(code, c.rc ? kCorrupt : 0x12345678u) << "code left alone unless corrupt";
+        EXPECT_EQ(code, c.rc ? ECF_OSSLOCK_CORRUPT : 0x12345678u) << "code left alone unless corrupt";
     }
     EXPECT_STREQ(ossLockWordElementToString(0x05, nullptr), "corrupt");
 }
@@ -108,7 +107,7 @@ TEST(LockWords, TextIsCutToTheBufferAndTerminated)
     EXPECT_EQ(ossLockToString(&l, buf, 0), 0u);
     EXPECT_EQ(buf[0], '{');
 
-    EXPECT_EQ(ossFighterCountLockToString(0x00000102u, buf, sizeof buf), kCorrupt);
+    EXPECT_EQ(ossFighterCountLockToString(0x00000102u, buf, sizeof buf), ECF_OSSLOCK_CORRUPT);
     EXPECT_STREQ(buf, "{ 0x000");
 }
 
@@ -123,8 +122,8 @@ TEST(LockWords, FighterCountTexts)
         {0x00030201u, "{ 0x00030201 : aux: 3, fighters: 2, held: 1 [ locked ] }", 0},
         {0x00000000u, "{ 0x00000000 : aux: 0, fighters: 0, held: 0 [ unlocked ] }", 0},
         {0xFFFF0500u, "{ 0xFFFF0500 : aux: 65535, fighters: 5, held: 0 [ unlocked ] }", 0},
-        {0x00000002u, "{ 0x00000002 : aux: 0, fighters: 0, held: 2 [ corrupt ] }", kCorrupt},
-        {0x000000FFu, "{ 0x000000FF : aux: 0, fighters: 0, held: 255 [ corrupt ] }", kCorrupt},
+        {0x00000002u, "{ 0x00000002 : aux: 0, fighters: 0, held: 2 [ corrupt ] }", ECF_OSSLOCK_CORRUPT},
+        {0x000000FFu, "{ 0x000000FF : aux: 0, fighters: 0, held: 255 [ corrupt ] }", ECF_OSSLOCK_CORRUPT},
     };
     for (const Case& c : cases) {
         char buf[96];
@@ -142,11 +141,11 @@ TEST(LockWords, VerifyModes)
         Uint32 mode0, mode1, mode2, mode3;
     };
     static const Case cases[] = {
-        {0x00, 0, 0, kCorrupt, 0},
-        {0x80, 0, kCorrupt, 0, 0},
-        {0xC0, 0, kCorrupt, 0, 0},
-        {0x05, kCorrupt, kCorrupt, kCorrupt, kCorrupt},
-        {0x40, kCorrupt, kCorrupt, kCorrupt, kCorrupt},
+        {0x00, 0, 0, ECF_OSSLOCK_CORRUPT, 0},
+        {0x80, 0, ECF_OSSLOCK_CORRUPT, 0, 0},
+        {0xC0, 0, ECF_OSSLOCK_CORRUPT, 0, 0},
+        {0x05, ECF_OSSLOCK_CORRUPT, ECF_OSSLOCK_CORRUPT, ECF_OSSLOCK_CORRUPT, ECF_OSSLOCK_CORRUPT},
+        {0x40, ECF_OSSLOCK_CORRUPT, ECF_OSSLOCK_CORRUPT, ECF_OSSLOCK_CORRUPT, ECF_OSSLOCK_CORRUPT},
     };
     for (const Case& c : cases) {
         OSSLatch l{c.value};
@@ -162,9 +161,9 @@ TEST(LockWords, VerifyModes)
         Uint32 mode0, mode1, mode2;
     };
     static const FighterCase fighters[] = {
-        {0xABCD0300u, 0, 0, kCorrupt},
-        {0xABCD0301u, 0, kCorrupt, 0},
-        {0x00000002u, kCorrupt, kCorrupt, kCorrupt},
+        {0xABCD0300u, 0, 0, ECF_OSSLOCK_CORRUPT},
+        {0xABCD0301u, 0, ECF_OSSLOCK_CORRUPT, 0},
+        {0x00000002u, ECF_OSSLOCK_CORRUPT, ECF_OSSLOCK_CORRUPT, ECF_OSSLOCK_CORRUPT},
     };
     for (const FighterCase& c : fighters) {
         EXPECT_EQ(osse_sync::fighterCountLockVerify(c.word, 0), c.mode0) << std::hex << c.word;
