@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "osse/osse.h"
+#include "sync/tick_internal.h"
 
 OSSE_API int sqlzThisIsANRVLibrary = 1;
 
@@ -12,6 +13,8 @@ volatile unsigned char g_oneTimeFlag = 1;
 
 void runLoadSequence()
 {
+    ossTimeStampCounterTest();  // 2. time-stamp-counter test
+    ossMicrosecondClock();      // 4. the microsecond clock's origin (first call)
 }
 }  // namespace
 
