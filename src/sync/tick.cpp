@@ -6,10 +6,11 @@
 #include <stddef.h>
 #include <x86intrin.h>
 
+#include "osse/ecf.h"
+#include "osse/int128.h"
 #include "osse/tick.h"
 #include "sync/tick_internal.h"
 #include "sync/tick_latch.h"
-#include "sync/tick_mul.h"
 
 static_assert(sizeof(OSSTickConversionFactor) == 16, "tick conversion factor layout");
 static_assert(offsetof(OSSTickConversionFactor, calibrationTicks) == 0, "factor layout");
@@ -18,9 +19,6 @@ static_assert(offsetof(OSSTickConversionFactor, frequency) == 8, "factor layout"
 static_assert(sizeof(OSSTick) == 8 && sizeof(OSSTickDelta) == 8, "tick layout");
 
 namespace {
-
-const OSSErr kTimeValueTooBig = 0x900004E6u;    // ECF_OSSTICK_TIME_VALUE_TOO_BIG
-const OSSErr kTimeValueTooSmall = 0x900004E7u;  // ECF_OSSTICK_TIME_VALUE_TOO_SMALL
 
 // (2^32 - 1) seconds in nanoseconds: the longest time that converts to ticks.
 const Uint64 kMaxTimeValue = 4294967295ull * 1000000000ull;  // 0x3B9AC9FFC4653600
@@ -40,6 +38,12 @@ osse::TickCalibrationLatch g_calibrationLatch;
 bool g_calibrated = false;
 OSSTickConversionFactor g_factor;
 
+// Low 64 bits of (a x b) / d through a 128-bit product; d is not 0.
+Uint64 mulDivLow64(Uint64 a, Uint64 b, Uint64 d)
+{
+    return (Uint128(a) * Uint128(b) / Uint128(d)).low64();
+}
+
 // Whole seconds and the nanoseconds below them, both rounded down, in integer arithmetic: exact
 // for every tick count, where a double quotient loses a nanosecond on about one count in fifty
 // at 10 MHz (157 ticks would come out as 15,699 ns) and all precision above 2^53 ticks.
@@ -55,7 +59,7 @@ void ticksToTime(Uint64 ticks, const OSSTickConversionFactor& factor, Uint32* se
         const Uint64 rest = ticks % frequency;
         ns = rest <= UINT64_MAX / kNanosecondsPerSecond
                  ? rest * kNanosecondsPerSecond / frequency
-                 : osse::mulDivLow64(rest, kNanosecondsPerSecond, frequency);
+                 : mulDivLow64(rest, kNanosecondsPerSecond, frequency);
     }
     if (seconds) *seconds = static_cast<Uint32>(s);
     if (nanoseconds) *nanoseconds = static_cast<Uint32>(ns);
@@ -64,8 +68,8 @@ void ticksToTime(Uint64 ticks, const OSSTickConversionFactor& factor, Uint32* se
 OSSErr timeToTicks(Uint64 t, const OSSTickConversionFactor& factor, Uint64* ticks)
 {
     *ticks = 0;
-    if (t > kMaxTimeValue) return kTimeValueTooBig;
-    if (t < kMinTimeValue) return kTimeValueTooSmall;
+    if (t > kMaxTimeValue) return ECF_OSSTICK_TIME_VALUE_TOO_BIG;
+    if (t < kMinTimeValue) return ECF_OSSTICK_TIME_VALUE_TOO_SMALL;
 
     // The nanoseconds of 65536 ticks: keeps the precision of the factor without a division of
     // the time by the frequency.
@@ -75,12 +79,12 @@ OSSErr timeToTicks(Uint64 t, const OSSTickConversionFactor& factor, Uint64* tick
     const Uint64 probeNs = static_cast<Uint64>(s) * kNanosecondsPerSecond + ns;
     // A factor whose 65536 ticks take no measurable time (no frequency, or an absurd one)
     // would divide by zero: no tick count can represent the time.
-    if (probeNs == 0) return kTimeValueTooBig;
+    if (probeNs == 0) return ECF_OSSTICK_TIME_VALUE_TOO_BIG;
 
     const Uint64 result = t <= kMax48Bit ? t * kProbeTicks / probeNs
-                                         : osse::mulDivLow64(t, kProbeTicks, probeNs);
+                                         : mulDivLow64(t, kProbeTicks, probeNs);
     *ticks = result;
-    return result == 0 ? kTimeValueTooSmall : OSS_OK;
+    return result == 0 ? ECF_OSSTICK_TIME_VALUE_TOO_SMALL : OSS_OK;
 }
 
 // Smallest positive difference of `read` around one calibration loop, over five samples.

@@ -13,8 +13,8 @@
 
 namespace {
 
-const OSSErr kTooBig = 0x900004E6u;    // ECF_OSSTICK_TIME_VALUE_TOO_BIG
-const OSSErr kTooSmall = 0x900004E7u;  // ECF_OSSTICK_TIME_VALUE_TOO_SMALL
+const OSSErr kTooBig = ECF_OSSTICK_TIME_VALUE_TOO_BIG;
+const OSSErr kTooSmall = ECF_OSSTICK_TIME_VALUE_TOO_SMALL;
 const Uint64 kMaxTime = 4294967295ull * 1000000000ull;
 
 OSSTickConversionFactor factorOf(Uint64 frequency)
@@ -41,6 +41,9 @@ TEST(TickConversion, TicksToTime)
         {10000000, 10, 0, 1000},
         {10000000, 157, 0, 15700},  // exact, where a double quotient gives 15,699
         {3, 10, 3, 333333333},
+        // Above 1.8e10 ticks per second the nanoseconds need a 128-bit product.
+        {1ull << 40, (1ull << 40) * 3 / 2, 1, 500000000},
+        {1ull << 40, (1ull << 40) - 1, 0, 999999999},
         {10000000, 10000000ull * 4294967295ull, 4294967295u, 0},
         {1048576, 65536, 0, 62500000},
         {1, 42, 42, 0},  // a failed frequency query: ticks count as seconds
