@@ -23,7 +23,7 @@ namespace {
 // (2^32 - 1) seconds in nanoseconds: the longest time that converts to ticks.
 const Uint64 kMaxTimeValue = 4294967295ull * 1000000000ull;  // 0x3B9AC9FFC4653600
 const Uint64 kMinTimeValue = 1000;
-// Below this the product t x 65536 still fits in 64 bits.
+// Up to this the product t x 65536 fits in 64 bits.
 const Uint64 kMax48Bit = 0xFFFFFFFFFFFFull;
 const Uint64 kProbeTicks = 65536;
 const Uint64 kNanosecondsPerSecond = 1000000000ull;
@@ -87,7 +87,8 @@ OSSErr timeToTicks(Uint64 t, const OSSTickConversionFactor& factor, Uint64* tick
     return result == 0 ? ECF_OSSTICK_TIME_VALUE_TOO_SMALL : OSS_OK;
 }
 
-// Smallest positive difference of `read` around one calibration loop, over five samples.
+// Smallest positive difference of `read` around one calibration loop, over five samples that
+// moved; 1 when the counter never moved.
 template <typename Read>
 Uint64 smallestLoopDifference(Read read)
 {
