@@ -3,6 +3,7 @@
 
 #include "osse/osse.h"
 #include "sync/latch_internal.h"
+#include "sync/tick_internal.h"
 
 OSSE_API int sqlzThisIsANRVLibrary = 1;
 
@@ -13,7 +14,9 @@ volatile unsigned char g_oneTimeFlag = 1;
 
 void runLoadSequence()
 {
-    osse_sync::spinTuneAtLoad();
+    osse_sync::spinTuneAtLoad();  // 1. spin tuning from the processor count
+    ossTimeStampCounterTest();     // 2. time-stamp-counter test
+    ossMicrosecondClock();         // 4. the microsecond clock's origin (first call)
 }
 }  // namespace
 
