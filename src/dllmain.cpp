@@ -4,6 +4,8 @@
 #include "osse/osse.h"
 #include "diag/platform_internal.h"
 #include "mem/mem_internal.h"
+#include "sync/latch_internal.h"
+#include "sync/tick_internal.h"
 
 OSSE_API int sqlzThisIsANRVLibrary = 1;
 
@@ -14,8 +16,11 @@ volatile unsigned char g_oneTimeFlag = 1;
 
 void runLoadSequence()
 {
-    osse_mem::configureFromEnvironment();  // 3. memory debugging settings
-    osse_platform::identifyPlatform();     // 4. platform identification
+    osse_sync::spinTuneAtLoad();            // 1. spin tuning from the processor count
+    ossTimeStampCounterTest();               // 2. time-stamp-counter test
+    osse_mem::configureFromEnvironment();    // 3. memory debugging settings
+    osse_platform::identifyPlatform();       // 4. platform identification,
+    ossMicrosecondClock();                   //    the microsecond clock's origin (first call)
 }
 }  // namespace
 
