@@ -111,11 +111,7 @@ typedef struct OSSMemDebugCB {
     Uint32 frontPadUnits;
     Uint32 backPadUnits;
     OSSMemFullRecord* allocList; /* newest live full-mode record */
-#ifdef OSS_LATCH_HELD
     OSSLatch latch;
-#else
-    volatile Uint8 latch;
-#endif
 } OSSMemDebugCB;
 
 /* ---- Allocator ------------------------------------------------------------------------------ */

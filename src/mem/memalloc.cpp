@@ -51,13 +51,13 @@ inline void readSettings(Settings& s)
         s.backPadUnits = load(cb.backPadUnits);
         return;
     }
-    osse_deps::latchAcquire(cb.latch);
+    cb.latch.acquire();
     s.flags = cb.flags;
     s.mode = cb.mode;
     s.frontPadUnits = cb.frontPadUnits;
     s.backPadUnits = cb.backPadUnits;
     __atomic_store_n(&cb.allocated, 1u, __ATOMIC_RELEASE);
-    osse_deps::latchRelease(cb.latch);
+    cb.latch.release();
 }
 
 void report(const char* text, const char* file, Uint32 line)
@@ -226,13 +226,13 @@ Sint32 checkBlock(void** ppMem, const char* file, Uint32 line, bool release, boo
     if (blockMode == OSS_MEM_MODE_FULL) {
         OSSMemFullRecord* record = (OSSMemFullRecord*)(user - kHeaderSize - kRecordSize);
         OSSMemDebugCB& cb = g_memDebugCB;
-        osse_deps::latchAcquire(cb.latch);
+        cb.latch.acquire();
         if (record->next) record->next->prev = record->prev;
         if (record->prev)
             record->prev->next = record->next;
         else
             cb.allocList = record->next;
-        osse_deps::latchRelease(cb.latch);
+        cb.latch.release();
     }
     header->eyeCatcher = OSS_MEM_EYECATCHER_DEAD;
     if (blockMode != OSS_MEM_MODE_IDLE && (load(g_memDebugCB.flags) & OSS_MEM_DEBUG_FILL_FREED) &&
@@ -325,12 +325,12 @@ Uint32 allocBlock(void** ppMem, Uint32 size, Uint32 flags, const char* file, Uin
     // The header is complete before the record becomes visible to a list report.
     if (record) {
         OSSMemDebugCB& cb = g_memDebugCB;
-        osse_deps::latchAcquire(cb.latch);
+        cb.latch.acquire();
         record->prev = nullptr;
         record->next = cb.allocList;
         if (cb.allocList) cb.allocList->prev = record;
         cb.allocList = record;
-        osse_deps::latchRelease(cb.latch);
+        cb.latch.release();
     }
 
     if (flags & OSS_MEM_ALLOC_ZERO)
@@ -419,13 +419,13 @@ extern "C" OSSE_API Uint32 ossMemSetDebug(Uint32 flags, Uint32 mode, Uint32 fron
                                           Uint32 backPadUnits)
 {
     OSSMemDebugCB& cb = g_memDebugCB;
-    osse_deps::latchAcquire(cb.latch);
+    cb.latch.acquire();
     const bool toggle = cb.allocated && ((cb.mode == OSS_MEM_MODE_NONE) != (mode == OSS_MEM_MODE_NONE));
     store(cb.flags, flags);
     store(cb.frontPadUnits, frontPadUnits);
     store(cb.backPadUnits, backPadUnits);
     if (!toggle) store(cb.mode, mode);
-    osse_deps::latchRelease(cb.latch);
+    cb.latch.release();
     return toggle ? ECF_MEM_CANNOT_TOGGLE_MEM_DEBUG_AFTER_ALLOC : OSS_OK;
 }
 
@@ -433,12 +433,12 @@ extern "C" OSSE_API void _ossMemGetDebug(Uint32* flags, Uint32* mode, Uint32* fr
                                          Uint32* backPadUnits)
 {
     OSSMemDebugCB& cb = g_memDebugCB;
-    osse_deps::latchAcquire(cb.latch);
+    cb.latch.acquire();
     if (flags) *flags = cb.flags;
     if (mode) *mode = cb.mode;
     if (frontPadUnits) *frontPadUnits = cb.frontPadUnits;
     if (backPadUnits) *backPadUnits = cb.backPadUnits;
-    osse_deps::latchRelease(cb.latch);
+    cb.latch.release();
 }
 
 extern "C" OSSE_API Uint32 ossMemDefineUserAllocAndFreeFunctions(OSSMemUserAllocFn allocFn,

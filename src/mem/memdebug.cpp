@@ -90,7 +90,7 @@ Uint64 threadId() { return (Uint64)GetCurrentThreadId(); }
 void resetControlBlock()
 {
     memset(&g_memDebugCB, 0, sizeof g_memDebugCB);
-    osse_deps::latchInit(g_memDebugCB.latch);
+    g_memDebugCB.latch.init();
 }
 
 void configureFromEnvironment()
@@ -160,9 +160,9 @@ extern "C" OSSE_API Uint32 _ossMemAllocList(const char* file, Uint32 line, bool 
     if (userHooksInstalled() || __atomic_load_n(&cb.mode, __ATOMIC_RELAXED) != OSS_MEM_MODE_FULL)
         return OSS_OK;
 
-    osse_deps::latchAcquire(cb.latch);
+    cb.latch.acquire();
     if (!cb.allocList) {
-        osse_deps::latchRelease(cb.latch);
+        cb.latch.release();
         return OSS_OK;
     }
 
@@ -223,7 +223,7 @@ extern "C" OSSE_API Uint32 _ossMemAllocList(const char* file, Uint32 line, bool 
     } else {
         fflush(stdout);
     }
-    osse_deps::latchRelease(cb.latch);
+    cb.latch.release();
     return OSS_OK;
 }
 

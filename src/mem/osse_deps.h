@@ -14,20 +14,6 @@
 
 namespace osse_deps {
 
-// ---- Latch ---------------------------------------------------------------------------------
-#ifdef OSS_LATCH_HELD
-inline void latchInit(OSSLatch& l) { l.init(); }
-inline void latchAcquire(OSSLatch& l) { l.acquire(); }
-inline void latchRelease(OSSLatch& l) { l.release(); }
-#else
-inline void latchInit(volatile Uint8& l) { l = 0; }
-inline void latchAcquire(volatile Uint8& l)
-{
-    while (__atomic_exchange_n(&l, (Uint8)0x80, __ATOMIC_ACQUIRE) != 0) Sleep(0);
-}
-inline void latchRelease(volatile Uint8& l) { __atomic_store_n(&l, (Uint8)0, __ATOMIC_RELEASE); }
-#endif
-
 // ---- Bounded formatting and hex dump ---------------------------------------------------------
 #ifdef OSS_HEXDUMP_LINE_SIZE
 #define OSSE_DEPS_SNPRINTF ossSnprintf
