@@ -15,8 +15,8 @@
 
 namespace {
 
-const int kPairs = 100000;
-const int kRepeats = 9;
+const int kPairs = 50000;
+const int kRepeats = 15;
 
 double nowNs()
 {

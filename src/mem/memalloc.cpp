@@ -80,12 +80,15 @@ const char* lastComponent(const char* file)
     return base;
 }
 
-void dumpListIfAsked(const char* file, Uint32 line)
+__attribute__((noinline, cold)) void dumpList(const char* file, Uint32 line)
 {
-    if (g_bDumpMemAllocListFlag) {
-        g_bDumpMemAllocListFlag = 0;
-        _ossMemAllocList(file, line, true);
-    }
+    g_bDumpMemAllocListFlag = 0;
+    _ossMemAllocList(file, line, true);
+}
+
+inline void dumpListIfAsked(const char* file, Uint32 line)
+{
+    if (__builtin_expect(g_bDumpMemAllocListFlag != 0, 0)) dumpList(file, line);
 }
 
 bool padUnitIntact(const OSSMemPadUnit* unit)
@@ -121,7 +124,8 @@ Uint32 blockTotal(Uint32 mode, Uint32 size, Uint32 frontPadUnits, Uint32 backPad
     return total > 0xFFFFFFFFu ? 0 : (Uint32)total;
 }
 
-Sint32 checkBlock(void** ppMem, const char* file, Uint32 line, bool release, bool honourHooks)
+__attribute__((noinline)) Sint32 checkBlock(void** ppMem, const char* file, Uint32 line,
+                                             bool release, bool honourHooks)
 {
     if (honourHooks && userHooksInstalled()) return 0;
     if (!ppMem || !*ppMem) {
@@ -250,7 +254,7 @@ using namespace osse_mem;
 namespace {
 
 // Every mode, with the settings read; the arguments are valid.
-Uint32 allocBlock(void** ppMem, Uint32 size, Uint32 flags, const char* file, Uint32 line)
+__attribute__((noinline)) Uint32 allocBlock(void** ppMem, Uint32 size, Uint32 flags, const char* file, Uint32 line)
 {
     Settings s;
     readSettings(s);
@@ -341,6 +345,16 @@ Uint32 allocBlock(void** ppMem, Uint32 size, Uint32 flags, const char* file, Uin
     return OSS_OK;
 }
 
+__attribute__((noinline, cold)) Uint32 releaseOfNull(const char* file, Uint32 line)
+{
+    char text[1024];
+    OSSE_DEPS_SNPRINTF(text, sizeof text,
+                       "NULL pointer for memory allocation address found at: %s, line %u",
+                       file ? file : "", line);
+    osse_deps::logNullFree(text);
+    return ECF_MEM_NULL_POINTER;
+}
+
 }  // namespace
 
 extern "C" OSSE_API Uint32 _ossMemAlloc(void** ppMem, Uint32 noHooks, Uint32 size, Uint32 flags,
@@ -379,14 +393,7 @@ extern "C" OSSE_API Uint32 _ossMemFree(void** ppMem, Uint32 noHooks, Uint32, con
 {
     if (g_userFreeFn && noHooks == 0) return g_userFreeFn(ppMem);
     if (!ppMem) return ECF_INVALID_PARAMETER;
-    if (!*ppMem) {
-        char text[1024];
-        OSSE_DEPS_SNPRINTF(text, sizeof text,
-                           "NULL pointer for memory allocation address found at: %s, line %u",
-                           file ? file : "", line);
-        osse_deps::logNullFree(text);
-        return ECF_MEM_NULL_POINTER;
-    }
+    if (!*ppMem) return releaseOfNull(file, line);
     dumpListIfAsked(file, line);
 
     // A sound idle-mode block in a straight line: what checkBlock's release does for it.
