@@ -156,6 +156,9 @@ public:
         }
     }
     ~Writers() {
+        // On an early exit nobody may be left waiting: for the start signal or for a dumper.
+        InterlockedExchange(&ring_.area()->go, 1);
+        ramboAutoDumpEnabled(ring_.cb(), false);
         for (auto& t : threads_) if (t.joinable()) t.join();
         for (auto* c : children_) delete c;
     }
