@@ -90,9 +90,8 @@ TEST(RamboGeometry, RoundNearest2AndAllocSize)
     for (auto& c : sizes) EXPECT_EQ(ramboGetAllocSize(c.s), c.alloc) << std::hex << c.s;
 }
 
-// Descriptor tables whose size is not a multiple of 8 are padded (3 descriptors never occur
-// with power-of-two sizes, but an odd count times 20 always needs 4 bytes of padding: 1 MiB
-// gives 8 descriptors, 160 bytes; 512 KiB gives 4, 80 bytes). The offsets follow T.
+// Every field read back at its offset after formatting, for each mode (1 MiB: 8 descriptors,
+// T = 0xA0).
 TEST(RamboLayout, ControlBlockAndChunkTableBytes)
 {
     struct Case { Uint32 mode, mask; Uint8 wraps, allowed, enabled; } cases[] = {
