@@ -26,8 +26,8 @@ Uint32 chunkTableSize(Uint32 size) {
 
 // Null block, then the eye-catcher.
 OSSErr checkBlock(const RamboControlBlock* cb) {
-    if (cb == nullptr) return kInvalidParameter;
-    if (memcmp(cb->eyeCatcher, kCbEye, sizeof kCbEye) != 0) return kNotInitialized;
+    if (cb == nullptr) return ECF_INVALID_PARAMETER;
+    if (memcmp(cb->eyeCatcher, kCbEye, sizeof kCbEye) != 0) return ECF_RAMBO_NOT_INITIALIZED;
     return OSS_OK;
 }
 
@@ -170,12 +170,12 @@ Uint32 ramboGetAllocSize(Uint32 bufferSize) {
 
 OSSErr ramboInitialize(RamboControlBlock* cb, Uint32 bufferSize, Uint32 mode) {
     if (!validBufferSize(bufferSize) || ramboRoundNearest2(bufferSize) != bufferSize) {
-        return kInvalidBufferSize;
+        return ECF_RAMBO_INVALID_BUFFER_SIZE;
     }
     const Uint32 tableSize = chunkTableSize(bufferSize);
     // The total must not wrap to 0 (it cannot with the sizes allowed above).
-    if (bufferSize + tableSize == 0xFFFDFEE8u) return kInvalidBufferSize;
-    if (cb == nullptr) return kInvalidParameter;
+    if (bufferSize + tableSize == 0xFFFDFEE8u) return ECF_RAMBO_INVALID_BUFFER_SIZE;
+    if (cb == nullptr) return ECF_INVALID_PARAMETER;
 
     memset(cb, 0, sizeof *cb);
     latchAcquire(&cb->lock);
@@ -213,7 +213,7 @@ OSSErr ramboInitialize(RamboControlBlock* cb, Uint32 bufferSize, Uint32 mode) {
     default:
         // The eye-catcher stays unwritten: the block is unusable.
         latchRelease(&cb->lock);
-        return kInvalidParameter;
+        return ECF_INVALID_PARAMETER;
     }
 
     Uint8* table = reinterpret_cast<Uint8*>(cb) + RAMBO_HEADER_SIZE;
@@ -236,7 +236,7 @@ void ramboSetCallBack(RamboFullBufferCallBack callBack) {
 
 OSSErr ramboNewSequence(RamboControlBlock* cb) {
     if (OSSErr rc = checkBlock(cb)) return rc;
-    if (cb->autoDumpAllowed) return kNotSupported;
+    if (cb->autoDumpAllowed) return ECF_NOT_SUPPORTED;
     latchAcquire(&cb->lock);
     if (cb->wraps) {
         // Every slot written so far now lies in a lap before the sequence start.
@@ -275,7 +275,7 @@ void ramboSync(RamboControlBlock* cb, RamboReservation* token) {
 
 OSSErr ramboAutoDumpEnabled(RamboControlBlock* cb, bool enabled) {
     if (OSSErr rc = checkBlock(cb)) return rc;
-    if (!cb->autoDumpAllowed) return kAutoDumpNotAllowed;
+    if (!cb->autoDumpAllowed) return ECF_RAMBO_AUTO_DUMP_NOT_ALLOWED;
     latchAcquire(&cb->lock);
     store8(&cb->autoDumpEnabled, enabled ? 1 : 0);
     latchRelease(&cb->lock);
@@ -284,8 +284,8 @@ OSSErr ramboAutoDumpEnabled(RamboControlBlock* cb, bool enabled) {
 
 OSSErr ramboInitializeChunkWalker(RamboControlBlock* cb, RamboChunkWalker* walker) {
     if (OSSErr rc = checkBlock(cb)) return rc;
-    if (!cb->autoDumpAllowed) return kAutoDumpNotAllowed;
-    if (walker == nullptr) return kInvalidParameter;
+    if (!cb->autoDumpAllowed) return ECF_RAMBO_AUTO_DUMP_NOT_ALLOWED;
+    if (walker == nullptr) return ECF_INVALID_PARAMETER;
     walker->controlBlock = cb;
     walker->chunk0 = chunkTable(cb);
     walker->chunkNumber = 0;

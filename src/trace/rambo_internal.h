@@ -4,19 +4,13 @@
 #ifndef OSSE_TRACE_RAMBO_INTERNAL_H
 #define OSSE_TRACE_RAMBO_INTERNAL_H
 
+#include "osse/ecf.h"
 #include "osse/rambo.h"
 
 #include <windows.h>
 
 namespace osse {
 namespace rambo {
-
-// Codes returned by the ring buffer.
-constexpr OSSErr kNotSupported = 0x90000005u;        // ECF_NOT_SUPPORTED
-constexpr OSSErr kInvalidParameter = 0x9000000Cu;    // ECF_INVALID_PARAMETER
-constexpr OSSErr kAutoDumpNotAllowed = 0x90000085u;  // ECF_RAMBO_AUTO_DUMP_NOT_ALLOWED
-constexpr OSSErr kInvalidBufferSize = 0x90000089u;   // ECF_RAMBO_INVALID_BUFFER_SIZE
-constexpr OSSErr kNotInitialized = 0x90000090u;      // ECF_RAMBO_NOT_INITIALIZED
 
 constexpr Uint32 kSlotShift = 6;    // 64-byte slots
 constexpr Uint32 kChunkSlotShift = 11;  // 2048 slots per chunk
