@@ -14,10 +14,7 @@
 #define OSSE_RAMBO_H
 
 #include "osse/base.h"
-
-#ifndef __cplusplus
-#include <stdbool.h>
-#endif
+#include "osse/latch.h"
 
 /* Buffer modes given to ramboInitialize. */
 #define RAMBO_MODE_CIRCULAR  1u /* wraps, overwriting the oldest records */
@@ -49,7 +46,7 @@ typedef struct RamboControlBlock {
     volatile Uint32 nextSequence;   /* 0x00 sequence of the next slot handed out */
     char            eyeCatcher[8];  /* 0x04 "RAMBOCB\0" once initialized */
     Uint8           reserved1[116]; /* 0x0C */
-    volatile Uint8  lock;           /* 0x80 latch (0 free, 0x80 held) for configuration changes */
+    OSSLatch        lock;           /* 0x80 guards the configuration operations */
     Uint8           reserved2[3];   /* 0x81 */
     volatile Uint32 sequenceStart;  /* 0x84 sequence at which the current trace sequence began */
     Uint32          indexMask;      /* 0x88 N - 1 (circular modes) or 2N - 1 (linear) */
@@ -93,7 +90,7 @@ typedef struct RamboChunkWalker {
 /* Called (in the writing process) by every writer that finds a linear buffer full. */
 typedef Uint32 (*RamboFullBufferCallBack)(void);
 
-#ifdef __cplusplus
+static_assert(sizeof(OSSLatch) == 1, "one-byte latch");
 static_assert(sizeof(RamboControlBlock) == 0x100, "RamboControlBlock is 256 bytes");
 static_assert(offsetof(RamboControlBlock, nextSequence) == 0x00, "layout");
 static_assert(offsetof(RamboControlBlock, eyeCatcher) == 0x04, "layout");
@@ -125,7 +122,6 @@ static_assert(offsetof(RamboReservation, firstChunkSlots) == 14, "layout");
 static_assert(sizeof(RamboChunkWalker) == 16, "walker layout of the 32-bit library");
 static_assert(offsetof(RamboChunkWalker, chunkNumber) == 8, "layout");
 static_assert(offsetof(RamboChunkWalker, slot0) == 12, "layout");
-#endif
 #endif
 
 /* The largest power of two not above x; 0 for 0. */

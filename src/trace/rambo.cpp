@@ -62,26 +62,6 @@ void* toScratch(RamboControlBlock* cb, Uint32 seq, RamboReservation* token) {
 
 }  // namespace
 
-void latchAcquire(volatile Uint8* latch) {
-    // SEAM(latch): the library latch replaces this once available.
-    if (__atomic_exchange_n(latch, static_cast<Uint8>(0x80), __ATOMIC_SEQ_CST) == 0) return;
-    for (;;) {
-        for (int pass = 0; pass < 20; ++pass) {
-            if (load8(latch) < 0x80 &&
-                __atomic_exchange_n(latch, static_cast<Uint8>(0x80), __ATOMIC_SEQ_CST) == 0) {
-                return;
-            }
-            __builtin_ia32_pause();
-        }
-        Sleep(1);
-    }
-}
-
-void yieldWhileWaiting() {
-    // SEAM(yield): the library's yield (with its host callbacks) replaces this once available.
-    Sleep(1);
-}
-
 void* reserveOversize(RamboControlBlock* cb, RamboReservation* token) {
     // No record can be that large: nothing is taken from the buffer, and the writer gets the
     // scratch area, whose contents are discarded.
@@ -178,7 +158,7 @@ OSSErr ramboInitialize(RamboControlBlock* cb, Uint32 bufferSize, Uint32 mode) {
     if (cb == nullptr) return ECF_INVALID_PARAMETER;
 
     memset(cb, 0, sizeof *cb);
-    latchAcquire(&cb->lock);
+    cb->lock.acquire();
 
     const Uint32 chunkCount = bufferSize / RAMBO_CHUNK_SIZE;
     cb->nextSequence = 0;
@@ -212,7 +192,7 @@ OSSErr ramboInitialize(RamboControlBlock* cb, Uint32 bufferSize, Uint32 mode) {
         break;
     default:
         // The eye-catcher stays unwritten: the block is unusable.
-        latchRelease(&cb->lock);
+        cb->lock.release();
         return ECF_INVALID_PARAMETER;
     }
 
@@ -226,7 +206,7 @@ OSSErr ramboInitialize(RamboControlBlock* cb, Uint32 bufferSize, Uint32 mode) {
         chunks[i].index = i;
     }
     memcpy(cb->eyeCatcher, kCbEye, sizeof kCbEye);
-    latchRelease(&cb->lock);
+    cb->lock.release();
     return OSS_OK;
 }
 
@@ -237,7 +217,7 @@ void ramboSetCallBack(RamboFullBufferCallBack callBack) {
 OSSErr ramboNewSequence(RamboControlBlock* cb) {
     if (OSSErr rc = checkBlock(cb)) return rc;
     if (cb->autoDumpAllowed) return ECF_NOT_SUPPORTED;
-    latchAcquire(&cb->lock);
+    cb->lock.acquire();
     if (cb->wraps) {
         // Every slot written so far now lies in a lap before the sequence start.
         const Uint32 n = cb->slotCount;
@@ -256,7 +236,7 @@ OSSErr ramboNewSequence(RamboControlBlock* cb) {
         }
         store32(&cb->sequenceStart, next);
     }
-    latchRelease(&cb->lock);
+    cb->lock.release();
     return OSS_OK;
 }
 
@@ -276,9 +256,9 @@ void ramboSync(RamboControlBlock* cb, RamboReservation* token) {
 OSSErr ramboAutoDumpEnabled(RamboControlBlock* cb, bool enabled) {
     if (OSSErr rc = checkBlock(cb)) return rc;
     if (!cb->autoDumpAllowed) return ECF_RAMBO_AUTO_DUMP_NOT_ALLOWED;
-    latchAcquire(&cb->lock);
+    cb->lock.acquire();
     store8(&cb->autoDumpEnabled, enabled ? 1 : 0);
-    latchRelease(&cb->lock);
+    cb->lock.release();
     return OSS_OK;
 }
 

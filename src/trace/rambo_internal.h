@@ -1,13 +1,12 @@
 // Inside view of the trace ring buffer: the inline reservation and publication used by the
-// trace writers of this library, the out-of-line slow paths behind them, and the small seam to
-// the atomic, latch and yield primitives.
+// trace writers of this library, the out-of-line slow paths behind them, and the atomic
+// operations they use (kept inline: reservation is the hot path of every trace point).
 #ifndef OSSE_TRACE_RAMBO_INTERNAL_H
 #define OSSE_TRACE_RAMBO_INTERNAL_H
 
 #include "osse/ecf.h"
 #include "osse/rambo.h"
-
-#include <windows.h>
+#include "osse/tick.h"
 
 namespace osse {
 namespace rambo {
@@ -22,7 +21,6 @@ static_assert(RAMBO_MAX_PAYLOAD + RAMBO_SLOT_HEADER_SIZE + RAMBO_SLOT_TRAILER_SI
 static_assert(RAMBO_MAX_RECORD_SLOTS * RAMBO_SLOT_SIZE <= RAMBO_SCRATCH_SIZE,
               "the scratch area holds the largest record");
 
-// ---- primitives seam -------------------------------------------------------------------------
 // Full-barrier read-modify-write operations, as the processor's locked instructions give them.
 inline Uint32 fetchAdd32(volatile Uint32* p, Uint32 v) {
     return __atomic_fetch_add(p, v, __ATOMIC_SEQ_CST);
@@ -37,13 +35,10 @@ inline Uint8 load8(const volatile Uint8* p) { return __atomic_load_n(p, __ATOMIC
 inline void store32(volatile Uint32* p, Uint32 v) { __atomic_store_n(p, v, __ATOMIC_RELEASE); }
 inline void store8(volatile Uint8* p, Uint8 v) { __atomic_store_n(p, v, __ATOMIC_RELEASE); }
 
-// The configuration latch at offset 0x80 (one byte, 0 free, 0x80 held).
-void latchAcquire(volatile Uint8* latch);
-inline void latchRelease(volatile Uint8* latch) { store8(latch, 0); }
 
-// Gives up the processor while a writer waits for its chunk to be drained.
-void yieldWhileWaiting();
-// ------------------------------------------------------------------------------------------------
+// Gives up the processor while a writer waits for its chunk to be drained (through the host's
+// yield callbacks).
+inline void yieldWhileWaiting() { ossYield(); }
 
 inline Uint8* dataArea(RamboControlBlock* cb) {
     return reinterpret_cast<Uint8*>(cb) + cb->dataOffset;

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "osse/rambo.h"
+#include "osse/tick.h"
 #include "osse_test.h"
 
 namespace {
@@ -257,22 +258,31 @@ TEST(RamboChecks, CheckedOperationsRefuseNullUninitializedAndWrongMode)
     EXPECT_EQ(w.slot0, dump.slot(0));
 }
 
+namespace {
+// Counts the yields (and latch sleeps) of this process.
+std::atomic<int> g_yields{0};
+Uint32 countYield() { ++g_yields; return 0; }
+}  // namespace
+
 // Configuration operations wait for the latch at 0x80 and leave it free.
 TEST(RamboChecks, ConfigurationWaitsForTheLock)
 {
     Buffer b(ramboGetAllocSize(kS));
     ASSERT_EQ(ramboInitialize(b.cb(), kS, 4), 0u);
-    b.cb()->lock = 0x80;  // held by someone else
+    b.cb()->lock.lockWord = 0x80;  // held by someone else
+    g_yields = 0;
+    ossSetYieldCallbacks(countYield, nullptr);
     std::atomic<bool> done{false};
     std::thread t([&] {
         EXPECT_EQ(ramboAutoDumpEnabled(b.cb(), false), 0u);
         done = true;
     });
-    Sleep(50);
+    while (g_yields.load() == 0) Sleep(1);  // the contended latch has gone to sleep
     EXPECT_FALSE(done.load());
     EXPECT_EQ(b.u8(0xA6), 1);
-    __atomic_store_n(&b.cb()->lock, 0, __ATOMIC_RELEASE);
+    b.cb()->lock.release();
     t.join();
+    ossSetYieldCallbacks(nullptr, nullptr);
     EXPECT_TRUE(done.load());
     EXPECT_EQ(b.u8(0xA6), 0);
     EXPECT_EQ(b.u8(0x80), 0);
@@ -485,21 +495,22 @@ TEST(RamboAutoDump, WriterWaitsForItsLapUntilDrainedOrSwitchedOff)
     RamboChunk* chunks = reinterpret_cast<RamboChunk*>(b.at(0x100));
     for (Uint32 i = 0; i < kN; ++i) put(b.cb(), 52, 1);
 
-    // Starts a writer of one record and returns once it has taken its slot.
+    // Starts a writer of one record and returns once it waits for its chunk.
     std::atomic<bool> done{false};
-    auto startWriter = [&](Uint32 seq) {
+    auto startWriter = [&] {
         done = false;
+        g_yields = 0;
         std::thread w([&] {
             put(b.cb(), 52, 2);
             done = true;
         });
-        while (__atomic_load_n(&b.cb()->nextSequence, __ATOMIC_ACQUIRE) != seq + 1) Sleep(1);
-        Sleep(100);  // a writer that did not wait would be done by now
+        while (g_yields.load() == 0) Sleep(1);
         return w;
     };
+    ossSetYieldCallbacks(countYield, nullptr);
 
     // Lap 1 wants chunk 0, still at lap 0: released when the dumper drains it.
-    std::thread w = startWriter(kN);
+    std::thread w = startWriter();
     EXPECT_FALSE(done.load());
     chunks[0].filled = 0;
     __atomic_fetch_add(&chunks[0].lap, 1, __ATOMIC_SEQ_CST);
@@ -509,10 +520,11 @@ TEST(RamboAutoDump, WriterWaitsForItsLapUntilDrainedOrSwitchedOff)
 
     // Lap 2 wants chunk 0, now at lap 1: released when auto-dump is switched off.
     b.cb()->nextSequence = 2 * kN;
-    w = startWriter(2 * kN);
+    w = startWriter();
     EXPECT_FALSE(done.load());
     ASSERT_EQ(ramboAutoDumpEnabled(b.cb(), false), 0u);
     w.join();
     EXPECT_TRUE(done.load());
     EXPECT_EQ(chunks[0].filled, 1u) << "not counted while off";
+    ossSetYieldCallbacks(nullptr, nullptr);
 }
