@@ -1,0 +1,67 @@
+// The seam's implementations for names, latch and clock.
+#include "diag/diagdeps.h"
+
+#include <windows.h>
+
+namespace ossdiag {
+
+const char* productName(Uint32)
+{
+    return nullptr;
+}
+const char* componentName(Uint32)
+{
+    return nullptr;
+}
+const char* functionName(Uint32)
+{
+    return nullptr;
+}
+const char* codeDescription(Uint32)
+{
+    return nullptr;
+}
+
+void latchInit(volatile Uint8* latch)
+{
+    *latch = 0;
+}
+void latchGet(volatile Uint8* latch)
+{
+    for (unsigned spins = 0;; ++spins) {
+        if (*latch < 0x80 && __atomic_exchange_n(latch, (Uint8)0x80, __ATOMIC_ACQUIRE) == 0)
+            return;
+        if (spins < 64)
+            YieldProcessor();
+        else
+            Sleep(1);
+    }
+}
+void latchRelease(volatile Uint8* latch)
+{
+    __atomic_store_n(latch, (Uint8)0, __ATOMIC_RELEASE);
+}
+
+Sint64 utcNow()
+{
+    return _time64(nullptr);
+}
+void localCalendar(Sint64 seconds, struct tm* out)
+{
+    __time64_t t = seconds;
+    struct tm* r = _localtime64(&t);
+    if (r) *out = *r; else memset(out, 0, sizeof *out);
+}
+void utcCalendar(Sint64 seconds, struct tm* out)
+{
+    __time64_t t = seconds;
+    struct tm* r = _gmtime64(&t);
+    if (r) *out = *r; else memset(out, 0, sizeof *out);
+}
+
+void pause()
+{
+    Sleep(1);
+}
+
+}  // namespace ossdiag
