@@ -13,6 +13,7 @@
 #include "osse/primfile.h"
 #include "osse/strutil.h"
 #include "osse/rambo.h"
+#include "osse/trace.h"
 #include "osse/mem.h"
 #include "osse/assert.h"
 #include "osse/platform.h"
