@@ -3,23 +3,25 @@
 
 #include <windows.h>
 
+#include "osse/ecf.h"
+
 namespace ossdiag {
 
-const char* productName(Uint32)
+const char* productName(Uint32 functionId)
 {
-    return nullptr;
+    return ecfGetProductName(functionId);
 }
-const char* componentName(Uint32)
+const char* componentName(Uint32 functionId)
 {
-    return nullptr;
+    return ecfGetComponentName(functionId);
 }
-const char* functionName(Uint32)
+const char* functionName(Uint32 functionId)
 {
-    return nullptr;
+    return ecfGetFunctionName(functionId);
 }
-const char* codeDescription(Uint32)
+const char* codeDescription(Uint32 code)
 {
-    return nullptr;
+    return ecfErrorGetDescription(code);
 }
 
 void latchInit(volatile Uint8* latch)

@@ -1,4 +1,5 @@
 // Mapping of operating-system and C-runtime error numbers to ECF codes, and their names.
+#include "osse/ecf.h"
 #include "osse/error.h"
 
 #include "base/callframe.h"
@@ -12,11 +13,11 @@ constexpr Uint32 callOf(Uint32 id)
     return id & ~0x00070000u;
 }
 
-constexpr Uint32 kCallAccess = callOf(0x08140001u);
-constexpr Uint32 kCallCreateFileMapping = callOf(0x0814006Eu);
-constexpr Uint32 kCallCreateSemaphore = callOf(0x08140070u);
-constexpr Uint32 kCallStat = callOf(0x0814009Du);
-constexpr Uint32 kCallTlsGetValue = callOf(0x081400A0u);
+constexpr Uint32 kCallAccess = callOf(OSS_SYS_FUNC_ID(OSS_SYSFN_access));
+constexpr Uint32 kCallCreateFileMapping = callOf(OSS_SYS_FUNC_ID(OSS_SYSFN_CreateFileMapping));
+constexpr Uint32 kCallCreateSemaphore = callOf(OSS_SYS_FUNC_ID(OSS_SYSFN_CreateSemaphore));
+constexpr Uint32 kCallStat = callOf(OSS_SYS_FUNC_ID(OSS_SYSFN__stat));
+constexpr Uint32 kCallTlsGetValue = callOf(OSS_SYS_FUNC_ID(OSS_SYSFN_TlsGetValue));
 
 struct MapRow {
     Uint32 error;
@@ -25,35 +26,35 @@ struct MapRow {
 
 // Rows for every call; the first match wins.
 const MapRow kGeneralRows[] = {
-    {145, 0x90000039u},   // ERROR_DIR_NOT_EMPTY -> ECF_FILE_DIR_NOT_EMPTY
-    {267, 0x90000019u},   // ERROR_DIRECTORY -> ECF_FILE_NOT_A_DIRECTORY
-    {112, 0x90000028u},   // ERROR_DISK_FULL -> ECF_FILE_NO_SPACE
-    {80, 0x9000001Bu},    // ERROR_FILE_EXISTS -> ECF_FILE_EXISTS
-    {2, 0x9000001Au},     // ERROR_FILE_NOT_FOUND -> ECF_FILE_DOESNT_EXIST
-    {206, 0x9000001Fu},   // ERROR_FILENAME_EXCED_RANGE -> ECF_FILE_NAME_TOO_LONG
-    {38, 0x90000021u},    // ERROR_HANDLE_EOF -> ECF_FILE_EOF
-    {122, 0x90000008u},   // ERROR_INSUFFICIENT_BUFFER -> ECF_BUFFER_TOO_SMALL
-    {487, 0x9000000Au},   // ERROR_INVALID_ADDRESS -> ECF_INVALID_ADDRESS
-    {1132, 0x9000000Au},
-    {123, 0x9000001Eu},   // ERROR_INVALID_NAME -> ECF_FILE_INVALID_NAME
-    {6, 0x9000000Cu},     // ERROR_INVALID_HANDLE -> ECF_INVALID_PARAMETER
-    {87, 0x9000000Cu},
-    {1004, 0x9000000Cu},
-    {86, 0x90000315u},    // ERROR_INVALID_PASSWORD -> ECF_SEC_INVALID_PASSWORD
-    {33, 0x90000014u},    // ERROR_LOCK_VIOLATION -> ECF_FILE_LOCK
-    {126, 0x9000001Au},   // ERROR_MOD_NOT_FOUND -> ECF_FILE_DOESNT_EXIST
-    {234, 0x90000008u},   // ERROR_MORE_DATA -> ECF_BUFFER_TOO_SMALL
-    {18, 0x9000002Du},    // ERROR_NO_MORE_FILES -> ECF_FILE_PROCESS_MAX
-    {1113, 0x90000010u},  // ERROR_NO_UNICODE_TRANSLATION -> ECF_NO_UNICODE_TRANSLATION
-    {8, 0x9000000Du},     // ERROR_NOT_ENOUGH_MEMORY -> ECF_NO_MEMORY
-    {14, 0x9000000Du},
-    {1455, 0x9000000Du},
-    {21, 0x9000002Fu},    // ERROR_NOT_READY -> ECF_FILE_DEVICE_UNAVAILABLE
-    {3, 0x90000037u},     // ERROR_PATH_NOT_FOUND -> ECF_FILE_PATH_DOESNT_EXIST
-    {1005, 0x90000037u},
-    {127, 0x90000078u},   // ERROR_PROC_NOT_FOUND -> ECF_LIB_FUNC_NOT_FOUND
-    {32, 0x9000003Fu},    // ERROR_SHARING_VIOLATION -> ECF_FILE_SHARE
-    {240, 0x900003FEu},   // ERROR_VC_DISCONNECTED -> ECF_SESSION_CANCELED
+    {145, ECF_FILE_DIR_NOT_EMPTY},  // ERROR_DIR_NOT_EMPTY
+    {267, ECF_FILE_NOT_A_DIRECTORY},  // ERROR_DIRECTORY
+    {112, ECF_FILE_NO_SPACE},  // ERROR_DISK_FULL
+    {80, ECF_FILE_EXISTS},  // ERROR_FILE_EXISTS
+    {2, ECF_FILE_DOESNT_EXIST},  // ERROR_FILE_NOT_FOUND
+    {206, ECF_FILE_NAME_TOO_LONG},  // ERROR_FILENAME_EXCED_RANGE
+    {38, ECF_FILE_EOF},  // ERROR_HANDLE_EOF
+    {122, ECF_BUFFER_TOO_SMALL},  // ERROR_INSUFFICIENT_BUFFER
+    {487, ECF_INVALID_ADDRESS},  // ERROR_INVALID_ADDRESS
+    {1132, ECF_INVALID_ADDRESS},
+    {123, ECF_FILE_INVALID_NAME},  // ERROR_INVALID_NAME
+    {6, ECF_INVALID_PARAMETER},  // ERROR_INVALID_HANDLE
+    {87, ECF_INVALID_PARAMETER},
+    {1004, ECF_INVALID_PARAMETER},
+    {86, ECF_SEC_INVALID_PASSWORD},  // ERROR_INVALID_PASSWORD
+    {33, ECF_FILE_LOCK},  // ERROR_LOCK_VIOLATION
+    {126, ECF_FILE_DOESNT_EXIST},  // ERROR_MOD_NOT_FOUND
+    {234, ECF_BUFFER_TOO_SMALL},  // ERROR_MORE_DATA
+    {18, ECF_FILE_PROCESS_MAX},  // ERROR_NO_MORE_FILES
+    {1113, ECF_NO_UNICODE_TRANSLATION},  // ERROR_NO_UNICODE_TRANSLATION
+    {8, ECF_NO_MEMORY},  // ERROR_NOT_ENOUGH_MEMORY
+    {14, ECF_NO_MEMORY},
+    {1455, ECF_NO_MEMORY},
+    {21, ECF_FILE_DEVICE_UNAVAILABLE},  // ERROR_NOT_READY
+    {3, ECF_FILE_PATH_DOESNT_EXIST},  // ERROR_PATH_NOT_FOUND
+    {1005, ECF_FILE_PATH_DOESNT_EXIST},
+    {127, ECF_LIB_FUNC_NOT_FOUND},  // ERROR_PROC_NOT_FOUND
+    {32, ECF_FILE_SHARE},  // ERROR_SHARING_VIOLATION
+    {240, ECF_SESSION_CANCELED},  // ERROR_VC_DISCONNECTED
 };
 
 struct NameRow {
@@ -98,33 +99,35 @@ Uint32 mapCode(Uint32 failedCall, Uint32 osError)
     // access and _stat report C-runtime errno values: only their own rows apply.
     if (call == kCallAccess) {
         switch (osError) {
-        case 13: return 0x90000001u;  // EACCES -> ECF_ACCESS_DENIED
-        case 22: return 0x9000000Cu;  // EINVAL -> ECF_INVALID_PARAMETER
-        case 3: return 0x9000001Au;   // -> ECF_FILE_DOESNT_EXIST
-        default: return 0x90000007u;  // ECF_UNKNOWN
+        case 13: return ECF_ACCESS_DENIED;      // EACCES
+        case 22: return ECF_INVALID_PARAMETER;  // EINVAL
+        case 3: return ECF_FILE_DOESNT_EXIST;
+        default: return ECF_UNKNOWN;
         }
     }
-    if (call == kCallStat) return (osError == 2 || osError == 22) ? 0x9000001Au : 0x90000007u;
-    if (osError == 0) return call == kCallTlsGetValue ? 0x90000003u : 0x90000007u;
-    if (osError == 5) return 0x90000001u;
+    if (call == kCallStat)
+        return (osError == 2 || osError == 22) ? ECF_FILE_DOESNT_EXIST : ECF_UNKNOWN;
+    if (osError == 0)
+        return call == kCallTlsGetValue ? ECF_INVALID_INVOCATION_SEQUENCE : ECF_UNKNOWN;
+    if (osError == 5) return ECF_ACCESS_DENIED;
     if (osError == 183) {
-        if (call == kCallCreateFileMapping) return 0x9000004Au;  // ECF_MEM_EXISTS
-        if (call == kCallCreateSemaphore) return 0x90000052u;    // ECF_SEM_EXISTS
-        return 0x9000001Bu;                                      // ECF_FILE_EXISTS
+        if (call == kCallCreateFileMapping) return ECF_MEM_EXISTS;
+        if (call == kCallCreateSemaphore) return ECF_SEM_EXISTS;
+        return ECF_FILE_EXISTS;
     }
     for (const MapRow& row : kGeneralRows)
         if (row.error == osError) return row.code;
-    return 0x90000007u;
+    return ECF_UNKNOWN;
 }
 
 Uint32 suggestedLevel(Uint32 code)
 {
     switch (code) {
-    case 0x90000007u:  // ECF_UNKNOWN
-    case 0x9000000Du:  // ECF_NO_MEMORY
-    case 0x9000002Du:  // ECF_FILE_PROCESS_MAX
-    case 0x9000002Fu:  // ECF_FILE_DEVICE_UNAVAILABLE
-    case 0x9000003Fu:  // ECF_FILE_SHARE
+    case ECF_UNKNOWN:
+    case ECF_NO_MEMORY:
+    case ECF_FILE_PROCESS_MAX:
+    case ECF_FILE_DEVICE_UNAVAILABLE:
+    case ECF_FILE_SHARE:
         return OSS_LEVEL_ERROR;
     default:
         return OSS_LEVEL_INFO;

@@ -106,7 +106,7 @@ TEST(CallFrame, VersionRecordText)
     FileLog log(5, /*useDefault=*/true);
     const DemoParam old = {0x09040000, 0};
     EXPECT_EQ(demoOperation(&old, 0), 0x90000004u);
-    EXPECT_EQ(log.only(), header("Error", kOp, 1112) + "MESSAGE : ECF=0x90000004 \r\n" +
+    EXPECT_EQ(log.only(), header("Error", kOp, 1112) + "MESSAGE : ECF=0x90000004 Invalid version\r\n" +
                               "DATA #1 : Hex, 4 bytes\r\n0x9040000\r\n"
                               "DATA #2 : Hex, 4 bytes\r\n0x9050000\r\n");
 }

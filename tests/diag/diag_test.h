@@ -99,18 +99,31 @@ inline std::string maskStamp(const std::string& record, bool withLocator)
     return "\r\n<STAMP>" + record.substr(51);
 }
 
-// The names printed on the FUNCTION line for a function identifier.
+// The names printed on the FUNCTION line for the library's operations used in these tests.
 inline std::string functionNames(Uint32 id)
 {
-    (void)id;
-    return ", , ";
+    const char* name = "?";
+    switch (id) {
+    case 0x081A0002: name = "OSSHFile::open"; break;
+    case 0x081A0003: name = "OSSHFile::close"; break;
+    case 0x081A0007: name = "OSSHFile::read"; break;
+    case 0x081A0008: name = "OSSHFile::write"; break;
+    case 0x081A0009: name = "OSSHFile::lock"; break;
+    case 0x081A0058: name = "ossMemAlloc"; break;
+    case 0x081A00BA: name = "ossStrCompWithPads"; break;
+    }
+    return std::string("NRV Common Services, OSSe, ") + name;
 }
 
-// The names printed on the CALLED line for an operating-system call.
+// The names printed on the CALLED line for the operating-system calls used in these tests.
 inline std::string osCallNames(Uint32 id)
 {
-    (void)id;
-    return "OS, -, ";
+    const char* name = "?";
+    switch (id) {
+    case 0x08140069: name = "CloseHandle"; break;
+    case 0x0814009D: name = "_stat"; break;
+    }
+    return std::string("OS, -, ") + name;
 }
 
 // The expected first three lines of a record written by this thread, after maskStamp.

@@ -212,7 +212,7 @@ TEST(ErrorHandler, RecordText)
               0x9000000Cu);
     EXPECT_EQ(GetLastError(), before);
     const std::string called = "CALLED  : " + osCallNames(kCloseHandle);
-    EXPECT_EQ(log.only(), header("Info", 0x081A0003, 10, true) + "MESSAGE : ECF=0x9000000C \r\n" +
+    EXPECT_EQ(log.only(), header("Info", 0x081A0003, 10, true) + "MESSAGE : ECF=0x9000000C Invalid parameter\r\n" +
                               called + std::string(50 - called.size(), ' ') +
                               "OSERR: ERROR_INVALID_FLAGS (6)\r\n"
                               "DATA #1 : Hex, 4 bytes\r\n0x1F4\r\n"

@@ -239,7 +239,7 @@ TEST(LogFacility, StandardErrorDestination)
 
     EXPECT_EQ(rc, 0u);
     EXPECT_EQ(maskStamp(readFile(capture), false),
-              header("Warning", kFn, 5) + "MESSAGE : ECF=0x90000002 \r\n" +
+              header("Warning", kFn, 5) + "MESSAGE : ECF=0x90000002 Failed\r\n" +
                   "DATA #1 : Uint32, 4 bytes\r\n42\r\n");
 }
 

@@ -32,7 +32,7 @@ TEST(LogFile, LocatorsGiveEachRecordsOffsetAndLength)
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(maskStamp(records[0].text, true), header("Info", kFn, 1) + "DATA #1 : Uint32, 4 bytes\r\n5\r\n");
     EXPECT_EQ(maskStamp(records[1].text, true),
-              header("Info", kFn, 2) + "MESSAGE : ECF=0x90000002 \r\n" +
+              header("Info", kFn, 2) + "MESSAGE : ECF=0x90000002 Failed\r\n" +
                   "DATA #1 : Uint32, 4 bytes\r\n5\r\nDATA #2 : String, 2 bytes\r\nab\r\n");
 }
 
