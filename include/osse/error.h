@@ -72,6 +72,10 @@ typedef struct OSSErrorContext {
         targetFileHandle = handle;
         valid |= OSS_ERRCTX_TARGET_FILE_HANDLE;
     }
+    void setTargetFileHandle(const void* handle)
+    {
+        setTargetFileHandle((Uint32)(uintptr_t)handle);
+    }
     void setIOSize(Uint32 size)
     {
         ioSize = size;

@@ -257,3 +257,34 @@ TEST(LogFacility, EventLogDestination)
     f.destination = 3;
     EXPECT_EQ(ossLog(&f, kFn, 0, 1, 6, 0), 0x9000000Cu);
 }
+
+namespace {
+OSSLogFacility* g_nestedTarget;
+Uint32 g_nestedRc;
+void loggingDiagLevel(Uint16* level)
+{
+    // Runs inside the writer: a record requested from here is not written and returns 0.
+    g_nestedRc = ossLog(g_nestedTarget, kFn, 0, 99, 1, 0);
+    *level = 5;
+}
+}  // namespace
+
+TEST(LogFacility, RecordRequestedWhileWritingOnTheSameThreadIsDropped)
+{
+    FileLog log;
+    OSSLogFacility other = {};
+    OSSLogFacOpenParam p = openParam(OSS_LOG_DEST_FILE, log.path(), 5);
+    ASSERT_EQ(ossLogFacOpen(&p, &other), 0u);
+    for (OSSLogFacility* target : {log.facility(), &other}) {
+        g_nestedTarget = target;
+        g_nestedRc = 12345;
+        ossSetDiagLevelCallback(loggingDiagLevel);
+        EXPECT_EQ(ossLog(log.facility(), kFn, 0, 1, 5, 0), 0u);
+        ossSetDiagLevelCallback(nullptr);
+        EXPECT_EQ(g_nestedRc, 0u);
+    }
+    std::vector<std::string> texts = log.texts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], header("Info", kFn, 1));
+    EXPECT_EQ(texts[1], header("Info", kFn, 1));
+}
