@@ -44,9 +44,14 @@ void latchRelease(volatile Uint8* latch)
     __atomic_store_n(latch, (Uint8)0, __ATOMIC_RELEASE);
 }
 
+// The seconds straight from the system clock: the C runtime's time functions also settle the
+// time zone on every call, which costs more than building the rest of a record.
 Sint64 utcNow()
 {
-    return _time64(nullptr);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const Uint64 ticks = ((Uint64)now.dwHighDateTime << 32) | now.dwLowDateTime;
+    return (Sint64)(ticks / 10000000u) - 11644473600ll;  // 100 ns since 1601 -> s since 1970
 }
 void localCalendar(Sint64 seconds, struct tm* out)
 {
