@@ -78,24 +78,22 @@ const char* levelName(Uint32 level)
     }
 }
 
-// Minutes between local time and UTC as "%+.3d" (at most 4 characters).
+// Minutes between local time and UTC as "%+.3d" (at most 4 characters). The calendar day of
+// the two times settles the sign across midnight, so that zones 12 hours or more from UTC
+// (+13:00, +14:00, -12:00) print their true offset.
 void utcOffsetText(char* out, size_t size)
 {
     const Sint64 now = utcNow();
     struct tm local, utc;
     localCalendar(now, &local);
     utcCalendar(now, &utc);
-    const int localSeconds = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
-    const int utcSeconds = utc.tm_hour * 3600 + utc.tm_min * 60 + utc.tm_sec;
-    int d = localSeconds - utcSeconds;
-    if (d >= 43200 || d <= -43200) {
-        if (utcSeconds < localSeconds) {
-            d -= 86400;
-            if (d == -43200) d = 43200;
-        } else {
-            d += 86400;
-        }
-    }
+    int days = 0;
+    if (local.tm_year != utc.tm_year)
+        days = local.tm_year > utc.tm_year ? 1 : -1;
+    else if (local.tm_yday != utc.tm_yday)
+        days = local.tm_yday > utc.tm_yday ? 1 : -1;
+    const int d = days * 86400 + (local.tm_hour - utc.tm_hour) * 3600 +
+                  (local.tm_min - utc.tm_min) * 60 + (local.tm_sec - utc.tm_sec);
     int n = _snprintf(out, size, "%+.3d", d / 60);
     if (n < 0 || (size_t)n >= size) out[size - 1] = '\0';
 }

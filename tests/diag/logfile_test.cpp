@@ -165,3 +165,30 @@ TEST(LogFile, ProcessesAndThreadsAppendWholeRecords)
     for (int w = 0; w < kProcesses; ++w)
         for (int t = 0; t < kThreads; ++t) EXPECT_EQ(next[w][t], kRecordsPerThread) << w << t;
 }
+
+OSSE_CHILD_ROLE(log_one_record)
+{
+    OSSLogFacOpenParam p = openParam(OSS_LOG_DEST_FILE, args.at(0), 5);
+    OSSLogFacility f = {};
+    if (ossLogFacOpen(&p, &f) != 0) return 2;
+    return ossLog(&f, kFn, 0, 1, 5, 0) == 0 ? 0 : 3;
+}
+
+TEST(LogFile, UtcOffsetFollowsTheTimeZone)
+{
+    // The C runtime takes the time zone from TZ: hours west of UTC, optionally with minutes.
+    // Zones 12 hours or more away from UTC keep their sign at every time of day.
+    struct Case {
+        const char* tz;
+        const char* offset;
+    } cases[] = {{"UTC0", "+000"}, {"ABC-5:30", "+330"}, {"ABC8", "-480"}, {"ABC-14", "+840"},
+                 {"ABC11", "-660"}};
+    for (const Case& c : cases) {
+        ossetest::TempDir dir;
+        const std::string path = dir.file("tz.log");
+        ASSERT_EQ(ossetest::runChild("log_one_record", {path}, {std::string("TZ=") + c.tz}), 0);
+        std::vector<Record> records = cutRecords(readFile(path));
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].text.substr(28, 5), std::string(c.offset) + " ") << c.tz;
+    }
+}
