@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "osse/ecf.h"
+#include "osse/tick.h"
 
 namespace ossdiag {
 
@@ -55,20 +56,16 @@ Sint64 utcNow()
 }
 void localCalendar(Sint64 seconds, struct tm* out)
 {
-    __time64_t t = seconds;
-    struct tm* r = _localtime64(&t);
-    if (r) *out = *r; else memset(out, 0, sizeof *out);
+    ossTimeLocalTime(seconds, out);
 }
 void utcCalendar(Sint64 seconds, struct tm* out)
 {
-    __time64_t t = seconds;
-    struct tm* r = _gmtime64(&t);
-    if (r) *out = *r; else memset(out, 0, sizeof *out);
+    ossTimeGmTime(seconds, out);
 }
 
 void pause()
 {
-    Sleep(1);
+    ossSleep(1);
 }
 
 }  // namespace ossdiag
