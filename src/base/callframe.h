@@ -18,6 +18,8 @@
 
 #include <string.h>
 
+#include <type_traits>
+
 #include "osse/error.h"
 #include "osse/log.h"
 
@@ -69,6 +71,10 @@ struct OSSCallFrameTraceHooks {
 extern const OSSCallFrameTraceHooks* volatile g_ossCallFrameTrace;
 
 // ---- The frame -------------------------------------------------------------------------------
+// Only data items may follow the fixed arguments of the handler and the log.
+template <class... I>
+constexpr bool ossAllItems = (std::is_same<I, OSSLogItem>::value && ...);
+
 class OSSCallFrame {
 public:
     explicit OSSCallFrame(Uint32 functionId) : id_(functionId)
@@ -108,6 +114,7 @@ public:
     template <class... I>
     Uint32 systemError(Uint32 failedCall, Uint32 osError, Uint32 probe, I... items)
     {
+        static_assert(ossAllItems<I...>, "pass data items (ossItemHex, ossItemString, ...)");
         return ret(ossSystemErrorHandler(id_, failedCall, osError, probe, 5, 0, &ctx,
                                          (Uint32)sizeof...(items), items...));
     }
@@ -116,6 +123,7 @@ public:
     template <class... I>
     Uint32 log(Uint32 probe, Uint32 level, I... items)
     {
+        static_assert(ossAllItems<I...>, "pass data items (ossItemHex, ossItemString, ...)");
         return ossLog(nullptr, id_, 0, probe, level, (Sint32)sizeof...(items), items...);
     }
 
@@ -124,6 +132,7 @@ public:
     template <class... I>
     Uint32 fail(Uint32 code, Uint32 probe, Uint32 level, I... items)
     {
+        static_assert(ossAllItems<I...>, "pass data items (ossItemHex, ossItemString, ...)");
         ossLog(nullptr, id_, code, probe, level, (Sint32)sizeof...(items), items...);
         return ret(code);
     }
