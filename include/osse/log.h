@@ -7,6 +7,7 @@
 
 #include "osse/base.h"
 #include "osse/error.h"
+#include "osse/latch.h"
 
 /* Severity levels. 2 is accepted and treated as 3. */
 #define OSS_LEVEL_SEVERE  1u
@@ -42,7 +43,7 @@ typedef struct OSSLogFacOpenParam {
 typedef struct OSSLogFacility {
     char path[261];
     char name[51];
-    volatile Uint8 latch;    /* one-byte spin latch: 0 free, 0x80 held */
+    OSSLatch latch;          /* serialises the facility's settings and records */
     Uint32 level;
     Uint32 destination;
     Uint32 permissions;
@@ -50,6 +51,7 @@ typedef struct OSSLogFacility {
 } OSSLogFacility;
 
 #ifdef __cplusplus
+static_assert(sizeof(OSSLatch) == 1, "a latch is one byte");
 static_assert(sizeof(OSSLogFacOpenParam) == 328, "OSSLogFacOpenParam layout");
 static_assert(offsetof(OSSLogFacOpenParam, path) == 4, "OSSLogFacOpenParam layout");
 static_assert(offsetof(OSSLogFacOpenParam, name) == 265, "OSSLogFacOpenParam layout");

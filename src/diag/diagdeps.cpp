@@ -1,4 +1,4 @@
-// The seam's implementations for names, latch and clock.
+// The seam's implementations for names and clock.
 #include "diag/diagdeps.h"
 
 #include <windows.h>
@@ -23,26 +23,6 @@ const char* functionName(Uint32 functionId)
 const char* codeDescription(Uint32 code)
 {
     return ecfErrorGetDescription(code);
-}
-
-void latchInit(volatile Uint8* latch)
-{
-    *latch = 0;
-}
-void latchGet(volatile Uint8* latch)
-{
-    for (unsigned spins = 0;; ++spins) {
-        if (*latch < 0x80 && __atomic_exchange_n(latch, (Uint8)0x80, __ATOMIC_ACQUIRE) == 0)
-            return;
-        if (spins < 64)
-            YieldProcessor();
-        else
-            Sleep(1);
-    }
-}
-void latchRelease(volatile Uint8* latch)
-{
-    __atomic_store_n(latch, (Uint8)0, __ATOMIC_RELEASE);
 }
 
 // The seconds straight from the system clock: the C runtime's time functions also settle the

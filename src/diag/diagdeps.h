@@ -1,5 +1,5 @@
 // What the diagnostic log takes from the rest of the library, behind one narrow seam: the
-// names of identifiers and codes, the one-byte latch, the clock and the log file append.
+// names of identifiers and codes, the clock and the log file append.
 #ifndef OSSE_SRC_DIAG_DIAGDEPS_H
 #define OSSE_SRC_DIAG_DIAGDEPS_H
 
@@ -15,10 +15,6 @@ const char* componentName(Uint32 functionId);
 const char* functionName(Uint32 functionId);
 // Description of an ECF code; null when unknown.
 const char* codeDescription(Uint32 code);
-
-void latchInit(volatile Uint8* latch);
-void latchGet(volatile Uint8* latch);
-void latchRelease(volatile Uint8* latch);
 
 // Current UTC seconds and their local and UTC calendar fields.
 Sint64 utcNow();

@@ -102,7 +102,7 @@ Uint32 writeRecord(const LogRequest& rq)
     OSSLogFacility* facility = facilityOf(rq.facility);
     if (!facility->open) return kEcfInvalidParameter;
 
-    latchGet(&facility->latch);
+    facility->latch.acquire();
     LogRequest req = rq;
     if (req.level == 2) req.level = OSS_LEVEL_ERROR;
     if (OSSDiagLevelCallback levelOf = g_diagLevelCallback) {
@@ -116,7 +116,7 @@ Uint32 writeRecord(const LogRequest& rq)
         Uint32 length = buildRecordText(req, record);
         rc = send(facility, req.level, record, length);
     }
-    latchRelease(&facility->latch);
+    facility->latch.release();
     return rc;
 }
 
@@ -201,8 +201,8 @@ extern "C" OSSE_API Uint32 ossLogFacOpen(const OSSLogFacOpenParam* param, OSSLog
     if (param->name[0] == '\0') return kEcfInvalidParameter;
 
     OSSLogFacility* f = facilityOf(facility);
-    latchInit(&f->latch);
-    latchGet(&f->latch);
+    f->latch.init();
+    f->latch.acquire();
     strncpy(f->path, param->path, sizeof f->path - 1);
     f->path[sizeof f->path - 1] = '\0';
     strncpy(f->name, param->name, sizeof f->name - 1);
@@ -211,16 +211,16 @@ extern "C" OSSE_API Uint32 ossLogFacOpen(const OSSLogFacOpenParam* param, OSSLog
     f->destination = dest;
     f->permissions = param->permissions;
     f->open = 1;
-    latchRelease(&f->latch);
+    f->latch.release();
     return 0;
 }
 
 extern "C" OSSE_API Uint32 ossLogFacClose(OSSLogFacility* facility)
 {
     OSSLogFacility* f = facilityOf(facility);
-    latchGet(&f->latch);
+    f->latch.acquire();
     f->open = 0;
-    latchRelease(&f->latch);
+    f->latch.release();
     return 0;
 }
 
@@ -228,9 +228,9 @@ extern "C" OSSE_API Uint32 ossLogFacSetLevel(OSSLogFacility* facility, Uint32 le
 {
     OSSLogFacility* f = facilityOf(facility);
     if (!f->open) return kEcfInvalidParameter;
-    latchGet(&f->latch);
+    f->latch.acquire();
     f->level = level;
-    latchRelease(&f->latch);
+    f->latch.release();
     return 0;
 }
 

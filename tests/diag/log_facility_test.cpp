@@ -58,7 +58,7 @@ TEST(LogFacility, OpenCopiesBoundedSettingsAndReopenReplacesThem)
     EXPECT_EQ(f.level, 4u);
     EXPECT_EQ(f.destination, OSS_LOG_DEST_FILE);
     EXPECT_EQ(f.permissions, 0644u);
-    EXPECT_EQ(f.latch, 0);
+    EXPECT_EQ(f.latch.lockWord, 0);
 
     OSSLogFacOpenParam q = openParam(OSS_LOG_DEST_FILE, dir.file("second.log"), 5);
     ASSERT_EQ(ossLogFacOpen(&q, &f), 0u);
