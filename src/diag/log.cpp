@@ -251,3 +251,11 @@ extern "C" OSSE_API OSSNodeNumCallback ossSetNodeNumCallback(OSSNodeNumCallback 
     g_nodeNumCallback = callback;
     return callback;
 }
+
+namespace ossdiag {
+// The default facility, for readers of its settings (the assertion output appends to its file).
+const OSSLogFacility* defaultFacility()
+{
+    return &g_defaultFacility;
+}
+}  // namespace ossdiag

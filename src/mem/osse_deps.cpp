@@ -3,6 +3,10 @@
 
 #include <string.h>
 
+namespace ossdiag {
+const OSSLogFacility* defaultFacility();
+}
+
 namespace osse_deps {
 
 namespace {
@@ -11,8 +15,6 @@ const Uint32 kFnMemFree = 0x081A0059u;           // _ossMemFree
 const Uint32 kFnCheckTerminalServices = 0x081A00A7u;
 const Uint32 kFailedMalloc = 0x08140020u;
 }  // namespace
-
-#ifdef OSS_SEH_MAP_ONLY
 
 Uint32 reportAllocFailure(Uint32 osError, Uint32 total, Uint32 flags)
 {
@@ -38,30 +40,14 @@ void logLookupFailure(Uint32 failedCall, Uint32 osError, Uint32 probe, const cha
                 (Sint32)0x80000001u, OSSLogItem{name, (Sint32)strlen(name), OSS_ITEM_STRING});
 }
 
-#else
-
-Uint32 reportAllocFailure(Uint32, Uint32, Uint32)
-{
-    (void)kFnMemAlloc;
-    (void)kFnMemFree;
-    (void)kFnCheckTerminalServices;
-    (void)kFailedMalloc;
-    return ECF_NO_MEMORY;
-}
-
-void logNullFree(const char*)
-{
-}
-
-void logLookupFailure(Uint32, Uint32, Uint32, const char*)
-{
-}
-
-#endif
 
 const char* defaultFacilityLogFile()
 {
-    return nullptr;
+    // The file of the default facility when it is open; its path is read without its latch, since an
+    // assertion may fail while that very latch is held.
+    const OSSLogFacility* f = ossdiag::defaultFacility();
+    if (!f->open || !f->path[0]) return nullptr;
+    return f->path;
 }
 
 }  // namespace osse_deps

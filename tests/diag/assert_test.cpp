@@ -87,6 +87,34 @@ TEST(Assert, NonFatalRecordIsAppendedToTheDebugLogFile)
         << text;
 }
 
+// Opens the default log facility on the file named by its argument, then fails an assertion.
+OSSE_CHILD_ROLE(assert_with_default_facility)
+{
+    OSSLogFacOpenParam param = {};
+    param.version = OSS_CURRENT_VERSION;
+    snprintf(param.path, sizeof param.path, "%s", args.at(0).c_str());
+    snprintf(param.name, sizeof param.name, "%s", "assert-test");
+    param.level = 5;
+    param.destination = OSS_LOG_DEST_FILE;
+    if (ossLogFacOpen(&param, nullptr) != OSS_OK) return 10;
+    ossAssertFailed("y != 0", "z.cpp", 7);
+    return 0;
+}
+
+TEST(Assert, WithoutTheVariableTheDefaultFacilitysFileTakesTheRecord)
+{
+    ossetest::TempDir dir;
+    const std::string log = dir.file("diag.log");
+    ossetest::Child child;
+    ASSERT_TRUE(child.start("assert_with_default_facility", {log}, {"OSS_DEBUG_LOG_FILE="}));
+    const unsigned long pid = child.pid();
+    ASSERT_EQ(child.wait(), 0);
+    const std::string text = readFile(log);
+    EXPECT_TRUE(std::regex_match(text, std::regex(recordPattern(false, "y != 0", pid, "",
+                                                                "z\\.cpp", 7))))
+        << text;
+}
+
 OSSE_CHILD_ROLE(assert_with_callback)
 {
     (void)args;

@@ -1,0 +1,82 @@
+// What the allocator writes to the diagnostic log: a release of a null address, and a failed
+// malloc handed to the system error handler.
+#include <stdarg.h>
+
+#include "mem_test_util.h"
+
+namespace {
+
+struct Request {
+    Uint32 functionId, calledId, code, messageCode, probe, level, flags;
+    Sint32 count;
+    std::vector<OSSLogItem> items;
+    std::vector<std::string> strings;  // string items' text
+};
+std::vector<Request> g_requests;
+
+Uint32 capture(OSSLogFacility*, Uint32 functionId, Uint32 calledId, Uint32 code,
+               Uint32 messageCode, Uint32 probe, Uint32 level, Uint32 flags, Sint32 count,
+               va_list* items)
+{
+    Request r{functionId, calledId, code, messageCode, probe, level, flags, count, {}, {}};
+    for (Sint32 i = 0; i < count && i < 8; ++i) {
+        OSSLogItem item = va_arg(*items, OSSLogItem);
+        r.items.push_back(item);
+        r.strings.push_back(item.type == OSS_ITEM_STRING ? (const char*)item.p : "");
+    }
+    g_requests.push_back(r);
+    return 0;
+}
+
+class MemLog : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_requests.clear();
+        ossSetOSSeLogCallback(capture);
+    }
+    void TearDown() override { ossSetOSSeLogCallback(nullptr); }
+};
+
+}  // namespace
+
+TEST_F(MemLog, ReleasingANullAddressIsLoggedWithTheCallersPlace)
+{
+    void* null = nullptr;
+    EXPECT_EQ(_ossMemFree(&null, 0, 0, "C:\\src\\caller.cpp", 321), ECF_MEM_NULL_POINTER);
+    ASSERT_EQ(g_requests.size(), 1u);
+    const Request& r = g_requests[0];
+    EXPECT_EQ(r.functionId, 0x081A0059u);
+    EXPECT_EQ(r.messageCode, ECF_MEM_NULL_POINTER);
+    ASSERT_EQ(r.count, 1);
+    EXPECT_EQ(r.items[0].type, OSS_ITEM_STRING);
+    EXPECT_EQ(r.strings[0],
+              "NULL pointer for memory allocation address found at: C:\\src\\caller.cpp, line 321");
+}
+
+TEST_F(MemLog, FailedMallocGoesThroughTheSystemErrorHandler)
+{
+    struct Case {
+        Uint32 mode, size;
+    } cases[] = {
+        {OSS_MEM_MODE_IDLE, 0x7FFFFFF0u},   // malloc itself fails
+        {OSS_MEM_MODE_FULL, 0xFFFFFFF0u},   // the padded total does not fit in 32 bits
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        g_requests.clear();
+        ASSERT_EQ(ossMemSetDebug(0, c.mode, 2, 2), OSS_OK);
+        void* p = (void*)0x5678;
+        const Uint32 rc = _ossMemAlloc(&p, 0, c.size, OSS_MEM_ALLOC_FLAGGED, "big.cpp", 1);
+        EXPECT_NE(rc, OSS_OK);
+        EXPECT_EQ(p, (void*)0x5678) << "*ppMem unchanged";
+        ASSERT_GE(g_requests.size(), 1u) << "the handler's record (analysis records may follow)";
+        const Request& r = g_requests[0];
+        EXPECT_EQ(r.functionId, 0x081A0058u);
+        EXPECT_EQ(r.calledId, 0x08140020u) << "malloc";
+        EXPECT_EQ(r.probe, 40u);
+        EXPECT_EQ(r.messageCode, rc) << "the handler's code is returned";
+        EXPECT_TRUE(r.flags & OSS_LOG_FLAG_OSERR);
+    }
+    ossMemSetDebug(0, OSS_MEM_MODE_IDLE, 0, 0);
+}
