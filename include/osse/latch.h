@@ -135,7 +135,8 @@ OSSE_C_API Uint64 ossWin32Fetch64Internal(volatile Uint64* addr);
  * version 0), and a null object with 0x9000000C. */
 #define OSS_VOBJECT_MIN_VERSION 20040702u
 
-/* Versioned 32-bit atomic counter. Out pointers may be null (the previous value is dropped). */
+/* Versioned 32-bit atomic counter. The previous-value pointers may be null (the value is
+ * dropped); peek refuses a null pointer with 0x9000000C. */
 class OSSE_API OSSVAtomicSigned32 {
 public:
     Uint32 version;
