@@ -5,6 +5,8 @@
 
 #include <stdio.h>
 
+#include "osse/file.h"
+
 #include "diag/diagdeps.h"
 
 namespace ossdiag {
@@ -27,6 +29,43 @@ void stampLocator(char* record, Uint64 fileSize, Uint32 length)
 
 }  // namespace
 
+// The file handle is in the build once its header declares it.
+#ifdef OSS_FILE_LOCK_EXCLUSIVE
+
+// Failures of the file operations are reported by the operations themselves, through the
+// handler and so back into the log, where the writing flag turns them into no-ops.
+Uint32 appendToLogFile(const OSSLogFacility* facility, char* record, Uint32 length)
+{
+    OSSHFile file;
+    // Options 4 sets no bit with an effect.
+    const OSSFileOpenParam open = {OSS_CURRENT_VERSION, facility->path, OSS_FILE_OPEN_ALWAYS,
+                                   OSS_FILE_ACCESS_WRITE, 4, facility->permissions, 0};
+    Uint32 rc = file.open(&open);
+    if (rc != 0) return rc;
+    const OSSFileLockParam lock = {OSS_CURRENT_VERSION, OSS_FILE_LOCK_EXCLUSIVE,
+                                   OSS_FILE_LOCK_WAIT};
+    rc = file.lock(&lock);
+    if (rc == 0) {
+        const OSSFileSeekParam toEnd = {OSS_CURRENT_VERSION, 0, OSS_FILE_SEEK_END};
+        Uint64 size = 0;
+        rc = file.seek(&toEnd, nullptr);
+        if (rc == 0) rc = file.getSize(&size);
+        if (rc == 0) {
+            stampLocator(record, size, length);
+            const OSSFileWriteParam write = {OSS_CURRENT_VERSION, record, length, 0};
+            Uint32 written = 0;
+            rc = file.write(&write, &written);
+        }
+        const Uint32 unlocked = file.unlock();
+        if (rc == 0) rc = unlocked;
+    }
+    const Uint32 closed = file.close();
+    return rc != 0 ? rc : closed;
+}
+
+#else
+
+// Until the file handle is part of the build: the same steps on the bare system calls.
 Uint32 appendToLogFile(const OSSLogFacility* facility, char* record, Uint32 length)
 {
     HANDLE file = CreateFileA(facility->path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -53,5 +92,7 @@ Uint32 appendToLogFile(const OSSLogFacility* facility, char* record, Uint32 leng
     CloseHandle(file);
     return rc;
 }
+
+#endif
 
 }  // namespace ossdiag
