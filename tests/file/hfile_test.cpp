@@ -1,0 +1,740 @@
+// OSSHFile against real files: open codes, I/O, positions, sizes, locks between handles,
+// threads and processes, mappings, and the codes of real failures.
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "osse/osse.h"
+#include "osse_test.h"
+
+namespace {
+
+constexpr Uint32 kAccessDenied = 0x90000001u;
+constexpr Uint32 kInvalidVersion = 0x90000004u;
+constexpr Uint32 kInvalidAddress = 0x9000000Au;
+constexpr Uint32 kInvalidParameter = 0x9000000Cu;
+constexpr Uint32 kFileLock = 0x90000014u;
+constexpr Uint32 kFileDoesntExist = 0x9000001Au;
+constexpr Uint32 kFileExists = 0x9000001Bu;
+constexpr Uint32 kFileEof = 0x90000021u;
+constexpr Uint32 kSeekBeyondEof = 0x90000022u;
+constexpr Uint32 kPathDoesntExist = 0x90000037u;
+
+constexpr Uint32 kVersion = OSS_CURRENT_VERSION;
+
+OSSFileOpenParam openParam(const std::string& name, Uint32 creation, Uint32 access, Uint32 options = 0)
+{
+    return {kVersion, name.c_str(), creation, access, options, 0644, 0};
+}
+
+void writeFile(const std::string& name, const std::string& content)
+{
+    HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD n = 0;
+    ASSERT_TRUE(WriteFile(h, content.data(), (DWORD)content.size(), &n, nullptr));
+    CloseHandle(h);
+}
+
+std::string readFile(const std::string& name)
+{
+    HANDLE h = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return "<missing>";
+    char buf[4096];
+    DWORD n = 0;
+    ReadFile(h, buf, sizeof buf, &n, nullptr);
+    CloseHandle(h);
+    return std::string(buf, n);
+}
+
+bool exists(const std::string& name)
+{
+    return GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool isReset(const OSSHFile& f)
+{
+    return f.file == INVALID_HANDLE_VALUE && f.mapping == INVALID_HANDLE_VALUE && f.view == nullptr;
+}
+
+Uint64 position(OSSHFile& f)
+{
+    OSSFileSeekParam p = {kVersion, 0, OSS_FILE_SEEK_CUR};
+    Uint64 pos = ~0ull;
+    EXPECT_EQ(f.seek(&p, &pos), 0u);
+    return pos;
+}
+
+Uint64 sizeOf(OSSHFile& f)
+{
+    Uint64 size = ~0ull;
+    EXPECT_EQ(f.getSize(&size), 0u);
+    return size;
+}
+
+Uint32 seekTo(OSSHFile& f, Sint64 offset, Uint32 whence, Uint64* pos = nullptr)
+{
+    OSSFileSeekParam p = {kVersion, offset, whence};
+    return f.seek(&p, pos);
+}
+
+Uint32 writeText(OSSHFile& f, const std::string& s, Uint32* written = nullptr)
+{
+    OSSFileWriteParam p = {kVersion, s.data(), (Uint32)s.size(), 0};
+    Uint32 n = 0;
+    Uint32 rc = f.write(&p, written ? written : &n);
+    return rc;
+}
+
+Uint32 lockFile(OSSHFile& f, Uint32 type, Uint32 wait)
+{
+    OSSFileLockParam p = {kVersion, type, wait};
+    return f.lock(&p);
+}
+
+// An open handle on a scratch file holding `content`.
+struct Scratch {
+    ossetest::TempDir dir;
+    std::string name = dir.file("data.bin");
+    OSSHFile f;
+    explicit Scratch(const std::string& content, Uint32 access = OSS_FILE_ACCESS_READWRITE)
+    {
+        writeFile(name, content);
+        OSSFileOpenParam p = openParam(name, OSS_FILE_OPEN_EXISTING, access);
+        EXPECT_EQ(f.open(&p), 0u);
+    }
+    ~Scratch()
+    {
+        if (f.file != INVALID_HANDLE_VALUE) f.close();
+    }
+};
+
+}  // namespace
+
+TEST(HFile, ConstructorResetsFields)
+{
+    OSSHFile f;
+    EXPECT_TRUE(isReset(f));
+    EXPECT_EQ(f.getFileHandle(), INVALID_HANDLE_VALUE);
+    f.file = f.mapping = f.view = (void*)0x1234;
+    f.constructor();
+    EXPECT_TRUE(isReset(f));
+}
+
+// Every operation taking a parameter object rejects a null object and a version one below the
+// minimum before touching the file, and leaves the handle as it was.
+TEST(HFile, ParameterObjectChecks)
+{
+    Scratch of("0123456789");
+    OSSHFile& f = of.f;
+    const OSSHFile before = f;
+    char buf[16];
+    Uint32 n = 0xAAAA;
+    Uint64 pos = 0;
+    void* addr = nullptr;
+    const Uint32 old = OSS_MIN_VERSION - 1;
+
+    EXPECT_EQ(f.open(nullptr), kInvalidParameter);
+    EXPECT_EQ(f.seek(nullptr, &pos), kInvalidParameter);
+    EXPECT_EQ(f.setSize(nullptr), kInvalidParameter);
+    EXPECT_EQ(f.read(nullptr, buf, &n), kInvalidParameter);
+    EXPECT_EQ(f.write(nullptr, &n), kInvalidParameter);
+    EXPECT_EQ(f.lock(nullptr), kInvalidParameter);
+    EXPECT_EQ(f.map(nullptr, &addr), kInvalidParameter);
+    EXPECT_EQ(n, 0xAAAAu);
+
+    OSSFileOpenParam op = openParam(of.name, OSS_FILE_OPEN_EXISTING, OSS_FILE_ACCESS_READ);
+    op.version = old;
+    EXPECT_EQ(f.open(&op), kInvalidVersion);
+    OSSFileSeekParam sp = {old, 0, 0};
+    EXPECT_EQ(f.seek(&sp, &pos), kInvalidVersion);
+    OSSFileSetSizeParam zp = {old, 0, 0};
+    EXPECT_EQ(f.setSize(&zp), kInvalidVersion);
+    OSSFileReadParam rp = {old, 4, 0};
+    EXPECT_EQ(f.read(&rp, buf, &n), kInvalidVersion);
+    OSSFileWriteParam wp = {old, "ab", 2, 0};
+    EXPECT_EQ(f.write(&wp, &n), kInvalidVersion);
+    OSSFileLockParam lp = {old, 1, 2};
+    EXPECT_EQ(f.lock(&lp), kInvalidVersion);
+    OSSFileMapParam mp = {old, 0, 1, 0};
+    EXPECT_EQ(f.map(&mp, &addr), kInvalidVersion);
+
+    EXPECT_EQ(memcmp(&before, &f, sizeof f), 0);
+    EXPECT_EQ(sizeOf(f), 10u);
+    EXPECT_EQ(position(f), 0u);
+    EXPECT_EQ(readFile(of.name), "0123456789");
+}
+
+// Codes outside their tables are rejected without effect on the handle or the file.
+TEST(HFile, FieldChecks)
+{
+    Scratch of("0123456789");
+    OSSHFile& f = of.f;
+    const OSSHFile before = f;
+
+    OSSHFile g;
+    const std::string fresh = of.dir.file("fresh");
+    struct { Uint32 creation, access; } opens[] = {
+        {3, OSS_FILE_ACCESS_READ}, {0, OSS_FILE_ACCESS_READ}, {32, OSS_FILE_ACCESS_WRITE},
+        {OSS_FILE_OPEN_ALWAYS, 3}, {OSS_FILE_OPEN_ALWAYS, 0}, {OSS_FILE_OPEN_ALWAYS, 8},
+        {OSS_FILE_TRUNCATE_EXISTING, OSS_FILE_ACCESS_READ},
+    };
+    for (auto& c : opens) {
+        OSSFileOpenParam p = openParam(fresh, c.creation, c.access);
+        EXPECT_EQ(g.open(&p), kInvalidParameter) << c.creation << "/" << c.access;
+        p.fileName = of.name.c_str();
+        EXPECT_EQ(g.open(&p), kInvalidParameter) << c.creation << "/" << c.access;
+    }
+    EXPECT_TRUE(isReset(g));
+    EXPECT_FALSE(exists(fresh));
+    OSSFileOpenParam noName = openParam(fresh, OSS_FILE_OPEN_ALWAYS, OSS_FILE_ACCESS_READ);
+    noName.fileName = nullptr;
+    EXPECT_EQ(g.open(&noName), kInvalidParameter);
+
+    EXPECT_EQ(seekTo(f, 0, 3), kInvalidParameter);
+    OSSFileSetSizeParam zp = {kVersion, 4, 1};
+    EXPECT_EQ(f.setSize(&zp), kInvalidParameter);
+    EXPECT_EQ(lockFile(f, 0, OSS_FILE_LOCK_NOWAIT), kInvalidParameter);
+    EXPECT_EQ(lockFile(f, 3, OSS_FILE_LOCK_NOWAIT), kInvalidParameter);
+    EXPECT_EQ(lockFile(f, OSS_FILE_LOCK_EXCLUSIVE, 0), kInvalidParameter);
+    EXPECT_EQ(lockFile(f, OSS_FILE_LOCK_EXCLUSIVE, 3), kInvalidParameter);
+    void* addr = nullptr;
+    for (Uint32 access : {0u, 3u, 8u}) {
+        OSSFileMapParam mp = {kVersion, 0, access, 0};
+        EXPECT_EQ(f.map(&mp, &addr), kInvalidParameter) << access;
+    }
+    OSSFileMapParam mp = {kVersion, 0, OSS_FILE_MAP_READ, 0};
+    EXPECT_EQ(f.map(&mp, nullptr), kInvalidParameter);
+    EXPECT_EQ(f.getSize(nullptr), kInvalidParameter);
+
+    EXPECT_EQ(memcmp(&before, &f, sizeof f), 0);
+    EXPECT_EQ(sizeOf(f), 10u);
+    // None of the rejected lock requests took the lock.
+    OSSHFile other;
+    OSSFileOpenParam p = openParam(of.name, OSS_FILE_OPEN_EXISTING, OSS_FILE_ACCESS_READ);
+    ASSERT_EQ(other.open(&p), 0u);
+    EXPECT_EQ(lockFile(other, OSS_FILE_LOCK_EXCLUSIVE, OSS_FILE_LOCK_NOWAIT), 0u);
+    EXPECT_EQ(other.close(), 0u);
+}
+
+// Each creation code on an existing and on a missing file: the code returned and what is left.
+TEST(HFile, CreationCodes)
+{
+    struct Case {
+        Uint32 creation;
+        bool present;
+        Uint32 rc;
+        const char* after;  // file content afterwards
+    } cases[] = {
+        {OSS_FILE_OPEN_EXISTING, true, 0, "hello"},
+        {OSS_FILE_OPEN_EXISTING, false, kFileDoesntExist, "<missing>"},
+        {OSS_FILE_OPEN_ALWAYS, true, 0, "hello"},
+        {OSS_FILE_OPEN_ALWAYS, false, 0, ""},
+        {OSS_FILE_TRUNCATE_EXISTING, true, 0, ""},
+        {OSS_FILE_TRUNCATE_EXISTING, false, kFileDoesntExist, "<missing>"},  // from the OS
+        {OSS_FILE_CREATE_NEW, true, kFileExists, "hello"},
+        {OSS_FILE_CREATE_NEW, false, 0, ""},
+        {OSS_FILE_CREATE_ALWAYS, true, 0, ""},
+        {OSS_FILE_CREATE_ALWAYS, false, 0, ""},
+    };
+    ossetest::TempDir dir;
+    int i = 0;
+    for (const Case& c : cases) {
+        std::string name = dir.file("c" + std::to_string(i++));
+        if (c.present) writeFile(name, "hello");
+        OSSHFile f;
+        OSSFileOpenParam p = openParam(name, c.creation, OSS_FILE_ACCESS_WRITE);
+        EXPECT_EQ(f.open(&p), c.rc) << c.creation << " present " << c.present;
+        if (c.rc == 0) {
+            EXPECT_NE(f.file, INVALID_HANDLE_VALUE);
+            EXPECT_EQ(f.getFileHandle(), f.file);
+            EXPECT_EQ(f.mapping, INVALID_HANDLE_VALUE);
+            EXPECT_EQ(f.view, nullptr);
+            EXPECT_EQ(f.close(), 0u);
+        }
+        EXPECT_TRUE(isReset(f));
+        EXPECT_EQ(readFile(name), c.after) << c.creation << " present " << c.present;
+    }
+}
+
+// Failures that only the OS sees come back with the handler's code and leave the handle reset.
+TEST(HFile, OpenFailuresFromTheSystem)
+{
+    ossetest::TempDir dir;
+    OSSHFile f;
+    std::string inMissingDir = dir.file("nodir\\x.txt");
+    OSSFileOpenParam p = openParam(inMissingDir, OSS_FILE_OPEN_ALWAYS, OSS_FILE_ACCESS_WRITE);
+    EXPECT_EQ(f.open(&p), kPathDoesntExist);
+    EXPECT_TRUE(isReset(f));
+
+    // A directory exists, so creation 8 is refused before the OS is asked.
+    p = openParam(dir.path(), OSS_FILE_CREATE_NEW, OSS_FILE_ACCESS_WRITE);
+    EXPECT_EQ(f.open(&p), kFileExists);
+    p = openParam(dir.path(), OSS_FILE_OPEN_EXISTING, OSS_FILE_ACCESS_WRITE);
+    EXPECT_EQ(f.open(&p), kAccessDenied);
+    EXPECT_TRUE(isReset(f));
+}
+
+TEST(HFile, AccessCodesDecideWhatTheHandleMayDo)
+{
+    ossetest::TempDir dir;
+    std::string name = dir.file("a.txt");
+    writeFile(name, "abcdef");
+    char buf[8];
+    OSSFileReadParam rp = {kVersion, 3, 0};
+    Uint32 n = 0;
+
+    OSSHFile ro, wo, rw;
+    OSSFileOpenParam p = openParam(name, OSS_FILE_OPEN_EXISTING, OSS_FILE_ACCESS_READ);
+    ASSERT_EQ(ro.open(&p), 0u);
+    p.access = OSS_FILE_ACCESS_WRITE;
+    ASSERT_EQ(wo.open(&p), 0u);
+    p.access = OSS_FILE_ACCESS_READWRITE;
+    ASSERT_EQ(rw.open(&p), 0u);
+
+    EXPECT_EQ(ro.read(&rp, buf, &n), 0u);
+    EXPECT_EQ(n, 3u);
+    EXPECT_EQ(writeText(ro, "x", &n), kAccessDenied);
+    EXPECT_EQ(n, 0u);
+    EXPECT_EQ(wo.read(&rp, buf, &n), kAccessDenied);
+    EXPECT_EQ(n, 0u);
+    EXPECT_EQ(writeText(wo, "X"), 0u);
+    EXPECT_EQ(seekTo(rw, 1, OSS_FILE_SEEK_SET), 0u);
+    EXPECT_EQ(writeText(rw, "Y"), 0u);
+    EXPECT_EQ(seekTo(rw, 0, OSS_FILE_SEEK_SET), 0u);
+    EXPECT_EQ(rw.read(&rp, buf, &n), 0u);
+    EXPECT_EQ(std::string(buf, 3), "XYc");
+    // Both handles share the file: another handle sees the writes at once.
+    EXPECT_EQ(seekTo(ro, 0, OSS_FILE_SEEK_SET), 0u);
+    EXPECT_EQ(ro.read(&rp, buf, &n), 0u);
+    EXPECT_EQ(std::string(buf, 3), "XYc");
+    for (OSSHFile* f : {&ro, &wo, &rw}) EXPECT_EQ(f->close(), 0u);
+}
+
+TEST(HFile, Options)
+{
+    ossetest::TempDir dir;
+    std::string name = dir.file("temp.txt");
+    OSSHFile f;
+    OSSFileOpenParam p = openParam(name, OSS_FILE_CREATE_NEW, OSS_FILE_ACCESS_READWRITE,
+                                   OSS_FILE_OPTION_DELETE_ON_CLOSE | OSS_FILE_OPTION_WRITE_THROUGH | 4);
+    ASSERT_EQ(f.open(&p), 0u);
+    EXPECT_EQ(writeText(f, "gone soon"), 0u);
+    EXPECT_TRUE(exists(name));
+    EXPECT_EQ(f.close(), 0u);
+    EXPECT_FALSE(exists(name));
+
+    // Options 4 alone (as the log file uses it) has no effect.
+    p = openParam(name, OSS_FILE_OPEN_ALWAYS, OSS_FILE_ACCESS_WRITE, 4);
+    ASSERT_EQ(f.open(&p), 0u);
+    EXPECT_EQ(writeText(f, "kept"), 0u);
+    EXPECT_EQ(f.close(), 0u);
+    EXPECT_EQ(readFile(name), "kept");
+}
+
+TEST(HFile, ReadWriteAndEndOfFile)
+{
+    std::string content(100, 0);
+    for (int i = 0; i < 100; ++i) content[i] = (char)('A' + i % 26);
+    Scratch of("");
+    OSSHFile& f = of.f;
+    Uint32 n = 0;
+    EXPECT_EQ(writeText(f, content, &n), 0u);
+    EXPECT_EQ(n, 100u);
+    EXPECT_EQ(writeText(f, "", &n), 0u);
+    EXPECT_EQ(n, 0u);
+    EXPECT_EQ(sizeOf(f), 100u);
+
+    // 100 bytes asked 10 bytes before the end: the 10 are delivered, with the EOF code.
+    char buf[128] = {};
+    EXPECT_EQ(seekTo(f, 90, OSS_FILE_SEEK_SET), 0u);
+    OSSFileReadParam rp = {kVersion, 100, 0};
+    n = 12345;
+    EXPECT_EQ(f.read(&rp, buf, &n), kFileEof);
+    EXPECT_EQ(n, 10u);
+    EXPECT_EQ(std::string(buf, 10), content.substr(90));
+    EXPECT_EQ(position(f), 100u);
+    // At the end: nothing at all.
+    n = 12345;
+    EXPECT_EQ(f.read(&rp, buf, &n), kFileEof);
+    EXPECT_EQ(n, 0u);
+    // An exact read is not an end of file, even when it ends at the end.
+    EXPECT_EQ(seekTo(f, -20, OSS_FILE_SEEK_END), 0u);
+    rp.length = 20;
+    EXPECT_EQ(f.read(&rp, buf, &n), 0u);
+    EXPECT_EQ(n, 20u);
+    EXPECT_EQ(std::string(buf, 20), content.substr(80));
+    // A write in the middle overwrites, at the end it appends.
+    EXPECT_EQ(seekTo(f, 2, OSS_FILE_SEEK_SET), 0u);
+    EXPECT_EQ(writeText(f, "__"), 0u);
+    EXPECT_EQ(position(f), 4u);
+    EXPECT_EQ(seekTo(f, 0, OSS_FILE_SEEK_END), 0u);
+    EXPECT_EQ(writeText(f, "!"), 0u);
+    EXPECT_EQ(f.close(), 0u);
+    EXPECT_EQ(readFile(of.name), content.substr(0, 2) + "__" + content.substr(4) + "!");
+}
+
+TEST(HFile, LargeWriteIsComplete)
+{
+    Scratch of("");
+    std::string big(3 << 20, 'z');
+    big[12345] = 'q';
+    Uint32 n = 0;
+    EXPECT_EQ(writeText(of.f, big, &n), 0u);
+    EXPECT_EQ(n, big.size());
+    EXPECT_EQ(sizeOf(of.f), big.size());
+}
+
+TEST(HFile, Seek)
+{
+    Scratch of(std::string(1000, 'x'));
+    OSSHFile& f = of.f;
+    struct Case {
+        Uint64 from;
+        Sint64 offset;
+        Uint32 whence;
+        Uint32 rc;
+        Uint64 to;  // position afterwards
+    } cases[] = {
+        {0, 0, OSS_FILE_SEEK_END, 0, 1000},
+        {0, 1, OSS_FILE_SEEK_END, kSeekBeyondEof, 0},
+        {500, -1, OSS_FILE_SEEK_END, 0, 999},
+        {500, -5000, OSS_FILE_SEEK_END, 0, 0},
+        {500, 100, OSS_FILE_SEEK_CUR, 0, 600},
+        {500, -100, OSS_FILE_SEEK_CUR, 0, 400},
+        {500, -0x7FFFFFFFFFFFFFFFll, OSS_FILE_SEEK_CUR, 0, 0},
+        {500, 500, OSS_FILE_SEEK_CUR, 0, 1000},
+        {500, 501, OSS_FILE_SEEK_CUR, kSeekBeyondEof, 500},
+        {500, 0x7FFFFFFFFFFFFFFFll, OSS_FILE_SEEK_CUR, kSeekBeyondEof, 500},
+        {500, 1000, OSS_FILE_SEEK_SET, 0, 1000},
+        {500, 1001, OSS_FILE_SEEK_SET, kSeekBeyondEof, 500},
+        {500, 0x100000000ll, OSS_FILE_SEEK_SET, kSeekBeyondEof, 500},
+        {500, -1, OSS_FILE_SEEK_SET, 0, 0},
+        {500, 7, OSS_FILE_SEEK_SET, 0, 7},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(seekTo(f, (Sint64)c.from, OSS_FILE_SEEK_SET), 0u);
+        Uint64 pos = 0xDEAD;
+        EXPECT_EQ(seekTo(f, c.offset, c.whence, &pos), c.rc) << c.offset << " whence " << c.whence;
+        if (c.rc == 0) EXPECT_EQ(pos, c.to) << c.offset << " whence " << c.whence;
+        if (c.rc != 0) EXPECT_EQ(pos, 0xDEADu);
+        EXPECT_EQ(position(f), c.to) << c.offset << " whence " << c.whence;
+    }
+}
+
+// Positions and sizes beyond 4 GiB need both words of the OS calls.
+TEST(HFile, PositionsBeyondFourGiB)
+{
+    Scratch of("");
+    OSSHFile& f = of.f;
+    const Uint64 big = 0x100000010ull;
+    OSSFileSetSizeParam zp = {kVersion, big, 0};
+    ASSERT_EQ(f.setSize(&zp), 0u);
+    EXPECT_EQ(sizeOf(f), big);
+    EXPECT_EQ(position(f), 0u);
+    Uint64 pos = 0;
+    EXPECT_EQ(seekTo(f, -1, OSS_FILE_SEEK_END, &pos), 0u);
+    EXPECT_EQ(pos, big - 1);
+    EXPECT_EQ(writeText(f, "E"), 0u);
+    EXPECT_EQ(seekTo(f, -0x100000000ll, OSS_FILE_SEEK_CUR, &pos), 0u);
+    EXPECT_EQ(pos, 0x10u);
+    // Shrinking below the position leaves the position at the new end.
+    ASSERT_EQ(seekTo(f, 0, OSS_FILE_SEEK_END), 0u);
+    zp.size = 0xFFFFFFFFull;  // low word all ones: a valid size, not a failure
+    ASSERT_EQ(f.setSize(&zp), 0u);
+    EXPECT_EQ(sizeOf(f), 0xFFFFFFFFull);
+    EXPECT_EQ(position(f), 0xFFFFFFFFull);
+    zp.size = 0;
+    EXPECT_EQ(f.setSize(&zp), 0u);
+}
+
+TEST(HFile, SetSizeKeepsOrClampsThePosition)
+{
+    Scratch of("0123456789");
+    OSSHFile& f = of.f;
+    struct Case {
+        Uint64 pos, size, after;
+    } cases[] = {
+        {4, 20, 4},   // grow: position kept
+        {4, 10, 4},   // shrink above the position: kept
+        {8, 5, 5},    // shrink below the position: new end
+        {5, 5, 5},    // position at the new size: stays there (the new end)
+        {3, 5, 3},    // same size: nothing changes
+        {0, 0, 0},
+        {0, 3, 0},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(seekTo(f, (Sint64)c.pos, OSS_FILE_SEEK_SET), 0u);
+        OSSFileSetSizeParam zp = {kVersion, c.size, 0};
+        EXPECT_EQ(f.setSize(&zp), 0u) << c.pos << "->" << c.size;
+        EXPECT_EQ(sizeOf(f), c.size);
+        EXPECT_EQ(position(f), c.after) << c.pos << "->" << c.size;
+    }
+    EXPECT_EQ(f.close(), 0u);
+    EXPECT_EQ(readFile(of.name), std::string(3, '\0'));
+}
+
+TEST(HFile, LocksBetweenHandles)
+{
+    Scratch of("data");
+    OSSHFile& a = of.f;
+    OSSHFile b;
+    OSSFileOpenParam p = openParam(of.name, OSS_FILE_OPEN_EXISTING, OSS_FILE_ACCESS_READ);
+    ASSERT_EQ(b.open(&p), 0u);
+    const Uint32 X = OSS_FILE_LOCK_EXCLUSIVE, S = OSS_FILE_LOCK_SHARED, NOWAIT = OSS_FILE_LOCK_NOWAIT;
+
+    EXPECT_EQ(a.unlock(), 0u);  // nothing locked: still success
+    ASSERT_EQ(lockFile(a, X, NOWAIT), 0u);
+    EXPECT_EQ(lockFile(b, X, NOWAIT), kFileLock);
+    EXPECT_EQ(lockFile(b, S, NOWAIT), kFileLock);
+    EXPECT_EQ(a.unlock(), 0u);
+    EXPECT_EQ(a.unlock(), 0u);
+
+    ASSERT_EQ(lockFile(a, S, NOWAIT), 0u);
+    EXPECT_EQ(lockFile(b, S, NOWAIT), 0u);
+    EXPECT_EQ(lockFile(a, X, NOWAIT), kFileLock);
+    EXPECT_EQ(b.unlock(), 0u);
+    EXPECT_EQ(a.unlock(), 0u);
+
+    // Closing releases the lock.
+    ASSERT_EQ(lockFile(b, X, NOWAIT), 0u);
+    EXPECT_EQ(lockFile(a, S, NOWAIT), kFileLock);
+    EXPECT_EQ(b.close(), 0u);
+    EXPECT_EQ(lockFile(a, X, NOWAIT), 0u);
+    EXPECT_EQ(a.unlock(), 0u);
+}
+
+// A waiting lock request polls until the holder lets go, and is granted only then.
+TEST(HFile, WaitingLockIsGrantedWhenReleased)
+{
+    Scratch of("data");
+    OSSHFile& holder = of.f;
+    ASSERT_EQ(lockFile(holder, OSS_FILE_LOCK_EXCLUSIVE, OSS_FILE_LOCK_NOWAIT), 0u);
+
+    std::atomic<bool> released{false}, refused{false}, tried{false};
+    std::atomic<Uint32> rc{0xFFFFFFFF};
+    std::atomic<bool> grantedAfterRelease{false};
+    std::thread waiter([&] {
+        OSSHFile w;
+        OSSFileOpenParam p = openParam(of.name, OSS_FILE_OPEN_EXISTING, OSS_FILE_ACCESS_READ);
+        if (w.open(&p) == 0)
+            refused = lockFile(w, OSS_FILE_LOCK_SHARED, OSS_FILE_LOCK_NOWAIT) == kFileLock;
+        tried = true;
+        if (!refused) return;
+        rc = lockFile(w, OSS_FILE_LOCK_SHARED, OSS_FILE_LOCK_WAIT);
+        grantedAfterRelease = released.load();
+        w.unlock();
+        w.close();
+    });
+    while (!tried) Sleep(1);
+    Sleep(250);  // the waiter is polling or about to: let it go round a few times
+    released = true;
+    EXPECT_EQ(holder.unlock(), 0u);
+    waiter.join();
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(rc, 0u);
+    EXPECT_TRUE(grantedAfterRelease);
+}
+
+OSSE_CHILD_ROLE(hfile_lock)
+{
+    // args: file name, type, wait  -> exit code is the lock's return code (low 16 bits of it),
+    // after which the lock is released.
+    OSSHFile f;
+    OSSFileOpenParam p = openParam(args.at(0), OSS_FILE_OPEN_EXISTING, OSS_FILE_ACCESS_READ);
+    if (f.open(&p) != 0) return 1000;
+    Uint32 rc = lockFile(f, (Uint32)atoi(args.at(1).c_str()), (Uint32)atoi(args.at(2).c_str()));
+    f.unlock();
+    f.close();
+    return (int)(rc & 0xFFFF);
+}
+
+OSSE_CHILD_ROLE(hfile_lock_wait)
+{
+    // Proves the lock is held elsewhere, tells the parent, then waits for it.
+    OSSHFile f;
+    OSSFileOpenParam p = openParam(args.at(0), OSS_FILE_OPEN_EXISTING, OSS_FILE_ACCESS_READWRITE);
+    if (f.open(&p) != 0) return 1000;
+    if (lockFile(f, OSS_FILE_LOCK_EXCLUSIVE, OSS_FILE_LOCK_NOWAIT) != kFileLock) return 1001;
+    HANDLE ev = OpenEventA(EVENT_MODIFY_STATE, FALSE, args.at(1).c_str());
+    if (!ev) return 1002;
+    SetEvent(ev);
+    CloseHandle(ev);
+    if (lockFile(f, OSS_FILE_LOCK_EXCLUSIVE, OSS_FILE_LOCK_WAIT) != 0) return 1003;
+    // The parent wrote its mark before releasing; under the lock it must be there.
+    char c = 0;
+    Uint32 n = 0;
+    OSSFileReadParam rp = {kVersion, 1, 0};
+    if (f.read(&rp, &c, &n) != 0 || c != 'P') return 1004;
+    f.unlock();
+    f.close();
+    return 0;
+}
+
+TEST(HFile, LocksBetweenProcesses)
+{
+    Scratch of("data");
+    OSSHFile& f = of.f;
+    const std::string X = "1", S = "2", NOWAIT = "2";
+
+    ASSERT_EQ(lockFile(f, OSS_FILE_LOCK_SHARED, OSS_FILE_LOCK_NOWAIT), 0u);
+    EXPECT_EQ(ossetest::runChild("hfile_lock", {of.name, S, NOWAIT}), 0);
+    EXPECT_EQ(ossetest::runChild("hfile_lock", {of.name, X, NOWAIT}), (int)(kFileLock & 0xFFFF));
+    EXPECT_EQ(f.unlock(), 0u);
+    EXPECT_EQ(ossetest::runChild("hfile_lock", {of.name, X, NOWAIT}), 0);
+
+    ASSERT_EQ(lockFile(f, OSS_FILE_LOCK_EXCLUSIVE, OSS_FILE_LOCK_NOWAIT), 0u);
+    EXPECT_EQ(ossetest::runChild("hfile_lock", {of.name, S, NOWAIT}), (int)(kFileLock & 0xFFFF));
+
+    // A waiting child is granted the lock once this process releases it.
+    std::string evName = "osse_hfile_lock_" + std::to_string(GetCurrentProcessId());
+    HANDLE ev = CreateEventA(nullptr, TRUE, FALSE, evName.c_str());
+    ASSERT_NE(ev, nullptr);
+    ossetest::Child child;
+    ASSERT_TRUE(child.start("hfile_lock_wait", {of.name, evName}));
+    ASSERT_EQ(WaitForSingleObject(ev, 60000), WAIT_OBJECT_0);
+    CloseHandle(ev);
+    Sleep(250);  // the child is polling now; give it a few rounds
+    EXPECT_EQ(writeText(f, "P"), 0u);
+    EXPECT_EQ(f.unlock(), 0u);
+    EXPECT_EQ(child.wait(), 0);
+}
+
+TEST(HFile, MapReadWriteAndPrivateCopy)
+{
+    const std::string content = "mapped file content";
+    Scratch of(content);
+    OSSHFile& f = of.f;
+
+    // Read-only view of the whole file.
+    void* addr = nullptr;
+    OSSFileMapParam mp = {kVersion, 0, OSS_FILE_MAP_READ, 0};
+    ASSERT_EQ(f.map(&mp, &addr), 0u);
+    ASSERT_NE(addr, nullptr);
+    EXPECT_EQ(f.view, addr);
+    EXPECT_NE(f.mapping, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(std::string((char*)addr, content.size()), content);
+    EXPECT_EQ(f.unmap(nullptr), 0u);
+    EXPECT_EQ(f.mapping, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(f.view, nullptr);
+
+    // Private copy: the view changes, the file does not.
+    addr = nullptr;
+    mp.access = OSS_FILE_MAP_COPY;
+    ASSERT_EQ(f.map(&mp, &addr), 0u);
+    memcpy(addr, "PRIVATE", 7);
+    EXPECT_EQ(std::string((char*)addr, 7), "PRIVATE");
+    EXPECT_EQ(readFile(of.name), content);
+    EXPECT_EQ(f.unmap(addr), 0u);
+    EXPECT_EQ(readFile(of.name), content);
+
+    // Shared writable view of the first 6 bytes: the change reaches the file.
+    addr = nullptr;
+    mp.access = OSS_FILE_MAP_WRITE;
+    mp.length = 6;
+    ASSERT_EQ(f.map(&mp, &addr), 0u);
+    memcpy(addr, "MAPPED", 6);
+    EXPECT_EQ(f.unmap(addr), 0u);
+    EXPECT_EQ(f.sync(), 0u);
+    EXPECT_EQ(f.close(), 0u);
+    EXPECT_EQ(readFile(of.name), "MAPPED" + content.substr(6));
+}
+
+TEST(HFile, MapAtAPreferredAddress)
+{
+    Scratch of(std::string(5000, 'm'));
+    OSSHFile& f = of.f;
+    void* addr = nullptr;
+    OSSFileMapParam mp = {kVersion, 0, OSS_FILE_MAP_READ, 0};
+    ASSERT_EQ(f.map(&mp, &addr), 0u);
+    void* first = addr;
+    ASSERT_EQ(f.unmap(nullptr), 0u);
+    // The range just released is free again: asking for it gives it.
+    addr = first;
+    ASSERT_EQ(f.map(&mp, &addr), 0u);
+    EXPECT_EQ(addr, first);
+    EXPECT_EQ(((char*)addr)[4999], 'm');
+    EXPECT_EQ(f.unmap(nullptr), 0u);
+}
+
+TEST(HFile, MapFailures)
+{
+    Scratch of("content");
+    OSSHFile& f = of.f;
+    // A view the OS cannot give (an unaligned base): the mapping is closed again.
+    void* addr = (void*)0x12345;
+    OSSFileMapParam mp = {kVersion, 0, OSS_FILE_MAP_READ, 0};
+    EXPECT_NE(f.map(&mp, &addr), 0u);
+    EXPECT_EQ(addr, nullptr);
+    EXPECT_EQ(f.mapping, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(f.view, nullptr);
+
+    // A writable view of a read-only file: refused by the OS.
+    OSSHFile ro;
+    OSSFileOpenParam p = openParam(of.name, OSS_FILE_OPEN_EXISTING, OSS_FILE_ACCESS_READ);
+    ASSERT_EQ(ro.open(&p), 0u);
+    addr = nullptr;
+    mp.access = OSS_FILE_MAP_WRITE;
+    EXPECT_EQ(ro.map(&mp, &addr), kAccessDenied);
+    EXPECT_EQ(ro.mapping, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(ro.view, nullptr);
+    // Unmapping with nothing mapped, or what is not a view.
+    EXPECT_EQ(ro.unmap(nullptr), kInvalidAddress);
+    char local[16];
+    EXPECT_EQ(ro.unmap(local), kInvalidAddress);
+    EXPECT_EQ(ro.close(), 0u);
+}
+
+// What the log file destination does for every record.
+TEST(HFile, AppendUnderLock)
+{
+    ossetest::TempDir dir;
+    std::string name = dir.file("log.txt");
+    for (int i = 0; i < 3; ++i) {
+        OSSHFile f;
+        OSSFileOpenParam p = openParam(name, OSS_FILE_OPEN_ALWAYS, OSS_FILE_ACCESS_WRITE, 4);
+        ASSERT_EQ(f.open(&p), 0u);
+        ASSERT_EQ(lockFile(f, OSS_FILE_LOCK_EXCLUSIVE, OSS_FILE_LOCK_WAIT), 0u);
+        Uint64 pos = 99;
+        ASSERT_EQ(seekTo(f, 0, OSS_FILE_SEEK_END, &pos), 0u);
+        EXPECT_EQ(pos, 5u * i);
+        EXPECT_EQ(sizeOf(f), 5u * i);
+        EXPECT_EQ(writeText(f, "rec" + std::to_string(i) + "\n"), 0u);
+        EXPECT_EQ(f.unlock(), 0u);
+        EXPECT_EQ(f.close(), 0u);
+    }
+    EXPECT_EQ(readFile(name), "rec0\nrec1\nrec2\n");
+}
+
+TEST(HFile, ClosedHandle)
+{
+    Scratch of("abc");
+    OSSHFile& f = of.f;
+    EXPECT_EQ(f.sync(), 0u);
+    EXPECT_EQ(f.close(), 0u);
+    EXPECT_TRUE(isReset(f));
+    // Operations on the reset handle fail in the OS, with the handler's code.
+    Uint64 size = 0;
+    EXPECT_EQ(f.getSize(&size), kInvalidParameter);
+    char c;
+    Uint32 n = 0;
+    OSSFileReadParam rp = {kVersion, 1, 0};
+    EXPECT_EQ(f.read(&rp, &c, &n), kInvalidParameter);
+    EXPECT_EQ(writeText(f, "x"), kInvalidParameter);
+    EXPECT_EQ(f.sync(), kInvalidParameter);
+    EXPECT_EQ(lockFile(f, OSS_FILE_LOCK_EXCLUSIVE, OSS_FILE_LOCK_NOWAIT), kInvalidParameter);
+}
+
+TEST(HFile, CloseTwice)
+{
+    Scratch of("abc");
+    OSSHFile& f = of.f;
+    EXPECT_EQ(f.close(), 0u);
+    // The reset handle value is harmless to close again.
+    EXPECT_EQ(f.close(), 0u);
+    EXPECT_TRUE(isReset(f));
+}
