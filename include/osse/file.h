@@ -127,7 +127,7 @@ public:
     /* Unmaps a view (null: the current one) and closes the current mapping. */
     Uint32 unmap(void* address);
     Uint32 sync();
-    void* getFileHandle() const { return file; }
+    void* getFileHandle() const;
 };
 
 /* The layouts below are shared with callers built separately from this library (32-bit). */

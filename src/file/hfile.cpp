@@ -103,6 +103,11 @@ void OSSHFile::constructor()
     view = nullptr;
 }
 
+void* OSSHFile::getFileHandle() const
+{
+    return file;
+}
+
 Uint32 OSSHFile::open(const OSSFileOpenParam* param)
 {
     OSSCallFrame f(kOpen);
