@@ -6,6 +6,7 @@
 // seek, getSize, write, unlock, close), so nothing here allocates.
 #include <windows.h>
 
+#include "osse/ecf.h"
 #include "osse/file.h"
 
 #if __has_include("base/callframe.h")
@@ -16,44 +17,42 @@
 
 namespace {
 
-// Return codes decided here rather than by the error handler.
-constexpr Uint32 kInvalidVersion = 0x90000004u;
-constexpr Uint32 kInvalidParameter = 0x9000000Cu;
-constexpr Uint32 kFileLock = 0x90000014u;
-constexpr Uint32 kFileDoesntExist = 0x9000001Au;
-constexpr Uint32 kFileExists = 0x9000001Bu;
-constexpr Uint32 kFileEof = 0x90000021u;
-constexpr Uint32 kFileSeekBeyondEof = 0x90000022u;
-constexpr Uint32 kFileIncompleteWrite = 0x90000035u;
+constexpr Uint32 kOpen = OSS_FUNC_ID(OSS_FN_OSSHFile_open);
+constexpr Uint32 kClose = OSS_FUNC_ID(OSS_FN_OSSHFile_close);
+constexpr Uint32 kSeek = OSS_FUNC_ID(OSS_FN_OSSHFile_seek);
+constexpr Uint32 kGetSize = OSS_FUNC_ID(OSS_FN_OSSHFile_getSize);
+constexpr Uint32 kSetSize = OSS_FUNC_ID(OSS_FN_OSSHFile_setSize);
+constexpr Uint32 kRead = OSS_FUNC_ID(OSS_FN_OSSHFile_read);
+constexpr Uint32 kWrite = OSS_FUNC_ID(OSS_FN_OSSHFile_write);
+constexpr Uint32 kLock = OSS_FUNC_ID(OSS_FN_OSSHFile_lock);
+constexpr Uint32 kUnlock = OSS_FUNC_ID(OSS_FN_OSSHFile_unlock);
+constexpr Uint32 kMap = OSS_FUNC_ID(OSS_FN_OSSHFile_map);
+constexpr Uint32 kUnmap = OSS_FUNC_ID(OSS_FN_OSSHFile_unmap);
+constexpr Uint32 kSync = OSS_FUNC_ID(OSS_FN_OSSHFile_sync);
 
-// Operation identifiers (component 3 of product 1, kind 2).
-constexpr Uint32 kOpen = 0x081A0002u;
-constexpr Uint32 kClose = 0x081A0003u;
-constexpr Uint32 kSeek = 0x081A0004u;
-constexpr Uint32 kGetSize = 0x081A0005u;
-constexpr Uint32 kSetSize = 0x081A0006u;
-constexpr Uint32 kRead = 0x081A0007u;
-constexpr Uint32 kWrite = 0x081A0008u;
-constexpr Uint32 kLock = 0x081A0009u;
-constexpr Uint32 kUnlock = 0x081A000Au;
-constexpr Uint32 kMap = 0x081A000Bu;
-constexpr Uint32 kUnmap = 0x081A000Cu;
-constexpr Uint32 kSync = 0x081A000Du;
+constexpr Uint32 kCallCloseHandle = OSS_SYS_FUNC_ID(OSS_SYSFN_CloseHandle);
+constexpr Uint32 kCallCreateFile = OSS_SYS_FUNC_ID(OSS_SYSFN_CreateFile);
+constexpr Uint32 kCallCreateFileMapping = OSS_SYS_FUNC_ID(OSS_SYSFN_CreateFileMapping);
+constexpr Uint32 kCallFlushFileBuffers = OSS_SYS_FUNC_ID(OSS_SYSFN_FlushFileBuffers);
+constexpr Uint32 kCallGetFileSize = OSS_SYS_FUNC_ID(OSS_SYSFN_GetFileSize);
+constexpr Uint32 kCallLockFileEx = OSS_SYS_FUNC_ID(OSS_SYSFN_LockFileEx);
+constexpr Uint32 kCallMapViewOfFileEx = OSS_SYS_FUNC_ID(OSS_SYSFN_MapViewOfFileEx);
+constexpr Uint32 kCallReadFile = OSS_SYS_FUNC_ID(OSS_SYSFN_ReadFile);
+constexpr Uint32 kCallSetEndOfFile = OSS_SYS_FUNC_ID(OSS_SYSFN_SetEndOfFile);
+constexpr Uint32 kCallSetFilePointer = OSS_SYS_FUNC_ID(OSS_SYSFN_SetFilePointer);
+constexpr Uint32 kCallUnlockFileEx = OSS_SYS_FUNC_ID(OSS_SYSFN_UnlockFileEx);
+constexpr Uint32 kCallUnmapViewOfFile = OSS_SYS_FUNC_ID(OSS_SYSFN_UnmapViewOfFile);
+constexpr Uint32 kCallWriteFile = OSS_SYS_FUNC_ID(OSS_SYSFN_WriteFile);
 
-// Failed-call identifiers of the OS calls made here.
-constexpr Uint32 kCallCloseHandle = 0x08140069u;
-constexpr Uint32 kCallCreateFile = 0x0814006Du;
-constexpr Uint32 kCallCreateFileMapping = 0x0814006Eu;
-constexpr Uint32 kCallFlushFileBuffers = 0x08140076u;
-constexpr Uint32 kCallGetFileSize = 0x0814007Eu;
-constexpr Uint32 kCallLockFileEx = 0x08140087u;
-constexpr Uint32 kCallMapViewOfFileEx = 0x0814008Au;
-constexpr Uint32 kCallReadFile = 0x08140092u;
-constexpr Uint32 kCallSetEndOfFile = 0x08140097u;
-constexpr Uint32 kCallSetFilePointer = 0x0814009Au;
-constexpr Uint32 kCallUnlockFileEx = 0x081400A3u;
-constexpr Uint32 kCallUnmapViewOfFile = 0x081400A4u;
-constexpr Uint32 kCallWriteFile = 0x081400A8u;
+static_assert(kOpen == 0x081A0002u && kSync == 0x081A000Du, "operation identifiers");
+static_assert(kCallCloseHandle == 0x08140069u && kCallCreateFile == 0x0814006Du &&
+                  kCallCreateFileMapping == 0x0814006Eu && kCallFlushFileBuffers == 0x08140076u &&
+                  kCallGetFileSize == 0x0814007Eu && kCallLockFileEx == 0x08140087u &&
+                  kCallMapViewOfFileEx == 0x0814008Au && kCallReadFile == 0x08140092u &&
+                  kCallSetEndOfFile == 0x08140097u && kCallSetFilePointer == 0x0814009Au &&
+                  kCallUnlockFileEx == 0x081400A3u && kCallUnmapViewOfFile == 0x081400A4u &&
+                  kCallWriteFile == 0x081400A8u,
+              "failed-call identifiers");
 
 constexpr Uint32 kFieldErrorLevel = 5;
 constexpr DWORD kLockRetryMs = 100;
@@ -123,7 +122,7 @@ Uint32 OSSHFile::open(const OSSFileOpenParam* param)
     case OSS_FILE_CREATE_ALWAYS: disposition = CREATE_ALWAYS; break;
     default:
         f.log(230, kFieldErrorLevel, ossItemHex(param->creation));
-        return f.ret(kInvalidParameter);
+        return f.ret(ECF_INVALID_PARAMETER);
     }
     DWORD desiredAccess;
     switch (param->access) {
@@ -132,16 +131,16 @@ Uint32 OSSHFile::open(const OSSFileOpenParam* param)
     case OSS_FILE_ACCESS_READWRITE: desiredAccess = GENERIC_READ | GENERIC_WRITE; break;
     default:
         f.log(240, kFieldErrorLevel, ossItemHex(param->access));
-        return f.ret(kInvalidParameter);
+        return f.ret(ECF_INVALID_PARAMETER);
     }
     if (param->creation == OSS_FILE_TRUNCATE_EXISTING && param->access == OSS_FILE_ACCESS_READ) {
         f.log(250, kFieldErrorLevel, ossItemHex(param->creation), ossItemHex(param->access));
-        return f.ret(kInvalidParameter);
+        return f.ret(ECF_INVALID_PARAMETER);
     }
     // A missing name would only reach the OS (and the failure record) as a null string.
     if (!name) {
         f.log(220, kFieldErrorLevel, ossItemHex(name));
-        return f.ret(kInvalidParameter);
+        return f.ret(ECF_INVALID_PARAMETER);
     }
     DWORD flags = FILE_ATTRIBUTE_NORMAL;
     if (param->options & OSS_FILE_OPTION_WRITE_THROUGH) flags |= FILE_FLAG_WRITE_THROUGH;
@@ -152,11 +151,11 @@ Uint32 OSSHFile::open(const OSSFileOpenParam* param)
     bool exists = GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
     if (exists && param->creation == OSS_FILE_CREATE_NEW) {
         f.log(260, kFieldErrorLevel, ossItemString(name));
-        return f.ret(kFileExists);
+        return f.ret(ECF_FILE_EXISTS);
     }
     if (!exists && param->creation == OSS_FILE_OPEN_EXISTING) {
         f.log(270, kFieldErrorLevel, ossItemString(name));
-        return f.ret(kFileDoesntExist);
+        return f.ret(ECF_FILE_DOESNT_EXIST);
     }
 
     constructor();
@@ -200,7 +199,7 @@ Uint32 OSSHFile::seek(const OSSFileSeekParam* param, Uint64* newPosition)
     case OSS_FILE_SEEK_END: method = FILE_END; break;
     default:
         f.log(120, kFieldErrorLevel, ossItemUnsigned(param->whence));
-        return f.ret(kInvalidParameter);
+        return f.ret(ECF_INVALID_PARAMETER);
     }
     // The base of whence 2 is the file size, which the range check needs anyway; taking it from
     // a pointer move to the end would leave a refused seek at the end of the file.
@@ -230,7 +229,7 @@ Uint32 OSSHFile::seek(const OSSFileSeekParam* param, Uint64* newPosition)
 
     if ((Uint64)target > size) {
         f.log(150, kFieldErrorLevel, ossItemSigned(target), ossItemUnsigned(size));
-        return f.ret(kFileSeekBeyondEof);
+        return f.ret(ECF_FILE_SEEK_BEYOND_EOF);
     }
     Uint64 position = 0;
     if (!movePointer(file, (Uint64)target, FILE_BEGIN, &position, &e)) {
@@ -248,7 +247,7 @@ Uint32 OSSHFile::getSize(Uint64* size)
     // The out pointer is the operation's only argument: treat it like a parameter object.
     if (!size) {
         f.log(1111, 3);
-        return f.ret(kInvalidParameter);
+        return f.ret(ECF_INVALID_PARAMETER);
     }
     DWORD e = 0;
     if (!fileSize(file, size, &e)) {
@@ -264,7 +263,7 @@ Uint32 OSSHFile::setSize(const OSSFileSetSizeParam* param)
     if (Uint32 rc = f.checkParam(param)) return f.ret(rc);
     if (param->flags != 0) {
         f.log(30, kFieldErrorLevel, ossItemHex(param->flags));
-        return f.ret(kInvalidParameter);
+        return f.ret(ECF_INVALID_PARAMETER);
     }
     DWORD e = 0;
     Uint64 saved = 0, size = 0, moved = 0;
@@ -313,7 +312,7 @@ Uint32 OSSHFile::read(const OSSFileReadParam* param, void* buffer, Uint32* bytes
                                    ossItemUnsigned(param->length), ossItemHex(param->reserved)));
     }
     if (bytesRead) *bytesRead = count;
-    return f.ret(count == param->length ? OSS_OK : kFileEof);
+    return f.ret(count == param->length ? OSS_OK : ECF_FILE_EOF);
 }
 
 Uint32 OSSHFile::write(const OSSFileWriteParam* param, Uint32* bytesWritten)
@@ -340,7 +339,7 @@ Uint32 OSSHFile::write(const OSSFileWriteParam* param, Uint32* bytesWritten)
     if (bytesWritten) *bytesWritten = total;
     if (total != param->length) {
         f.log(60, kFieldErrorLevel, ossItemUnsigned(param->length), ossItemUnsigned(total));
-        return f.ret(kFileIncompleteWrite);
+        return f.ret(ECF_FILE_INCOMPLETE_WRITE);
     }
     return f.ret(OSS_OK);
 }
@@ -356,11 +355,11 @@ Uint32 OSSHFile::lock(const OSSFileLockParam* param)
     case OSS_FILE_LOCK_SHARED: break;
     default:
         f.log(130, kFieldErrorLevel, ossItemUnsigned(param->type));
-        return f.ret(kInvalidParameter);
+        return f.ret(ECF_INVALID_PARAMETER);
     }
     if (param->wait != OSS_FILE_LOCK_WAIT && param->wait != OSS_FILE_LOCK_NOWAIT) {
         f.log(140, kFieldErrorLevel, ossItemUnsigned(param->wait));
-        return f.ret(kInvalidParameter);
+        return f.ret(ECF_INVALID_PARAMETER);
     }
     // Always ask without blocking in the kernel: a waiting caller polls, so that its sleeps go
     // through the yield callbacks.
@@ -373,7 +372,7 @@ Uint32 OSSHFile::lock(const OSSFileLockParam* param)
             return f.ret(f.systemError(kCallLockFileEx, e, 160, ossItemHex(file),
                                        ossItemUnsigned(param->type), ossItemUnsigned(param->wait)));
         }
-        if (param->wait == OSS_FILE_LOCK_NOWAIT) return f.ret(kFileLock);
+        if (param->wait == OSS_FILE_LOCK_NOWAIT) return f.ret(ECF_FILE_LOCK);
         ossSleep(kLockRetryMs);
     }
 }
@@ -405,12 +404,12 @@ Uint32 OSSHFile::map(const OSSFileMapParam* param, void** address)
     case OSS_FILE_MAP_WRITE: protection = PAGE_READWRITE; viewAccess = FILE_MAP_WRITE; break;
     default:
         f.log(60, kFieldErrorLevel, ossItemUnsigned(param->access));
-        return f.ret(kInvalidParameter);
+        return f.ret(ECF_INVALID_PARAMETER);
     }
     // The view's base is both an input (preferred address) and the result.
     if (!address) {
         f.log(1111, 3);
-        return f.ret(kInvalidParameter);
+        return f.ret(ECF_INVALID_PARAMETER);
     }
     HANDLE m = CreateFileMappingA(file, nullptr, protection, 0, 0, nullptr);
     if (!m) {

@@ -12,17 +12,6 @@
 
 namespace {
 
-constexpr Uint32 kAccessDenied = 0x90000001u;
-constexpr Uint32 kInvalidVersion = 0x90000004u;
-constexpr Uint32 kInvalidAddress = 0x9000000Au;
-constexpr Uint32 kInvalidParameter = 0x9000000Cu;
-constexpr Uint32 kFileLock = 0x90000014u;
-constexpr Uint32 kFileDoesntExist = 0x9000001Au;
-constexpr Uint32 kFileExists = 0x9000001Bu;
-constexpr Uint32 kFileEof = 0x90000021u;
-constexpr Uint32 kSeekBeyondEof = 0x90000022u;
-constexpr Uint32 kPathDoesntExist = 0x90000037u;
-
 constexpr Uint32 kVersion = OSS_CURRENT_VERSION;
 
 OSSFileOpenParam openParam(const std::string& name, Uint32 creation, Uint32 access, Uint32 options = 0)
@@ -138,30 +127,30 @@ TEST(HFile, ParameterObjectChecks)
     void* addr = nullptr;
     const Uint32 old = OSS_MIN_VERSION - 1;
 
-    EXPECT_EQ(f.open(nullptr), kInvalidParameter);
-    EXPECT_EQ(f.seek(nullptr, &pos), kInvalidParameter);
-    EXPECT_EQ(f.setSize(nullptr), kInvalidParameter);
-    EXPECT_EQ(f.read(nullptr, buf, &n), kInvalidParameter);
-    EXPECT_EQ(f.write(nullptr, &n), kInvalidParameter);
-    EXPECT_EQ(f.lock(nullptr), kInvalidParameter);
-    EXPECT_EQ(f.map(nullptr, &addr), kInvalidParameter);
+    EXPECT_EQ(f.open(nullptr), ECF_INVALID_PARAMETER);
+    EXPECT_EQ(f.seek(nullptr, &pos), ECF_INVALID_PARAMETER);
+    EXPECT_EQ(f.setSize(nullptr), ECF_INVALID_PARAMETER);
+    EXPECT_EQ(f.read(nullptr, buf, &n), ECF_INVALID_PARAMETER);
+    EXPECT_EQ(f.write(nullptr, &n), ECF_INVALID_PARAMETER);
+    EXPECT_EQ(f.lock(nullptr), ECF_INVALID_PARAMETER);
+    EXPECT_EQ(f.map(nullptr, &addr), ECF_INVALID_PARAMETER);
     EXPECT_EQ(n, 0xAAAAu);
 
     OSSFileOpenParam op = openParam(of.name, OSS_FILE_OPEN_EXISTING, OSS_FILE_ACCESS_READ);
     op.version = old;
-    EXPECT_EQ(f.open(&op), kInvalidVersion);
+    EXPECT_EQ(f.open(&op), ECF_INVALID_VERSION);
     OSSFileSeekParam sp = {old, 0, 0};
-    EXPECT_EQ(f.seek(&sp, &pos), kInvalidVersion);
+    EXPECT_EQ(f.seek(&sp, &pos), ECF_INVALID_VERSION);
     OSSFileSetSizeParam zp = {old, 0, 0};
-    EXPECT_EQ(f.setSize(&zp), kInvalidVersion);
+    EXPECT_EQ(f.setSize(&zp), ECF_INVALID_VERSION);
     OSSFileReadParam rp = {old, 4, 0};
-    EXPECT_EQ(f.read(&rp, buf, &n), kInvalidVersion);
+    EXPECT_EQ(f.read(&rp, buf, &n), ECF_INVALID_VERSION);
     OSSFileWriteParam wp = {old, "ab", 2, 0};
-    EXPECT_EQ(f.write(&wp, &n), kInvalidVersion);
+    EXPECT_EQ(f.write(&wp, &n), ECF_INVALID_VERSION);
     OSSFileLockParam lp = {old, 1, 2};
-    EXPECT_EQ(f.lock(&lp), kInvalidVersion);
+    EXPECT_EQ(f.lock(&lp), ECF_INVALID_VERSION);
     OSSFileMapParam mp = {old, 0, 1, 0};
-    EXPECT_EQ(f.map(&mp, &addr), kInvalidVersion);
+    EXPECT_EQ(f.map(&mp, &addr), ECF_INVALID_VERSION);
 
     EXPECT_EQ(memcmp(&before, &f, sizeof f), 0);
     EXPECT_EQ(sizeOf(f), 10u);
@@ -185,31 +174,31 @@ TEST(HFile, FieldChecks)
     };
     for (auto& c : opens) {
         OSSFileOpenParam p = openParam(fresh, c.creation, c.access);
-        EXPECT_EQ(g.open(&p), kInvalidParameter) << c.creation << "/" << c.access;
+        EXPECT_EQ(g.open(&p), ECF_INVALID_PARAMETER) << c.creation << "/" << c.access;
         p.fileName = of.name.c_str();
-        EXPECT_EQ(g.open(&p), kInvalidParameter) << c.creation << "/" << c.access;
+        EXPECT_EQ(g.open(&p), ECF_INVALID_PARAMETER) << c.creation << "/" << c.access;
     }
     EXPECT_TRUE(isReset(g));
     EXPECT_FALSE(exists(fresh));
     OSSFileOpenParam noName = openParam(fresh, OSS_FILE_OPEN_ALWAYS, OSS_FILE_ACCESS_READ);
     noName.fileName = nullptr;
-    EXPECT_EQ(g.open(&noName), kInvalidParameter);
+    EXPECT_EQ(g.open(&noName), ECF_INVALID_PARAMETER);
 
-    EXPECT_EQ(seekTo(f, 0, 3), kInvalidParameter);
+    EXPECT_EQ(seekTo(f, 0, 3), ECF_INVALID_PARAMETER);
     OSSFileSetSizeParam zp = {kVersion, 4, 1};
-    EXPECT_EQ(f.setSize(&zp), kInvalidParameter);
-    EXPECT_EQ(lockFile(f, 0, OSS_FILE_LOCK_NOWAIT), kInvalidParameter);
-    EXPECT_EQ(lockFile(f, 3, OSS_FILE_LOCK_NOWAIT), kInvalidParameter);
-    EXPECT_EQ(lockFile(f, OSS_FILE_LOCK_EXCLUSIVE, 0), kInvalidParameter);
-    EXPECT_EQ(lockFile(f, OSS_FILE_LOCK_EXCLUSIVE, 3), kInvalidParameter);
+    EXPECT_EQ(f.setSize(&zp), ECF_INVALID_PARAMETER);
+    EXPECT_EQ(lockFile(f, 0, OSS_FILE_LOCK_NOWAIT), ECF_INVALID_PARAMETER);
+    EXPECT_EQ(lockFile(f, 3, OSS_FILE_LOCK_NOWAIT), ECF_INVALID_PARAMETER);
+    EXPECT_EQ(lockFile(f, OSS_FILE_LOCK_EXCLUSIVE, 0), ECF_INVALID_PARAMETER);
+    EXPECT_EQ(lockFile(f, OSS_FILE_LOCK_EXCLUSIVE, 3), ECF_INVALID_PARAMETER);
     void* addr = nullptr;
     for (Uint32 access : {0u, 3u, 8u}) {
         OSSFileMapParam mp = {kVersion, 0, access, 0};
-        EXPECT_EQ(f.map(&mp, &addr), kInvalidParameter) << access;
+        EXPECT_EQ(f.map(&mp, &addr), ECF_INVALID_PARAMETER) << access;
     }
     OSSFileMapParam mp = {kVersion, 0, OSS_FILE_MAP_READ, 0};
-    EXPECT_EQ(f.map(&mp, nullptr), kInvalidParameter);
-    EXPECT_EQ(f.getSize(nullptr), kInvalidParameter);
+    EXPECT_EQ(f.map(&mp, nullptr), ECF_INVALID_PARAMETER);
+    EXPECT_EQ(f.getSize(nullptr), ECF_INVALID_PARAMETER);
 
     EXPECT_EQ(memcmp(&before, &f, sizeof f), 0);
     EXPECT_EQ(sizeOf(f), 10u);
@@ -231,12 +220,12 @@ TEST(HFile, CreationCodes)
         const char* after;  // file content afterwards
     } cases[] = {
         {OSS_FILE_OPEN_EXISTING, true, 0, "hello"},
-        {OSS_FILE_OPEN_EXISTING, false, kFileDoesntExist, "<missing>"},
+        {OSS_FILE_OPEN_EXISTING, false, ECF_FILE_DOESNT_EXIST, "<missing>"},
         {OSS_FILE_OPEN_ALWAYS, true, 0, "hello"},
         {OSS_FILE_OPEN_ALWAYS, false, 0, ""},
         {OSS_FILE_TRUNCATE_EXISTING, true, 0, ""},
-        {OSS_FILE_TRUNCATE_EXISTING, false, kFileDoesntExist, "<missing>"},  // from the OS
-        {OSS_FILE_CREATE_NEW, true, kFileExists, "hello"},
+        {OSS_FILE_TRUNCATE_EXISTING, false, ECF_FILE_DOESNT_EXIST, "<missing>"},  // from the OS
+        {OSS_FILE_CREATE_NEW, true, ECF_FILE_EXISTS, "hello"},
         {OSS_FILE_CREATE_NEW, false, 0, ""},
         {OSS_FILE_CREATE_ALWAYS, true, 0, ""},
         {OSS_FILE_CREATE_ALWAYS, false, 0, ""},
@@ -268,14 +257,14 @@ TEST(HFile, OpenFailuresFromTheSystem)
     OSSHFile f;
     std::string inMissingDir = dir.file("nodir\\x.txt");
     OSSFileOpenParam p = openParam(inMissingDir, OSS_FILE_OPEN_ALWAYS, OSS_FILE_ACCESS_WRITE);
-    EXPECT_EQ(f.open(&p), kPathDoesntExist);
+    EXPECT_EQ(f.open(&p), ECF_FILE_PATH_DOESNT_EXIST);
     EXPECT_TRUE(isReset(f));
 
     // A directory exists, so creation 8 is refused before the OS is asked.
     p = openParam(dir.path(), OSS_FILE_CREATE_NEW, OSS_FILE_ACCESS_WRITE);
-    EXPECT_EQ(f.open(&p), kFileExists);
+    EXPECT_EQ(f.open(&p), ECF_FILE_EXISTS);
     p = openParam(dir.path(), OSS_FILE_OPEN_EXISTING, OSS_FILE_ACCESS_WRITE);
-    EXPECT_EQ(f.open(&p), kAccessDenied);
+    EXPECT_EQ(f.open(&p), ECF_ACCESS_DENIED);
     EXPECT_TRUE(isReset(f));
 }
 
@@ -298,9 +287,9 @@ TEST(HFile, AccessCodesDecideWhatTheHandleMayDo)
 
     EXPECT_EQ(ro.read(&rp, buf, &n), 0u);
     EXPECT_EQ(n, 3u);
-    EXPECT_EQ(writeText(ro, "x", &n), kAccessDenied);
+    EXPECT_EQ(writeText(ro, "x", &n), ECF_ACCESS_DENIED);
     EXPECT_EQ(n, 0u);
-    EXPECT_EQ(wo.read(&rp, buf, &n), kAccessDenied);
+    EXPECT_EQ(wo.read(&rp, buf, &n), ECF_ACCESS_DENIED);
     EXPECT_EQ(n, 0u);
     EXPECT_EQ(writeText(wo, "X"), 0u);
     EXPECT_EQ(seekTo(rw, 1, OSS_FILE_SEEK_SET), 0u);
@@ -354,13 +343,13 @@ TEST(HFile, ReadWriteAndEndOfFile)
     EXPECT_EQ(seekTo(f, 90, OSS_FILE_SEEK_SET), 0u);
     OSSFileReadParam rp = {kVersion, 100, 0};
     n = 12345;
-    EXPECT_EQ(f.read(&rp, buf, &n), kFileEof);
+    EXPECT_EQ(f.read(&rp, buf, &n), ECF_FILE_EOF);
     EXPECT_EQ(n, 10u);
     EXPECT_EQ(std::string(buf, 10), content.substr(90));
     EXPECT_EQ(position(f), 100u);
     // At the end: nothing at all.
     n = 12345;
-    EXPECT_EQ(f.read(&rp, buf, &n), kFileEof);
+    EXPECT_EQ(f.read(&rp, buf, &n), ECF_FILE_EOF);
     EXPECT_EQ(n, 0u);
     // An exact read is not an end of file, even when it ends at the end.
     EXPECT_EQ(seekTo(f, -20, OSS_FILE_SEEK_END), 0u);
@@ -401,18 +390,18 @@ TEST(HFile, Seek)
         Uint64 to;  // position afterwards
     } cases[] = {
         {0, 0, OSS_FILE_SEEK_END, 0, 1000},
-        {0, 1, OSS_FILE_SEEK_END, kSeekBeyondEof, 0},
+        {0, 1, OSS_FILE_SEEK_END, ECF_FILE_SEEK_BEYOND_EOF, 0},
         {500, -1, OSS_FILE_SEEK_END, 0, 999},
         {500, -5000, OSS_FILE_SEEK_END, 0, 0},
         {500, 100, OSS_FILE_SEEK_CUR, 0, 600},
         {500, -100, OSS_FILE_SEEK_CUR, 0, 400},
         {500, -0x7FFFFFFFFFFFFFFFll, OSS_FILE_SEEK_CUR, 0, 0},
         {500, 500, OSS_FILE_SEEK_CUR, 0, 1000},
-        {500, 501, OSS_FILE_SEEK_CUR, kSeekBeyondEof, 500},
-        {500, 0x7FFFFFFFFFFFFFFFll, OSS_FILE_SEEK_CUR, kSeekBeyondEof, 500},
+        {500, 501, OSS_FILE_SEEK_CUR, ECF_FILE_SEEK_BEYOND_EOF, 500},
+        {500, 0x7FFFFFFFFFFFFFFFll, OSS_FILE_SEEK_CUR, ECF_FILE_SEEK_BEYOND_EOF, 500},
         {500, 1000, OSS_FILE_SEEK_SET, 0, 1000},
-        {500, 1001, OSS_FILE_SEEK_SET, kSeekBeyondEof, 500},
-        {500, 0x100000000ll, OSS_FILE_SEEK_SET, kSeekBeyondEof, 500},
+        {500, 1001, OSS_FILE_SEEK_SET, ECF_FILE_SEEK_BEYOND_EOF, 500},
+        {500, 0x100000000ll, OSS_FILE_SEEK_SET, ECF_FILE_SEEK_BEYOND_EOF, 500},
         {500, -1, OSS_FILE_SEEK_SET, 0, 0},
         {500, 7, OSS_FILE_SEEK_SET, 0, 7},
     };
@@ -489,20 +478,20 @@ TEST(HFile, LocksBetweenHandles)
 
     EXPECT_EQ(a.unlock(), 0u);  // nothing locked: still success
     ASSERT_EQ(lockFile(a, X, NOWAIT), 0u);
-    EXPECT_EQ(lockFile(b, X, NOWAIT), kFileLock);
-    EXPECT_EQ(lockFile(b, S, NOWAIT), kFileLock);
+    EXPECT_EQ(lockFile(b, X, NOWAIT), ECF_FILE_LOCK);
+    EXPECT_EQ(lockFile(b, S, NOWAIT), ECF_FILE_LOCK);
     EXPECT_EQ(a.unlock(), 0u);
     EXPECT_EQ(a.unlock(), 0u);
 
     ASSERT_EQ(lockFile(a, S, NOWAIT), 0u);
     EXPECT_EQ(lockFile(b, S, NOWAIT), 0u);
-    EXPECT_EQ(lockFile(a, X, NOWAIT), kFileLock);
+    EXPECT_EQ(lockFile(a, X, NOWAIT), ECF_FILE_LOCK);
     EXPECT_EQ(b.unlock(), 0u);
     EXPECT_EQ(a.unlock(), 0u);
 
     // Closing releases the lock.
     ASSERT_EQ(lockFile(b, X, NOWAIT), 0u);
-    EXPECT_EQ(lockFile(a, S, NOWAIT), kFileLock);
+    EXPECT_EQ(lockFile(a, S, NOWAIT), ECF_FILE_LOCK);
     EXPECT_EQ(b.close(), 0u);
     EXPECT_EQ(lockFile(a, X, NOWAIT), 0u);
     EXPECT_EQ(a.unlock(), 0u);
@@ -522,7 +511,7 @@ TEST(HFile, WaitingLockIsGrantedWhenReleased)
         OSSHFile w;
         OSSFileOpenParam p = openParam(of.name, OSS_FILE_OPEN_EXISTING, OSS_FILE_ACCESS_READ);
         if (w.open(&p) == 0)
-            refused = lockFile(w, OSS_FILE_LOCK_SHARED, OSS_FILE_LOCK_NOWAIT) == kFileLock;
+            refused = lockFile(w, OSS_FILE_LOCK_SHARED, OSS_FILE_LOCK_NOWAIT) == ECF_FILE_LOCK;
         tried = true;
         if (!refused) return;
         rc = lockFile(w, OSS_FILE_LOCK_SHARED, OSS_FILE_LOCK_WAIT);
@@ -559,7 +548,7 @@ OSSE_CHILD_ROLE(hfile_lock_wait)
     OSSHFile f;
     OSSFileOpenParam p = openParam(args.at(0), OSS_FILE_OPEN_EXISTING, OSS_FILE_ACCESS_READWRITE);
     if (f.open(&p) != 0) return 1000;
-    if (lockFile(f, OSS_FILE_LOCK_EXCLUSIVE, OSS_FILE_LOCK_NOWAIT) != kFileLock) return 1001;
+    if (lockFile(f, OSS_FILE_LOCK_EXCLUSIVE, OSS_FILE_LOCK_NOWAIT) != ECF_FILE_LOCK) return 1001;
     HANDLE ev = OpenEventA(EVENT_MODIFY_STATE, FALSE, args.at(1).c_str());
     if (!ev) return 1002;
     SetEvent(ev);
@@ -583,12 +572,12 @@ TEST(HFile, LocksBetweenProcesses)
 
     ASSERT_EQ(lockFile(f, OSS_FILE_LOCK_SHARED, OSS_FILE_LOCK_NOWAIT), 0u);
     EXPECT_EQ(ossetest::runChild("hfile_lock", {of.name, S, NOWAIT}), 0);
-    EXPECT_EQ(ossetest::runChild("hfile_lock", {of.name, X, NOWAIT}), (int)(kFileLock & 0xFFFF));
+    EXPECT_EQ(ossetest::runChild("hfile_lock", {of.name, X, NOWAIT}), (int)(ECF_FILE_LOCK & 0xFFFF));
     EXPECT_EQ(f.unlock(), 0u);
     EXPECT_EQ(ossetest::runChild("hfile_lock", {of.name, X, NOWAIT}), 0);
 
     ASSERT_EQ(lockFile(f, OSS_FILE_LOCK_EXCLUSIVE, OSS_FILE_LOCK_NOWAIT), 0u);
-    EXPECT_EQ(ossetest::runChild("hfile_lock", {of.name, S, NOWAIT}), (int)(kFileLock & 0xFFFF));
+    EXPECT_EQ(ossetest::runChild("hfile_lock", {of.name, S, NOWAIT}), (int)(ECF_FILE_LOCK & 0xFFFF));
 
     // A waiting child is granted the lock once this process releases it.
     std::string evName = "osse_hfile_lock_" + std::to_string(GetCurrentProcessId());
@@ -679,13 +668,13 @@ TEST(HFile, MapFailures)
     ASSERT_EQ(ro.open(&p), 0u);
     addr = nullptr;
     mp.access = OSS_FILE_MAP_WRITE;
-    EXPECT_EQ(ro.map(&mp, &addr), kAccessDenied);
+    EXPECT_EQ(ro.map(&mp, &addr), ECF_ACCESS_DENIED);
     EXPECT_EQ(ro.mapping, INVALID_HANDLE_VALUE);
     EXPECT_EQ(ro.view, nullptr);
     // Unmapping with nothing mapped, or what is not a view.
-    EXPECT_EQ(ro.unmap(nullptr), kInvalidAddress);
+    EXPECT_EQ(ro.unmap(nullptr), ECF_INVALID_ADDRESS);
     char local[16];
-    EXPECT_EQ(ro.unmap(local), kInvalidAddress);
+    EXPECT_EQ(ro.unmap(local), ECF_INVALID_ADDRESS);
     EXPECT_EQ(ro.close(), 0u);
 }
 
@@ -719,14 +708,14 @@ TEST(HFile, ClosedHandle)
     EXPECT_TRUE(isReset(f));
     // Operations on the reset handle fail in the OS, with the handler's code.
     Uint64 size = 0;
-    EXPECT_EQ(f.getSize(&size), kInvalidParameter);
+    EXPECT_EQ(f.getSize(&size), ECF_INVALID_PARAMETER);
     char c;
     Uint32 n = 0;
     OSSFileReadParam rp = {kVersion, 1, 0};
-    EXPECT_EQ(f.read(&rp, &c, &n), kInvalidParameter);
-    EXPECT_EQ(writeText(f, "x"), kInvalidParameter);
-    EXPECT_EQ(f.sync(), kInvalidParameter);
-    EXPECT_EQ(lockFile(f, OSS_FILE_LOCK_EXCLUSIVE, OSS_FILE_LOCK_NOWAIT), kInvalidParameter);
+    EXPECT_EQ(f.read(&rp, &c, &n), ECF_INVALID_PARAMETER);
+    EXPECT_EQ(writeText(f, "x"), ECF_INVALID_PARAMETER);
+    EXPECT_EQ(f.sync(), ECF_INVALID_PARAMETER);
+    EXPECT_EQ(lockFile(f, OSS_FILE_LOCK_EXCLUSIVE, OSS_FILE_LOCK_NOWAIT), ECF_INVALID_PARAMETER);
 }
 
 TEST(HFile, CloseTwice)
