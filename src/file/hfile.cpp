@@ -8,6 +8,7 @@
 
 #include "osse/ecf.h"
 #include "osse/file.h"
+#include "osse/tick.h"
 
 #if __has_include("base/callframe.h")
 #include "base/callframe.h"

@@ -81,10 +81,4 @@ private:
     Uint32 id_;
 };
 
-inline Uint32 ossSleep(Uint32 ms)
-{
-    Sleep(ms);
-    return 0;
-}
-
 #endif

@@ -497,36 +497,42 @@ TEST(HFile, LocksBetweenHandles)
     EXPECT_EQ(a.unlock(), 0u);
 }
 
-// A waiting lock request polls until the holder lets go, and is granted only then.
+// A waiting lock request polls, sleeping through the yield callbacks, until the holder lets go,
+// and is granted only then.
+std::atomic<int> g_preYields{0}, g_postYields{0};
+
 TEST(HFile, WaitingLockIsGrantedWhenReleased)
 {
     Scratch of("data");
     OSSHFile& holder = of.f;
     ASSERT_EQ(lockFile(holder, OSS_FILE_LOCK_EXCLUSIVE, OSS_FILE_LOCK_NOWAIT), 0u);
+    g_preYields = g_postYields = 0;
+    ossSetYieldCallbacks([]() -> Uint32 { ++g_preYields; return 0; },
+                         []() -> Uint32 { ++g_postYields; return 0; });
 
-    std::atomic<bool> released{false}, refused{false}, tried{false};
+    std::atomic<bool> released{false}, done{false}, grantedAfterRelease{false};
     std::atomic<Uint32> rc{0xFFFFFFFF};
-    std::atomic<bool> grantedAfterRelease{false};
     std::thread waiter([&] {
         OSSHFile w;
         OSSFileOpenParam p = openParam(of.name, OSS_FILE_OPEN_EXISTING, OSS_FILE_ACCESS_READ);
-        if (w.open(&p) == 0)
-            refused = lockFile(w, OSS_FILE_LOCK_SHARED, OSS_FILE_LOCK_NOWAIT) == ECF_FILE_LOCK;
-        tried = true;
-        if (!refused) return;
-        rc = lockFile(w, OSS_FILE_LOCK_SHARED, OSS_FILE_LOCK_WAIT);
-        grantedAfterRelease = released.load();
-        w.unlock();
-        w.close();
+        if (w.open(&p) == 0) {
+            rc = lockFile(w, OSS_FILE_LOCK_SHARED, OSS_FILE_LOCK_WAIT);
+            grantedAfterRelease = released.load();
+            w.unlock();
+            w.close();
+        }
+        done = true;
     });
-    while (!tried) Sleep(1);
-    Sleep(250);  // the waiter is polling or about to: let it go round a few times
+    // Release only once the waiter has been refused and gone to sleep twice.
+    while (g_postYields < 2 && !done) Sleep(1);
     released = true;
     EXPECT_EQ(holder.unlock(), 0u);
     waiter.join();
-    EXPECT_TRUE(refused);
+    ossSetYieldCallbacks(nullptr, nullptr);
     EXPECT_EQ(rc, 0u);
     EXPECT_TRUE(grantedAfterRelease);
+    EXPECT_GE(g_postYields, 2);
+    EXPECT_EQ(g_preYields, g_postYields);
 }
 
 OSSE_CHILD_ROLE(hfile_lock)
@@ -542,17 +548,19 @@ OSSE_CHILD_ROLE(hfile_lock)
     return (int)(rc & 0xFFFF);
 }
 
+HANDLE g_pollingEvent = nullptr;
+
 OSSE_CHILD_ROLE(hfile_lock_wait)
 {
-    // Proves the lock is held elsewhere, tells the parent, then waits for it.
+    // Proves the lock is held elsewhere, then waits for it, telling the parent from its first
+    // sleep between attempts.
     OSSHFile f;
     OSSFileOpenParam p = openParam(args.at(0), OSS_FILE_OPEN_EXISTING, OSS_FILE_ACCESS_READWRITE);
     if (f.open(&p) != 0) return 1000;
     if (lockFile(f, OSS_FILE_LOCK_EXCLUSIVE, OSS_FILE_LOCK_NOWAIT) != ECF_FILE_LOCK) return 1001;
-    HANDLE ev = OpenEventA(EVENT_MODIFY_STATE, FALSE, args.at(1).c_str());
-    if (!ev) return 1002;
-    SetEvent(ev);
-    CloseHandle(ev);
+    g_pollingEvent = OpenEventA(EVENT_MODIFY_STATE, FALSE, args.at(1).c_str());
+    if (!g_pollingEvent) return 1002;
+    ossSetYieldCallbacks([]() -> Uint32 { SetEvent(g_pollingEvent); return 0; }, nullptr);
     if (lockFile(f, OSS_FILE_LOCK_EXCLUSIVE, OSS_FILE_LOCK_WAIT) != 0) return 1003;
     // The parent wrote its mark before releasing; under the lock it must be there.
     char c = 0;
@@ -587,7 +595,6 @@ TEST(HFile, LocksBetweenProcesses)
     ASSERT_TRUE(child.start("hfile_lock_wait", {of.name, evName}));
     ASSERT_EQ(WaitForSingleObject(ev, 60000), WAIT_OBJECT_0);
     CloseHandle(ev);
-    Sleep(250);  // the child is polling now; give it a few rounds
     EXPECT_EQ(writeText(f, "P"), 0u);
     EXPECT_EQ(f.unlock(), 0u);
     EXPECT_EQ(child.wait(), 0);
