@@ -10,11 +10,7 @@
 #include "osse/file.h"
 #include "osse/tick.h"
 
-#if __has_include("base/callframe.h")
 #include "base/callframe.h"
-#else
-#include "file/hfile_standin.h"
-#endif
 
 namespace {
 
@@ -55,7 +51,6 @@ static_assert(kCallCloseHandle == 0x08140069u && kCallCreateFile == 0x0814006Du 
                   kCallWriteFile == 0x081400A8u,
               "failed-call identifiers");
 
-constexpr Uint32 kFieldErrorLevel = 5;
 constexpr DWORD kLockRetryMs = 100;
 
 // SetFilePointer with a 64-bit position. 0xFFFFFFFF is also a valid low word, so the result is a
@@ -122,8 +117,7 @@ Uint32 OSSHFile::open(const OSSFileOpenParam* param)
     case OSS_FILE_CREATE_NEW: disposition = CREATE_NEW; break;
     case OSS_FILE_CREATE_ALWAYS: disposition = CREATE_ALWAYS; break;
     default:
-        f.log(230, kFieldErrorLevel, ossItemHex(param->creation));
-        return f.ret(ECF_INVALID_PARAMETER);
+        return f.fail(ECF_INVALID_PARAMETER, 230, OSS_LEVEL_INFO, ossItemHex(param->creation));
     }
     DWORD desiredAccess;
     switch (param->access) {
@@ -131,17 +125,15 @@ Uint32 OSSHFile::open(const OSSFileOpenParam* param)
     case OSS_FILE_ACCESS_WRITE: desiredAccess = GENERIC_WRITE; break;
     case OSS_FILE_ACCESS_READWRITE: desiredAccess = GENERIC_READ | GENERIC_WRITE; break;
     default:
-        f.log(240, kFieldErrorLevel, ossItemHex(param->access));
-        return f.ret(ECF_INVALID_PARAMETER);
+        return f.fail(ECF_INVALID_PARAMETER, 240, OSS_LEVEL_INFO, ossItemHex(param->access));
     }
     if (param->creation == OSS_FILE_TRUNCATE_EXISTING && param->access == OSS_FILE_ACCESS_READ) {
-        f.log(250, kFieldErrorLevel, ossItemHex(param->creation), ossItemHex(param->access));
-        return f.ret(ECF_INVALID_PARAMETER);
+        return f.fail(ECF_INVALID_PARAMETER, 250, OSS_LEVEL_INFO, ossItemHex(param->creation),
+                      ossItemHex(param->access));
     }
     // A missing name would only reach the OS (and the failure record) as a null string.
     if (!name) {
-        f.log(220, kFieldErrorLevel, ossItemHex(name));
-        return f.ret(ECF_INVALID_PARAMETER);
+        return f.fail(ECF_INVALID_PARAMETER, 220, OSS_LEVEL_INFO, ossItemHex(name));
     }
     DWORD flags = FILE_ATTRIBUTE_NORMAL;
     if (param->options & OSS_FILE_OPTION_WRITE_THROUGH) flags |= FILE_FLAG_WRITE_THROUGH;
@@ -151,27 +143,25 @@ Uint32 OSSHFile::open(const OSSFileOpenParam* param)
     // codes whatever the OS would have said.
     bool exists = GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
     if (exists && param->creation == OSS_FILE_CREATE_NEW) {
-        f.log(260, kFieldErrorLevel, ossItemString(name));
-        return f.ret(ECF_FILE_EXISTS);
+        return f.fail(ECF_FILE_EXISTS, 260, OSS_LEVEL_INFO, ossItemString(name));
     }
     if (!exists && param->creation == OSS_FILE_OPEN_EXISTING) {
-        f.log(270, kFieldErrorLevel, ossItemString(name));
-        return f.ret(ECF_FILE_DOESNT_EXIST);
+        return f.fail(ECF_FILE_DOESNT_EXIST, 270, OSS_LEVEL_INFO, ossItemString(name));
     }
 
     constructor();
-    file = CreateFileA(name, desiredAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
-                       flags, nullptr);
+    file = CreateFileA(name, desiredAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       disposition, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD e = GetLastError();
         f.ctx.setTargetFileName(name);
         f.ctx.setTargetFileHandle(file);
         f.ctx.setPermissions(param->permissions);
-        return f.ret(f.systemError(kCallCreateFile, e, 280, ossItemString(name),
+        return f.systemError(kCallCreateFile, e, 280, ossItemString(name),
                                    ossItemHex(param->creation), ossItemHex(param->access),
                                    ossItemHex(param->options), ossItemHex(param->permissions),
                                    ossItemHex(param->reserved), ossItemHex(disposition),
-                                   ossItemHex(desiredAccess), ossItemHex(flags)));
+                                   ossItemHex(desiredAccess), ossItemHex(flags));
     }
     return f.ret(OSS_OK);
 }
@@ -182,7 +172,7 @@ Uint32 OSSHFile::close()
     if (!CloseHandle(file)) {
         DWORD e = GetLastError();
         f.ctx.setTargetFileHandle(file);
-        return f.ret(f.systemError(kCallCloseHandle, e, 10, ossItemHex(file)));
+        return f.systemError(kCallCloseHandle, e, 10, ossItemHex(file));
     }
     constructor();
     return f.ret(OSS_OK);
@@ -199,8 +189,7 @@ Uint32 OSSHFile::seek(const OSSFileSeekParam* param, Uint64* newPosition)
     case OSS_FILE_SEEK_CUR: method = FILE_CURRENT; break;
     case OSS_FILE_SEEK_END: method = FILE_END; break;
     default:
-        f.log(120, kFieldErrorLevel, ossItemUnsigned(param->whence));
-        return f.ret(ECF_INVALID_PARAMETER);
+        return f.fail(ECF_INVALID_PARAMETER, 120, OSS_LEVEL_INFO, ossItemUnsigned(param->whence));
     }
     // The base of whence 2 is the file size, which the range check needs anyway; taking it from
     // a pointer move to the end would leave a refused seek at the end of the file.
@@ -208,12 +197,12 @@ Uint32 OSSHFile::seek(const OSSFileSeekParam* param, Uint64* newPosition)
     Uint64 base = 0, size = 0;
     if (method == FILE_CURRENT && !movePointer(file, 0, FILE_CURRENT, &base, &e)) {
         f.ctx.setTargetFileHandle(file);
-        return f.ret(f.systemError(kCallSetFilePointer, e, 130, ossItemHex(file),
-                                   ossItemUnsigned(param->whence)));
+        return f.systemError(kCallSetFilePointer, e, 130, ossItemHex(file),
+                                   ossItemUnsigned(param->whence));
     }
     if (!fileSize(file, &size, &e)) {
         f.ctx.setTargetFileHandle(file);
-        return f.ret(f.systemError(kCallGetFileSize, e, 140, ossItemHex(file)));
+        return f.systemError(kCallGetFileSize, e, 140, ossItemHex(file));
     }
     if (method == FILE_END) base = size;
 
@@ -229,14 +218,14 @@ Uint32 OSSHFile::seek(const OSSFileSeekParam* param, Uint64* newPosition)
     if (target < 0) target = 0;
 
     if ((Uint64)target > size) {
-        f.log(150, kFieldErrorLevel, ossItemSigned(target), ossItemUnsigned(size));
-        return f.ret(ECF_FILE_SEEK_BEYOND_EOF);
+        return f.fail(ECF_FILE_SEEK_BEYOND_EOF, 150, OSS_LEVEL_INFO, ossItemSigned(target),
+                      ossItemUnsigned(size));
     }
     Uint64 position = 0;
     if (!movePointer(file, (Uint64)target, FILE_BEGIN, &position, &e)) {
         f.ctx.setTargetFileHandle(file);
-        return f.ret(f.systemError(kCallSetFilePointer, e, 160, ossItemHex(file),
-                                   ossItemSigned(target)));
+        return f.systemError(kCallSetFilePointer, e, 160, ossItemHex(file),
+                                   ossItemSigned(target));
     }
     if (newPosition) *newPosition = position;
     return f.ret(OSS_OK);
@@ -247,13 +236,12 @@ Uint32 OSSHFile::getSize(Uint64* size)
     OSSCallFrame f(kGetSize);
     // The out pointer is the operation's only argument: treat it like a parameter object.
     if (!size) {
-        f.log(1111, 3);
-        return f.ret(ECF_INVALID_PARAMETER);
+        return f.fail(ECF_INVALID_PARAMETER, 1111, OSS_LEVEL_ERROR);
     }
     DWORD e = 0;
     if (!fileSize(file, size, &e)) {
         f.ctx.setTargetFileHandle(file);
-        return f.ret(f.systemError(kCallGetFileSize, e, 10, ossItemHex(file)));
+        return f.systemError(kCallGetFileSize, e, 10, ossItemHex(file));
     }
     return f.ret(OSS_OK);
 }
@@ -263,37 +251,36 @@ Uint32 OSSHFile::setSize(const OSSFileSetSizeParam* param)
     OSSCallFrame f(kSetSize);
     if (Uint32 rc = f.checkParam(param)) return f.ret(rc);
     if (param->flags != 0) {
-        f.log(30, kFieldErrorLevel, ossItemHex(param->flags));
-        return f.ret(ECF_INVALID_PARAMETER);
+        return f.fail(ECF_INVALID_PARAMETER, 30, OSS_LEVEL_INFO, ossItemHex(param->flags));
     }
     DWORD e = 0;
     Uint64 saved = 0, size = 0, moved = 0;
     if (!movePointer(file, 0, FILE_CURRENT, &saved, &e)) {
         f.ctx.setTargetFileHandle(file);
-        return f.ret(f.systemError(kCallSetFilePointer, e, 100, ossItemHex(file)));
+        return f.systemError(kCallSetFilePointer, e, 100, ossItemHex(file));
     }
     if (!fileSize(file, &size, &e)) {
         f.ctx.setTargetFileHandle(file);
-        return f.ret(f.systemError(kCallGetFileSize, e, 40, ossItemHex(file)));
+        return f.systemError(kCallGetFileSize, e, 40, ossItemHex(file));
     }
     if (param->size == size) return f.ret(OSS_OK);
 
     if (!movePointer(file, param->size, FILE_BEGIN, &moved, &e)) {
         f.ctx.setTargetFileHandle(file);
-        return f.ret(f.systemError(kCallSetFilePointer, e, 140, ossItemHex(file),
-                                   ossItemUnsigned(param->size)));
+        return f.systemError(kCallSetFilePointer, e, 140, ossItemHex(file),
+                                   ossItemUnsigned(param->size));
     }
     if (!SetEndOfFile(file)) {
         e = GetLastError();
         f.ctx.setTargetFileHandle(file);
-        return f.ret(f.systemError(kCallSetEndOfFile, e, 150, ossItemHex(file),
-                                   ossItemUnsigned(param->size)));
+        return f.systemError(kCallSetEndOfFile, e, 150, ossItemHex(file),
+                                   ossItemUnsigned(param->size));
     }
     // A position inside the new size is kept; one beyond it stays at the new end of file.
     if (saved < param->size && !movePointer(file, saved, FILE_BEGIN, &moved, &e)) {
         f.ctx.setTargetFileHandle(file);
-        return f.ret(f.systemError(kCallSetFilePointer, e, 160, ossItemHex(file),
-                                   ossItemUnsigned(saved)));
+        return f.systemError(kCallSetFilePointer, e, 160, ossItemHex(file),
+                                   ossItemUnsigned(saved));
     }
     return f.ret(OSS_OK);
 }
@@ -309,8 +296,8 @@ Uint32 OSSHFile::read(const OSSFileReadParam* param, void* buffer, Uint32* bytes
         DWORD e = GetLastError();
         f.ctx.setTargetFileHandle(file);
         f.ctx.setIOSize(param->length);
-        return f.ret(f.systemError(kCallReadFile, e, 40, ossItemHex(file), ossItemHex(buffer),
-                                   ossItemUnsigned(param->length), ossItemHex(param->reserved)));
+        return f.systemError(kCallReadFile, e, 40, ossItemHex(file), ossItemHex(buffer),
+                                   ossItemUnsigned(param->length), ossItemHex(param->reserved));
     }
     if (bytesRead) *bytesRead = count;
     return f.ret(count == param->length ? OSS_OK : ECF_FILE_EOF);
@@ -330,17 +317,17 @@ Uint32 OSSHFile::write(const OSSFileWriteParam* param, Uint32* bytesWritten)
             DWORD e = GetLastError();
             f.ctx.setTargetFileHandle(file);
             f.ctx.setIOSize(param->length);
-            return f.ret(f.systemError(kCallWriteFile, e, 40, ossItemHex(file),
+            return f.systemError(kCallWriteFile, e, 40, ossItemHex(file),
                                        ossItemHex(param->buffer), ossItemUnsigned(param->length),
-                                       ossItemUnsigned(total), ossItemHex(param->reserved)));
+                                       ossItemUnsigned(total), ossItemHex(param->reserved));
         }
         if (count == 0) break;
         total += count;
     }
     if (bytesWritten) *bytesWritten = total;
     if (total != param->length) {
-        f.log(60, kFieldErrorLevel, ossItemUnsigned(param->length), ossItemUnsigned(total));
-        return f.ret(ECF_FILE_INCOMPLETE_WRITE);
+        return f.fail(ECF_FILE_INCOMPLETE_WRITE, 60, OSS_LEVEL_INFO, ossItemUnsigned(param->length),
+                      ossItemUnsigned(total));
     }
     return f.ret(OSS_OK);
 }
@@ -355,12 +342,10 @@ Uint32 OSSHFile::lock(const OSSFileLockParam* param)
     case OSS_FILE_LOCK_EXCLUSIVE: flags |= LOCKFILE_EXCLUSIVE_LOCK; break;
     case OSS_FILE_LOCK_SHARED: break;
     default:
-        f.log(130, kFieldErrorLevel, ossItemUnsigned(param->type));
-        return f.ret(ECF_INVALID_PARAMETER);
+        return f.fail(ECF_INVALID_PARAMETER, 130, OSS_LEVEL_INFO, ossItemUnsigned(param->type));
     }
     if (param->wait != OSS_FILE_LOCK_WAIT && param->wait != OSS_FILE_LOCK_NOWAIT) {
-        f.log(140, kFieldErrorLevel, ossItemUnsigned(param->wait));
-        return f.ret(ECF_INVALID_PARAMETER);
+        return f.fail(ECF_INVALID_PARAMETER, 140, OSS_LEVEL_INFO, ossItemUnsigned(param->wait));
     }
     // Always ask without blocking in the kernel: a waiting caller polls, so that its sleeps go
     // through the yield callbacks.
@@ -370,8 +355,8 @@ Uint32 OSSHFile::lock(const OSSFileLockParam* param)
         DWORD e = GetLastError();
         if (e != ERROR_LOCK_VIOLATION) {
             f.ctx.setTargetFileHandle(file);
-            return f.ret(f.systemError(kCallLockFileEx, e, 160, ossItemHex(file),
-                                       ossItemUnsigned(param->type), ossItemUnsigned(param->wait)));
+            return f.systemError(kCallLockFileEx, e, 160, ossItemHex(file),
+                                       ossItemUnsigned(param->type), ossItemUnsigned(param->wait));
         }
         if (param->wait == OSS_FILE_LOCK_NOWAIT) return f.ret(ECF_FILE_LOCK);
         ossSleep(kLockRetryMs);
@@ -388,7 +373,7 @@ Uint32 OSSHFile::unlock()
         // handle does not hold as a lock violation rather than as "not locked".
         if (e == ERROR_NOT_LOCKED || e == ERROR_LOCK_VIOLATION) return f.ret(OSS_OK);
         f.ctx.setTargetFileHandle(file);
-        return f.ret(f.systemError(kCallUnlockFileEx, e, 10, ossItemHex(file)));
+        return f.systemError(kCallUnlockFileEx, e, 10, ossItemHex(file));
     }
     return f.ret(OSS_OK);
 }
@@ -404,21 +389,19 @@ Uint32 OSSHFile::map(const OSSFileMapParam* param, void** address)
     case OSS_FILE_MAP_COPY: protection = PAGE_WRITECOPY; viewAccess = FILE_MAP_COPY; break;
     case OSS_FILE_MAP_WRITE: protection = PAGE_READWRITE; viewAccess = FILE_MAP_WRITE; break;
     default:
-        f.log(60, kFieldErrorLevel, ossItemUnsigned(param->access));
-        return f.ret(ECF_INVALID_PARAMETER);
+        return f.fail(ECF_INVALID_PARAMETER, 60, OSS_LEVEL_INFO, ossItemUnsigned(param->access));
     }
     // The view's base is both an input (preferred address) and the result.
     if (!address) {
-        f.log(1111, 3);
-        return f.ret(ECF_INVALID_PARAMETER);
+        return f.fail(ECF_INVALID_PARAMETER, 1111, OSS_LEVEL_ERROR);
     }
     HANDLE m = CreateFileMappingA(file, nullptr, protection, 0, 0, nullptr);
     if (!m) {
         DWORD e = GetLastError();
         mapping = INVALID_HANDLE_VALUE;
         f.ctx.setTargetFileHandle(file);
-        return f.ret(f.systemError(kCallCreateFileMapping, e, 70, ossItemHex(file),
-                                   ossItemHex(protection)));
+        return f.systemError(kCallCreateFileMapping, e, 70, ossItemHex(file),
+                                   ossItemHex(protection));
     }
     mapping = m;
     void* preferred = *address;
@@ -429,9 +412,9 @@ Uint32 OSSHFile::map(const OSSFileMapParam* param, void** address)
         CloseHandle(m);
         mapping = INVALID_HANDLE_VALUE;
         f.ctx.setTargetFileHandle(file);
-        return f.ret(f.systemError(kCallMapViewOfFileEx, e, 80, ossItemHex(file),
+        return f.systemError(kCallMapViewOfFileEx, e, 80, ossItemHex(file),
                                    ossItemHex(viewAccess), ossItemUnsigned(param->length),
-                                   ossItemHex(preferred)));
+                                   ossItemHex(preferred));
     }
     view = base;
     return f.ret(OSS_OK);
@@ -444,12 +427,12 @@ Uint32 OSSHFile::unmap(void* address)
     if (!UnmapViewOfFile(base)) {
         DWORD e = GetLastError();
         f.ctx.setTargetFileHandle(file);
-        return f.ret(f.systemError(kCallUnmapViewOfFile, e, 20, ossItemHex(file), ossItemHex(base)));
+        return f.systemError(kCallUnmapViewOfFile, e, 20, ossItemHex(file), ossItemHex(base));
     }
     if (!CloseHandle(mapping)) {
         DWORD e = GetLastError();
         f.ctx.setTargetFileHandle(file);
-        return f.ret(f.systemError(kCallCloseHandle, e, 30, ossItemHex(file), ossItemHex(mapping)));
+        return f.systemError(kCallCloseHandle, e, 30, ossItemHex(file), ossItemHex(mapping));
     }
     mapping = INVALID_HANDLE_VALUE;
     view = nullptr;
@@ -462,7 +445,7 @@ Uint32 OSSHFile::sync()
     if (!FlushFileBuffers(file)) {
         DWORD e = GetLastError();
         f.ctx.setTargetFileHandle(file);
-        return f.ret(f.systemError(kCallFlushFileBuffers, e, 10, ossItemHex(file)));
+        return f.systemError(kCallFlushFileBuffers, e, 10, ossItemHex(file));
     }
     return f.ret(OSS_OK);
 }
