@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdarg>
+#include <functional>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -733,4 +735,167 @@ TEST(HFile, CloseTwice)
     // The reset handle value is harmless to close again.
     EXPECT_EQ(f.close(), 0u);
     EXPECT_TRUE(isReset(f));
+}
+
+namespace {
+
+// What the log received for one request of an OSSHFile operation.
+struct Record {
+    Uint32 functionId, calledId, code, messageCode, probe, level, flags;
+    std::vector<OSSLogItem> items;   // for a failure of the OS: the handler's nested items
+    std::vector<std::string> values; // the items' bytes, copied while they are alive
+};
+std::vector<Record> g_records;
+
+Uint32 captureRecord(OSSLogFacility*, Uint32 fn, Uint32 called, Uint32 code, Uint32 msg,
+                     Uint32 probe, Uint32 level, Uint32 flags, Sint32 count, va_list* items)
+{
+    if ((fn & 0xFFFF0000u) != 0x081A0000u || (fn & 0xFFFFu) < 2 || (fn & 0xFFFFu) > 13) return 0;
+    Record r{fn, called, code, msg, probe, level, flags, {}, {}};
+    for (Sint32 i = 0; i < count; ++i) r.items.push_back(va_arg(*items, OSSLogItem));
+    if (!r.items.empty() && r.items[0].type == OSS_ITEM_NESTED) {
+        va_list* inner = (va_list*)r.items[0].p;
+        Sint32 n = r.items[0].size;
+        r.items.clear();
+        for (Sint32 i = 0; i < n; ++i) r.items.push_back(va_arg(*inner, OSSLogItem));
+    }
+    for (const OSSLogItem& it : r.items)
+        r.values.push_back(it.p ? std::string((const char*)it.p, (size_t)it.size) : "<null>");
+    g_records.push_back(r);
+    return 0;
+}
+
+struct RecordCapture {
+    RecordCapture()
+    {
+        g_records.clear();
+        ossSetOSSeLogCallback(captureRecord);
+    }
+    ~RecordCapture() { ossSetOSSeLogCallback(nullptr); }
+};
+
+template <class T>
+std::string bytesOf(T v)
+{
+    return std::string((const char*)&v, sizeof v);
+}
+
+}  // namespace
+
+// Each failure is reported once, under the operation's identifier, with its probe, level and
+// data; an OS failure names the failed call and the OS error.
+TEST(HFile, FailureRecords)
+{
+    Scratch of("0123456789");
+    OSSHFile& f = of.f;
+    const std::string missing = of.dir.file("missing.txt");
+    const std::string inMissingDir = of.dir.file("nodir\\x.txt");
+    OSSHFile ro, fresh;
+    OSSFileOpenParam rop = openParam(of.name, OSS_FILE_OPEN_EXISTING, OSS_FILE_ACCESS_READ);
+    ASSERT_EQ(ro.open(&rop), 0u);
+    OSSHFile wo;
+    rop.access = OSS_FILE_ACCESS_WRITE;
+    ASSERT_EQ(wo.open(&rop), 0u);
+
+    struct Case {
+        const char* what;
+        std::function<Uint32()> op;
+        Uint32 rc, functionId, calledId, osError, probe, level;
+        size_t items;
+        std::string firstItem;  // bytes of the first item, when given
+    };
+    const Uint32 none = 0;
+    auto openWith = [&](const std::string& name, Uint32 creation, Uint32 access) {
+        return [&fresh, name, creation, access] {
+            OSSFileOpenParam p = openParam(name, creation, access);
+            return fresh.open(&p);
+        };
+    };
+    char buf[16];
+    Uint32 n = 0;
+    Case cases[] = {
+        {"create-new on an existing file", openWith(of.name, OSS_FILE_CREATE_NEW, 2),
+         ECF_FILE_EXISTS, 0x081A0002, none, 0, 260, 5, 1, of.name},
+        {"open-existing on a missing file", openWith(missing, OSS_FILE_OPEN_EXISTING, 2),
+         ECF_FILE_DOESNT_EXIST, 0x081A0002, none, 0, 270, 5, 1, missing},
+        {"creation 3", openWith(missing, 3, 2), ECF_INVALID_PARAMETER, 0x081A0002, none, 0, 230,
+         5, 1, bytesOf<Uint32>(3)},
+        {"access 3", openWith(missing, 2, 3), ECF_INVALID_PARAMETER, 0x081A0002, none, 0, 240, 5,
+         1, bytesOf<Uint32>(3)},
+        {"truncate read-only", openWith(of.name, 4, 1), ECF_INVALID_PARAMETER, 0x081A0002, none,
+         0, 250, 5, 2, bytesOf<Uint32>(4)},
+        {"CreateFileA in a missing folder", openWith(inMissingDir, OSS_FILE_OPEN_ALWAYS, 2),
+         ECF_FILE_PATH_DOESNT_EXIST, 0x081A0002, 0x0814006D, ERROR_PATH_NOT_FOUND, 280, 5, 9,
+         inMissingDir},
+        {"seek beyond the end", [&] { return seekTo(f, 11, OSS_FILE_SEEK_SET); },
+         ECF_FILE_SEEK_BEYOND_EOF, 0x081A0004, none, 0, 150, 5, 2, bytesOf<Sint64>(11)},
+        {"whence 3", [&] { return seekTo(f, 0, 3); }, ECF_INVALID_PARAMETER, 0x081A0004, none, 0,
+         120, 5, 1, bytesOf<Uint32>(3)},
+        {"setSize flags", [&] { OSSFileSetSizeParam p = {kVersion, 1, 2}; return f.setSize(&p); },
+         ECF_INVALID_PARAMETER, 0x081A0006, none, 0, 30, 5, 1, bytesOf<Uint32>(2)},
+        {"ReadFile on a write-only handle",
+         [&] { OSSFileReadParam p = {kVersion, 4, 0}; return wo.read(&p, buf, &n); },
+         ECF_ACCESS_DENIED, 0x081A0007, 0x08140092, ERROR_ACCESS_DENIED, 40, 5, 4, ""},
+        {"WriteFile on a read-only handle", [&] { return writeText(ro, "x"); }, ECF_ACCESS_DENIED,
+         0x081A0008, 0x081400A8, ERROR_ACCESS_DENIED, 40, 5, 5, ""},
+        {"lock type 3", [&] { return lockFile(f, 3, 2); }, ECF_INVALID_PARAMETER, 0x081A0009,
+         none, 0, 130, 5, 1, bytesOf<Uint32>(3)},
+        {"lock wait 3", [&] { return lockFile(f, 1, 3); }, ECF_INVALID_PARAMETER, 0x081A0009,
+         none, 0, 140, 5, 1, bytesOf<Uint32>(3)},
+        {"map access 3",
+         [&] { void* a = nullptr; OSSFileMapParam p = {kVersion, 0, 3, 0}; return f.map(&p, &a); },
+         ECF_INVALID_PARAMETER, 0x081A000B, none, 0, 60, 5, 1, bytesOf<Uint32>(3)},
+        {"CreateFileMapping writable on a read-only handle",
+         [&] { void* a = nullptr; OSSFileMapParam p = {kVersion, 0, 4, 0}; return ro.map(&p, &a); },
+         ECF_ACCESS_DENIED, 0x081A000B, 0x0814006E, ERROR_ACCESS_DENIED, 70, 5, 2, ""},
+        {"UnmapViewOfFile with nothing mapped", [&] { return f.unmap(nullptr); },
+         ECF_INVALID_ADDRESS, 0x081A000C, 0x081400A4, ERROR_INVALID_ADDRESS, 20, 5, 2, ""},
+        {"GetFileSize on a closed handle", [&] { Uint64 s; return fresh.getSize(&s); },
+         ECF_INVALID_PARAMETER, 0x081A0005, 0x0814007E, ERROR_INVALID_HANDLE, 10, 5, 1,
+         bytesOf(INVALID_HANDLE_VALUE)},
+        {"FlushFileBuffers on a closed handle", [&] { return fresh.sync(); },
+         ECF_INVALID_PARAMETER, 0x081A000D, 0x08140076, ERROR_INVALID_HANDLE, 10, 5, 1, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordCapture capture;
+        EXPECT_EQ(c.op(), c.rc);
+        ASSERT_EQ(g_records.size(), 1u);
+        const Record& r = g_records[0];
+        EXPECT_EQ(r.functionId, c.functionId);
+        EXPECT_EQ(r.probe, c.probe);
+        EXPECT_EQ(r.level, c.level);
+        if (c.calledId) {
+            EXPECT_NE(r.flags & OSS_LOG_FLAG_OSERR, 0u);
+            EXPECT_EQ(r.calledId, c.calledId);
+            EXPECT_EQ(r.code, c.osError);
+        }
+        EXPECT_EQ(r.messageCode, c.rc);
+        EXPECT_EQ(r.items.size(), c.items);
+        if (!c.firstItem.empty() && !r.values.empty()) {
+            EXPECT_EQ(r.values[0], c.firstItem);
+        }
+    }
+    EXPECT_TRUE(isReset(fresh));
+
+    // The seek record carries the target and the size as 8-byte values.
+    {
+        RecordCapture capture;
+        EXPECT_EQ(seekTo(f, 5, OSS_FILE_SEEK_END), ECF_FILE_SEEK_BEYOND_EOF);
+        ASSERT_EQ(g_records.size(), 1u);
+        ASSERT_EQ(g_records[0].values.size(), 2u);
+        EXPECT_EQ(g_records[0].values[0], bytesOf<Sint64>(15));
+        EXPECT_EQ(g_records[0].values[1], bytesOf<Uint64>(10));
+    }
+    // A lock held elsewhere is an answer, not a failure: nothing is logged.
+    {
+        ASSERT_EQ(lockFile(ro, OSS_FILE_LOCK_EXCLUSIVE, OSS_FILE_LOCK_NOWAIT), 0u);
+        RecordCapture capture;
+        EXPECT_EQ(lockFile(f, OSS_FILE_LOCK_SHARED, OSS_FILE_LOCK_NOWAIT), ECF_FILE_LOCK);
+        EXPECT_EQ(ro.unlock(), 0u);
+        EXPECT_EQ(f.unlock(), 0u);
+        EXPECT_TRUE(g_records.empty());
+    }
+    EXPECT_EQ(ro.close(), 0u);
+    EXPECT_EQ(wo.close(), 0u);
 }
