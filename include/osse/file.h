@@ -10,7 +10,7 @@
 /* OSSFileOpenParam::creation */
 #define OSS_FILE_OPEN_EXISTING     1u  /* the file must exist */
 #define OSS_FILE_OPEN_ALWAYS       2u  /* open, creating the file when absent */
-#define OSS_FILE_TRUNCATE_EXISTING 4u  /* the file must exist; cut to 0 bytes (needs write access) */
+#define OSS_FILE_TRUNCATE_EXISTING 4u  /* the file must exist; cut to 0 bytes (needs write) */
 #define OSS_FILE_CREATE_NEW        8u  /* the file must not exist */
 #define OSS_FILE_CREATE_ALWAYS     16u /* create, or cut an existing file to 0 bytes */
 
@@ -130,28 +130,49 @@ public:
     void* getFileHandle() const;
 };
 
-/* The layouts below are shared with callers built separately from this library (32-bit). */
-static_assert(sizeof(void*) == 4, "32-bit layout expected");
-static_assert(offsetof(OSSHFile, file) == 0 && offsetof(OSSHFile, mapping) == 4 &&
-              offsetof(OSSHFile, view) == 8 && sizeof(OSSHFile) == 12, "OSSHFile layout");
-static_assert(offsetof(OSSFileOpenParam, fileName) == 4 && offsetof(OSSFileOpenParam, creation) == 8 &&
-              offsetof(OSSFileOpenParam, access) == 12 && offsetof(OSSFileOpenParam, options) == 16 &&
-              offsetof(OSSFileOpenParam, permissions) == 20 && offsetof(OSSFileOpenParam, reserved) == 24 &&
-              sizeof(OSSFileOpenParam) == 28, "OSSFileOpenParam layout");
-static_assert(offsetof(OSSFileReadParam, length) == 4 && offsetof(OSSFileReadParam, reserved) == 8 &&
-              sizeof(OSSFileReadParam) == 12, "OSSFileReadParam layout");
-static_assert(offsetof(OSSFileWriteParam, buffer) == 4 && offsetof(OSSFileWriteParam, length) == 8 &&
-              offsetof(OSSFileWriteParam, reserved) == 12 && sizeof(OSSFileWriteParam) == 16,
-              "OSSFileWriteParam layout");
-static_assert(offsetof(OSSFileSeekParam, offset) == 8 && offsetof(OSSFileSeekParam, whence) == 16 &&
-              sizeof(OSSFileSeekParam) == 24, "OSSFileSeekParam layout");
-static_assert(offsetof(OSSFileSetSizeParam, size) == 8 && offsetof(OSSFileSetSizeParam, flags) == 16 &&
-              sizeof(OSSFileSetSizeParam) == 24, "OSSFileSetSizeParam layout");
-static_assert(offsetof(OSSFileLockParam, type) == 4 && offsetof(OSSFileLockParam, wait) == 8 &&
-              sizeof(OSSFileLockParam) == 12, "OSSFileLockParam layout");
-static_assert(offsetof(OSSFileMapParam, length) == 4 && offsetof(OSSFileMapParam, access) == 8 &&
-              offsetof(OSSFileMapParam, reserved) == 12 && sizeof(OSSFileMapParam) == 16,
-              "OSSFileMapParam layout");
+/* Layouts shared with callers built separately from this library. 64-bit fields sit on
+ * 8-byte boundaries. */
+static_assert(sizeof(OSSFileReadParam) == 12, "OSSFileReadParam layout");
+static_assert(offsetof(OSSFileReadParam, version) == 0, "layout");
+static_assert(offsetof(OSSFileReadParam, length) == 4, "layout");
+static_assert(offsetof(OSSFileReadParam, reserved) == 8, "layout");
+static_assert(sizeof(OSSFileSeekParam) == 24, "OSSFileSeekParam layout");
+static_assert(offsetof(OSSFileSeekParam, version) == 0, "layout");
+static_assert(offsetof(OSSFileSeekParam, offset) == 8, "layout");
+static_assert(offsetof(OSSFileSeekParam, whence) == 16, "layout");
+static_assert(sizeof(OSSFileSetSizeParam) == 24, "OSSFileSetSizeParam layout");
+static_assert(offsetof(OSSFileSetSizeParam, version) == 0, "layout");
+static_assert(offsetof(OSSFileSetSizeParam, size) == 8, "layout");
+static_assert(offsetof(OSSFileSetSizeParam, flags) == 16, "layout");
+static_assert(sizeof(OSSFileLockParam) == 12, "OSSFileLockParam layout");
+static_assert(offsetof(OSSFileLockParam, version) == 0, "layout");
+static_assert(offsetof(OSSFileLockParam, type) == 4, "layout");
+static_assert(offsetof(OSSFileLockParam, wait) == 8, "layout");
+static_assert(sizeof(OSSFileMapParam) == 16, "OSSFileMapParam layout");
+static_assert(offsetof(OSSFileMapParam, version) == 0, "layout");
+static_assert(offsetof(OSSFileMapParam, length) == 4, "layout");
+static_assert(offsetof(OSSFileMapParam, access) == 8, "layout");
+static_assert(offsetof(OSSFileMapParam, reserved) == 12, "layout");
+/* Objects holding pointers: the layout of the 32-bit library. */
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(OSSHFile) == 12, "OSSHFile layout");
+static_assert(offsetof(OSSHFile, file) == 0, "layout");
+static_assert(offsetof(OSSHFile, mapping) == 4, "layout");
+static_assert(offsetof(OSSHFile, view) == 8, "layout");
+static_assert(sizeof(OSSFileOpenParam) == 28, "OSSFileOpenParam layout");
+static_assert(offsetof(OSSFileOpenParam, version) == 0, "layout");
+static_assert(offsetof(OSSFileOpenParam, fileName) == 4, "layout");
+static_assert(offsetof(OSSFileOpenParam, creation) == 8, "layout");
+static_assert(offsetof(OSSFileOpenParam, access) == 12, "layout");
+static_assert(offsetof(OSSFileOpenParam, options) == 16, "layout");
+static_assert(offsetof(OSSFileOpenParam, permissions) == 20, "layout");
+static_assert(offsetof(OSSFileOpenParam, reserved) == 24, "layout");
+static_assert(sizeof(OSSFileWriteParam) == 16, "OSSFileWriteParam layout");
+static_assert(offsetof(OSSFileWriteParam, version) == 0, "layout");
+static_assert(offsetof(OSSFileWriteParam, buffer) == 4, "layout");
+static_assert(offsetof(OSSFileWriteParam, length) == 8, "layout");
+static_assert(offsetof(OSSFileWriteParam, reserved) == 12, "layout");
+#endif
 
 #endif /* __cplusplus */
 

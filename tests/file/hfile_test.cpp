@@ -16,7 +16,8 @@ namespace {
 
 constexpr Uint32 kVersion = OSS_CURRENT_VERSION;
 
-OSSFileOpenParam openParam(const std::string& name, Uint32 creation, Uint32 access, Uint32 options = 0)
+OSSFileOpenParam openParam(const std::string& name, Uint32 creation, Uint32 access,
+                           Uint32 options = 0)
 {
     return {kVersion, name.c_str(), creation, access, options, 0644, 0};
 }
@@ -312,7 +313,8 @@ TEST(HFile, Options)
     std::string name = dir.file("temp.txt");
     OSSHFile f;
     OSSFileOpenParam p = openParam(name, OSS_FILE_CREATE_NEW, OSS_FILE_ACCESS_READWRITE,
-                                   OSS_FILE_OPTION_DELETE_ON_CLOSE | OSS_FILE_OPTION_WRITE_THROUGH | 4);
+                                   OSS_FILE_OPTION_DELETE_ON_CLOSE |
+                                       OSS_FILE_OPTION_WRITE_THROUGH | 4);
     ASSERT_EQ(f.open(&p), 0u);
     EXPECT_EQ(writeText(f, "gone soon"), 0u);
     EXPECT_TRUE(exists(name));
@@ -476,7 +478,8 @@ TEST(HFile, LocksBetweenHandles)
     OSSHFile b;
     OSSFileOpenParam p = openParam(of.name, OSS_FILE_OPEN_EXISTING, OSS_FILE_ACCESS_READ);
     ASSERT_EQ(b.open(&p), 0u);
-    const Uint32 X = OSS_FILE_LOCK_EXCLUSIVE, S = OSS_FILE_LOCK_SHARED, NOWAIT = OSS_FILE_LOCK_NOWAIT;
+    const Uint32 X = OSS_FILE_LOCK_EXCLUSIVE, S = OSS_FILE_LOCK_SHARED;
+    const Uint32 NOWAIT = OSS_FILE_LOCK_NOWAIT;
 
     EXPECT_EQ(a.unlock(), 0u);  // nothing locked: still success
     ASSERT_EQ(lockFile(a, X, NOWAIT), 0u);
@@ -579,15 +582,16 @@ TEST(HFile, LocksBetweenProcesses)
     Scratch of("data");
     OSSHFile& f = of.f;
     const std::string X = "1", S = "2", NOWAIT = "2";
+    const int refused = (int)(ECF_FILE_LOCK & 0xFFFF);
 
     ASSERT_EQ(lockFile(f, OSS_FILE_LOCK_SHARED, OSS_FILE_LOCK_NOWAIT), 0u);
     EXPECT_EQ(ossetest::runChild("hfile_lock", {of.name, S, NOWAIT}), 0);
-    EXPECT_EQ(ossetest::runChild("hfile_lock", {of.name, X, NOWAIT}), (int)(ECF_FILE_LOCK & 0xFFFF));
+    EXPECT_EQ(ossetest::runChild("hfile_lock", {of.name, X, NOWAIT}), refused);
     EXPECT_EQ(f.unlock(), 0u);
     EXPECT_EQ(ossetest::runChild("hfile_lock", {of.name, X, NOWAIT}), 0);
 
     ASSERT_EQ(lockFile(f, OSS_FILE_LOCK_EXCLUSIVE, OSS_FILE_LOCK_NOWAIT), 0u);
-    EXPECT_EQ(ossetest::runChild("hfile_lock", {of.name, S, NOWAIT}), (int)(ECF_FILE_LOCK & 0xFFFF));
+    EXPECT_EQ(ossetest::runChild("hfile_lock", {of.name, S, NOWAIT}), refused);
 
     // A waiting child is granted the lock once this process releases it.
     std::string evName = "osse_hfile_lock_" + std::to_string(GetCurrentProcessId());
