@@ -159,6 +159,10 @@ bool equalsIgnoringCase(const char* s, const char* word)
 extern "C" OSSE_API size_t ossSnprintf(char* buffer, size_t size, const char* format, ...)
 {
     if (!buffer || size == 0) return 0;
+    if (!format) {
+        buffer[0] = '\0';
+        return 0;
+    }
     va_list args;
     va_start(args, format);
     const int n = _vsnprintf(buffer, size, format, args);

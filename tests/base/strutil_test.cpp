@@ -43,6 +43,9 @@ TEST(StrSnprintf, RuntimeFormatsAndEmptyBuffers)
     EXPECT_EQ(ossSnprintf(buf, 0, "%s", "x"), 0u);
     EXPECT_EQ(buf[0], 'Q');
     EXPECT_EQ(ossSnprintf(nullptr, 10, "%s", "x"), 0u);
+    const char* noFormat = nullptr;
+    EXPECT_EQ(ossSnprintf(buf, sizeof buf, noFormat), 0u);
+    EXPECT_STREQ(buf, "");
 }
 
 struct SignedCase {
