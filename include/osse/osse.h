@@ -13,6 +13,10 @@
 #include "osse/primfile.h"
 #include "osse/strutil.h"
 #include "osse/rambo.h"
+#include "osse/trace.h"
+#include "osse/mem.h"
+#include "osse/assert.h"
+#include "osse/platform.h"
 
 /* Load-time work is done by the library's entry point; this call is kept for callers that
  * expect an explicit initialisation and does nothing. */

@@ -8,9 +8,9 @@
 namespace {
 
 const Verb kVerbs[] = {
-    {"ecf", "VALUE | --list",
+    {"ecf", "VALUE | --list | --help",
      "decode a return code or a function identifier (hexadecimal with 0x, or decimal);\n"
-     "            --list prints the library's own return codes",
+     "            --list prints the library's own return codes; --help tells how a value is read",
      verbEcf},
 };
 
