@@ -6,19 +6,16 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "osse/ecf.h"
 #include "osse/strutil.h"
 
 namespace {
 
-// ---------------------------------------------------------------------------------------------
-// Codes and identifiers used below. Local until the shared definitions land; the values are
-// the product's and must not change.
-constexpr OSSErr kEcfNoMemory            = 0x9000000Du;  // ECF_NO_MEMORY
-constexpr OSSErr kEcfNotBooleanString    = 0x900003F1u;  // ECF_OSS_NOT_BOOLEAN_STRING
-constexpr Uint32 kFidStrCompWithPads     = 0x081A00BAu;  // ossStrCompWithPads
-constexpr Uint32 kFidMemAlloc            = 0x081A0058u;  // ossMemAlloc
-constexpr Uint32 kLogLevelError          = 3;
-constexpr Sint32 kArgMaskFirst           = static_cast<Sint32>(0x80000001u);  // argument 1
+constexpr Uint32 kFidStrCompWithPads = OSS_FUNC_ID(OSS_FN_ossStrCompWithPads);  // 0x081A00BA
+constexpr Uint32 kFidMemAlloc = OSS_FUNC_ID(OSS_FN_ossMemAlloc);                // 0x081A0058
+static_assert(kFidStrCompWithPads == 0x081A00BAu && kFidMemAlloc == 0x081A0058u, "identifiers");
+constexpr Uint32 kLogLevelError = 3;
+constexpr Sint32 kArgMaskFirst = static_cast<Sint32>(0x80000001u);  // argument 1 only
 
 // ---------------------------------------------------------------------------------------------
 // Allocation seam of the padded comparison. SWITCH-TO-LIBRARY-ALLOCATOR: these two become
@@ -27,7 +24,7 @@ constexpr Sint32 kArgMaskFirst           = static_cast<Sint32>(0x80000001u);  //
 OSSErr strAlloc(void** pp, Uint32 size)
 {
     *pp = malloc(size);
-    return *pp ? OSS_OK : kEcfNoMemory;
+    return *pp ? OSS_OK : ECF_NO_MEMORY;
 }
 
 void strFree(void** pp)
@@ -199,7 +196,7 @@ extern "C" OSSE_API OSSErr ossStrToBoolean(const char* str, bool* value)
     static const char* const kFalseWords[] = {"0", "OFF", "N", "NO", "F", "FALSE"};
 
     bool result = false;
-    OSSErr rc = kEcfNotBooleanString;
+    OSSErr rc = ECF_OSS_NOT_BOOLEAN_STRING;
     if (str) {
         for (const char* w : kTrueWords) {
             if (equalsIgnoringCase(str, w)) {
