@@ -7,6 +7,8 @@
 #include <string.h>
 
 #include "osse/ecf.h"
+#include "osse/error.h"
+#include "osse/log.h"
 #include "osse/strutil.h"
 
 namespace {
@@ -14,7 +16,6 @@ namespace {
 constexpr Uint32 kFidStrCompWithPads = OSS_FUNC_ID(OSS_FN_ossStrCompWithPads);  // 0x081A00BA
 constexpr Uint32 kFidMemAlloc = OSS_FUNC_ID(OSS_FN_ossMemAlloc);                // 0x081A0058
 static_assert(kFidStrCompWithPads == 0x081A00BAu && kFidMemAlloc == 0x081A0058u, "identifiers");
-constexpr Uint32 kLogLevelError = 3;
 constexpr Sint32 kArgMaskFirst = static_cast<Sint32>(0x80000001u);  // argument 1 only
 
 // ---------------------------------------------------------------------------------------------
@@ -33,19 +34,12 @@ void strFree(void** pp)
     *pp = nullptr;
 }
 
-// Logging seam of the padded comparison. SWITCH-TO-DIAGNOSTIC-LOG: becomes
-//   ossLogRC(nullptr, kFidStrCompWithPads, kFidMemAlloc, rc, 0, probe, kLogLevelError,
-//            kArgMaskFirst, &size, 4, -3);
-// once the diagnostic log is in (argument 1: the requested size, unsigned, 4 bytes).
+// A failed allocation of the padded copy: one record naming the allocator, its code and the
+// size asked for (argument 1, unsigned, 4 bytes).
 void logAllocFailure(OSSErr rc, Uint32 probe, Uint32 size)
 {
-    (void)kFidStrCompWithPads;
-    (void)kFidMemAlloc;
-    (void)kLogLevelError;
-    (void)kArgMaskFirst;
-    (void)rc;
-    (void)probe;
-    (void)size;
+    ossLogRC(nullptr, kFidStrCompWithPads, kFidMemAlloc, rc, 0, probe, OSS_LEVEL_ERROR, kArgMaskFirst,
+             &size, static_cast<Sint32>(sizeof size), OSS_ITEM_UNSIGNED);
 }
 
 // ---------------------------------------------------------------------------------------------
