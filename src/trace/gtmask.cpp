@@ -275,17 +275,24 @@ bool GTM_TRC_MASK::gtmDelMask(Uint32 p, Uint32 c, Uint32 f, Uint32 e, Uint32 fla
         clearEmptyLevels(*this, p, c, g, f);
         return true;
     }
+    // Every component the mask can hold, not only those the name tables know, so that removing
+    // "all" undoes what setting "all" did.
     if (p == kAll) {
-        const Uint32 products = ecfGetNumProducts();
-        for (Uint32 pp = 1; pp <= products; ++pp) {
-            const Uint32 components = ecfGetNumComponents(pp);
-            for (Uint32 cc = 1; cc < components; ++cc) removeFromComponent(*this, pp, cc, kAll, e);
+        for (Uint32 pp = 1; pp <= 3; ++pp) {
+            for (Uint32 cc = 0; cc < productCapacity(pp); ++cc) {
+                removeFromComponent(*this, pp, cc, kAll, e);
+            }
+        }
+        // Products without a place for components keep no bit once nothing is left below them.
+        if (e == kAll) {
+            for (Uint32 pp = 0; pp < 32; ++pp) {
+                if (productCapacity(pp) == 0) productBits &= ~(1u << pp);
+            }
         }
         return true;
     }
     if (c == kAll) {
-        const Uint32 components = ecfGetNumComponents(p);
-        for (Uint32 cc = 1; cc < components; ++cc) removeFromComponent(*this, p, cc, kAll, e);
+        for (Uint32 cc = 0; cc < productCapacity(p); ++cc) removeFromComponent(*this, p, cc, kAll, e);
         return true;
     }
     removeFromComponent(*this, p, c, f, e);
