@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include "osse/osse.h"
+#include "sync/latch_internal.h"
+#include "sync/tick_internal.h"
 
 OSSE_API int sqlzThisIsANRVLibrary = 1;
 
@@ -12,6 +14,9 @@ volatile unsigned char g_oneTimeFlag = 1;
 
 void runLoadSequence()
 {
+    osse_sync::spinTuneAtLoad();  // 1. spin tuning from the processor count
+    ossTimeStampCounterTest();     // 2. time-stamp-counter test
+    ossMicrosecondClock();         // 4. the microsecond clock's origin (first call)
 }
 }  // namespace
 
