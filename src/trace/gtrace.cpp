@@ -93,7 +93,8 @@ OSSErr gtraceAttach(GTCB* block, Uint32 processId, GTraceAppCallBack appCallBack
                     GTraceDisableCallBack disableCallBack,
                     GTracePreTraceCallBack preTraceCallBack) {
     if (block == nullptr) return ECF_INVALID_PARAMETER;
-    processorFeatureTest();
+    // The timestamps of the records may come from the time-stamp counter: test for it again.
+    ossTimeStampCounterTest();
     g_state.processId = processId;
     g_state.appCallBack = appCallBack;
     g_state.disableCallBack = disableCallBack;
@@ -193,7 +194,7 @@ void _gtraceRandSleep(void) {
         ++g_randCounter;
         return;
     }
-    sleepMs(static_cast<Uint32>(x * x * x * x * 200.0));
+    ossSleep(static_cast<Uint32>(x * x * x * x * 200.0));
     g_randCounter = 1;
 }
 

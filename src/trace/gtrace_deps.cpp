@@ -1,6 +1,5 @@
-// TEMPORARY stand-ins for facilities that are being written elsewhere (the ring buffer, sleeping
-// and the processor feature test). Same memory layout and behaviour as far as the trace code
-// relies on it; replaced by the real ones as they arrive.
+// TEMPORARY stand-in for the ring buffer, which is being written elsewhere: the same memory
+// layout and behaviour as far as the trace code relies on them, until the real one arrives.
 #include "trace/gtrace_internal.h"
 
 #include <string.h>
@@ -109,10 +108,6 @@ void ringSync(void*, RingToken* t) {
     __atomic_store_n(reinterpret_cast<Uint32*>(slot + 4), 0xCAFEu | (Uint32(t->slotCount) << 16),
                      __ATOMIC_RELEASE);
 }
-
-void sleepMs(Uint32 milliseconds) { Sleep(milliseconds); }
-
-void processorFeatureTest() {}
 
 }  // namespace gtrace
 }  // namespace osse

@@ -5,7 +5,9 @@
 #define OSSE_TRACE_GTRACE_INTERNAL_H
 
 #include "osse/ecf.h"
+#include "osse/tick.h"
 #include "osse/trace.h"
+#include "sync/tick_internal.h"
 
 #include <windows.h>
 
@@ -45,11 +47,6 @@ void ringSetFullCallBack(Uint32 (*callBack)(void));
 // Writable payload of `payload` bytes; never fails.
 void* ringReserve(void* ring, Uint32 payload, RingToken* token);
 void ringSync(void* ring, RingToken* token);
-
-// ---- Other facilities -------------------------------------------------------------------------------
-void sleepMs(Uint32 milliseconds);
-// The tick facility's one-time processor feature test, repeated at attach.
-void processorFeatureTest();
 
 }  // namespace gtrace
 }  // namespace osse

@@ -2,6 +2,7 @@
 #include "trace_fixture.h"
 
 #include "osse_test.h"
+#include "osse/tick.h"
 
 using namespace tracetest;
 
@@ -252,6 +253,36 @@ TEST_F(GTraceLifecycle, ClearStartsANewSequence) {
 
     start(GTRACE_MODE_AUTODUMP);
     EXPECT_EQ(gtraceClear(), ECF_NOT_SUPPORTED);
+}
+
+namespace {
+int g_sleeps = 0;
+Uint32 countSleep() {
+    ++g_sleeps;
+    return 0;
+}
+}  // namespace
+
+TEST_F(GTraceLifecycle, RandomSleepSleepsEveryPeriodthCall) {
+    start(GTRACE_MODE_RANDOM_SLEEP);
+    options().stopRcOrSleepPeriod = 3;
+    ossSetYieldCallbacks(countSleep, nullptr);
+    std::vector<int> after;
+    for (int call = 1; call <= 6; ++call) {
+        _gtraceRandSleep();
+        after.push_back(g_sleeps);
+    }
+    EXPECT_EQ(after, (std::vector<int>{0, 0, 1, 1, 1, 2}));
+    // In random-sleep mode the trace points that pass the filters sleep instead of writing.
+    for (int call = 1; call <= 3; ++call) _gtraceEntry(1, 0, 0x081A0003, 0, 0);
+    EXPECT_EQ(g_sleeps, 3);
+    EXPECT_EQ(nextSequence(mem_), 0u);
+    // A period of 0 or 1 sleeps at every call.
+    options().stopRcOrSleepPeriod = 1;
+    _gtraceRandSleep();
+    _gtraceRandSleep();
+    EXPECT_EQ(g_sleeps, 5);
+    ossSetYieldCallbacks(nullptr, nullptr);
 }
 
 // A process that never attached sees the unset values.
