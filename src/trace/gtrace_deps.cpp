@@ -8,20 +8,6 @@ namespace osse {
 namespace gtrace {
 namespace {
 
-struct RingHeader {
-    volatile Uint32 nextSequence;
-    char eyeCatcher[8];
-    Uint8 reserved1[116];
-    volatile Uint8 lock;
-    Uint8 reserved2[3];
-    volatile Uint32 sequenceStart;
-    Uint32 indexMask, dataOffset, chunkTableOffset, scratchOffset, bufferSize, chunkCount,
-        slotCount;
-    Uint8 wraps, autoDumpAllowed, autoDumpEnabled;
-    Uint8 reserved3[89];
-};
-static_assert(sizeof(RingHeader) == 256, "ring header");
-
 Uint32 (*g_full)(void) = nullptr;
 
 bool validSize(Uint32 s) { return s >= 0x80000u && s <= 0x40000000u && (s & (s - 1)) == 0; }
@@ -78,17 +64,18 @@ OSSErr ringNewSequence(void* ring) {
 
 void ringSetFullCallBack(Uint32 (*callBack)(void)) { g_full = callBack; }
 
-void* ringReserve(void* ring, Uint32 payload, RingToken* t) {
+void* ringReserveSlow(void* ring, Uint32 payload, Uint32 k, Uint32 seq, RingToken* t) {
     RingHeader* h = static_cast<RingHeader*>(ring);
     if (payload > 131060u) return toScratch(h, 0, t);
-    const Uint32 k = (payload + 12u + 63u) >> 6;
     for (;;) {
-        const Uint32 seq = __atomic_fetch_add(&h->nextSequence, k, __ATOMIC_SEQ_CST);
         const Uint32 index = seq & h->indexMask;
         if (index + k > h->slotCount) {
-            if (h->wraps) continue;
-            if (g_full) g_full();
-            return toScratch(h, seq, t);
+            if (!h->wraps) {
+                if (g_full) g_full();
+                return toScratch(h, seq, t);
+            }
+            seq = __atomic_fetch_add(&h->nextSequence, k, __ATOMIC_SEQ_CST);
+            continue;
         }
         Uint8* slot = reinterpret_cast<Uint8*>(h) + h->dataOffset + (index << 6);
         t->slot = slot;
@@ -98,15 +85,6 @@ void* ringReserve(void* ring, Uint32 payload, RingToken* t) {
         t->firstChunkSlots = static_cast<Uint16>(k);
         return slot + 8;
     }
-}
-
-void ringSync(void*, RingToken* t) {
-    Uint8* slot = static_cast<Uint8*>(t->slot);
-    __atomic_store_n(reinterpret_cast<Uint32*>(slot + (t->slotCount << 6) - 4), ~t->sequence,
-                     __ATOMIC_RELEASE);
-    __atomic_store_n(reinterpret_cast<Uint32*>(slot), t->sequence, __ATOMIC_RELEASE);
-    __atomic_store_n(reinterpret_cast<Uint32*>(slot + 4), 0xCAFEu | (Uint32(t->slotCount) << 16),
-                     __ATOMIC_RELEASE);
 }
 
 }  // namespace gtrace

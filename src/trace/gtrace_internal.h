@@ -32,21 +32,13 @@ inline bool isErrorClass(Uint32 type) { return type < 16 && ((kErrorClassTypes >
 inline void* ringOf(GTCB* cb) { return reinterpret_cast<Uint8*>(cb) + GTCB_SIZE; }
 
 // ---- Ring buffer ----------------------------------------------------------------------------------
-// Held by a writer between reservation and publication.
-struct RingToken {
-    void*  slot;
-    void*  chunk;
-    Uint32 sequence;
-    Uint16 slotCount;
-    Uint16 firstChunkSlots;
-};
-Uint32 ringAllocSize(Uint32 bufferSize);
-OSSErr ringInitialize(void* ring, Uint32 bufferSize, Uint32 mode);
-OSSErr ringNewSequence(void* ring);
-void ringSetFullCallBack(Uint32 (*callBack)(void));
-// Writable payload of `payload` bytes; never fails.
-void* ringReserve(void* ring, Uint32 payload, RingToken* token);
-void ringSync(void* ring, RingToken* token);
+}  // namespace gtrace
+}  // namespace osse
+
+#include "trace/gtrace_ring_standin.h"
+
+namespace osse {
+namespace gtrace {
 
 }  // namespace gtrace
 }  // namespace osse

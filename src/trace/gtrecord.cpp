@@ -87,26 +87,29 @@ void afterRecord(GTCB* cb, Uint32 flags, const Point& pt, Uint32 itemCount, va_l
     }
 }
 
-// Writes the head; `bytes` is kFixedPayload for a one-slot record, else the whole head.
+// Writes the head word by word: the 52 bytes of a one-slot record, plus the item count when
+// the record is longer.
 inline void fillHead(void* at, const Point& pt, Uint64 timestamp, Uint16 itemAreaLength,
-                     Uint32 itemCount, size_t bytes) {
-    GTraceRecord r;
-    r.timestamp = timestamp;
-    r.threadId = pt.threadId;
-    r.processId = g_state.processId;
-    r.functionId = pt.functionId;
-    r.fixedData1 = g_state.fixedData1;
-    r.fixedData2 = g_state.fixedData2;
-    r.recordType = pt.type;
-    r.recordFlags = pt.recordFlags;
-    r.probe = pt.probe;
-    r.itemAreaLength = itemAreaLength;
-    r.data1 = pt.data1;
-    r.data2 = pt.data2;
-    r.result = pt.result;
-    r.itemCount = itemCount;
-    memcpy(at, &r, bytes);
+                     Uint32 itemCount, bool withItemCount) {
+    Uint32* w = static_cast<Uint32*>(at);
+    w[0] = static_cast<Uint32>(timestamp);
+    w[1] = static_cast<Uint32>(timestamp >> 32);
+    w[2] = static_cast<Uint32>(pt.threadId);
+    w[3] = static_cast<Uint32>(pt.threadId >> 32);
+    w[4] = g_state.processId;
+    w[5] = pt.functionId;
+    w[6] = g_state.fixedData1;
+    w[7] = g_state.fixedData2;
+    w[8] = pt.type | (static_cast<Uint32>(pt.recordFlags) << 16);
+    w[9] = pt.probe | (static_cast<Uint32>(itemAreaLength) << 16);
+    w[10] = pt.data1;
+    w[11] = pt.data2;
+    w[12] = pt.result;
+    if (withItemCount) w[13] = itemCount;
 }
+static_assert(offsetof(GTraceRecord, recordFlags) == 4 * 8 + 2 && offsetof(GTraceRecord, probe) == 4 * 9 &&
+                  offsetof(GTraceRecord, itemAreaLength) == 4 * 9 + 2,
+              "the head is written as 32-bit words");
 
 // A record without items.
 void writeFixed(const Point& pt) {
@@ -126,7 +129,7 @@ void writeFixed(const Point& pt) {
     } else {
         p = static_cast<Uint8*>(ringReserve(ring, kFixedPayload, &token));
     }
-    fillHead(p, pt, timestamp, 0, 0, pt.hasExtra ? sizeof(GTraceRecord) : kFixedPayload);
+    fillHead(p, pt, timestamp, 0, 0, pt.hasExtra);
     ringSync(ring, &token);
     if (flags & GTRACE_AFTER_RECORD_FLAGS) afterRecord(cb, flags, pt, 0, nullptr);
 }
@@ -208,8 +211,7 @@ void writeVar(const Point& pt, Uint32 n, va_list ap) {
     void* ring = ringOf(cb);
     RingToken token;
     Uint8* p = static_cast<Uint8*>(ringReserve(ring, kVarOffset + extra + plan.areaBytes, &token));
-    fillHead(p, pt, timestamp, static_cast<Uint16>(extra + plan.areaBytes), plan.accepted,
-             sizeof(GTraceRecord));
+    fillHead(p, pt, timestamp, static_cast<Uint16>(extra + plan.areaBytes), plan.accepted, true);
     if (extra) {
         const Uint32 words[2] = {pt.extraLow, pt.extraHigh};
         memcpy(p + kVarOffset, words, sizeof words);
@@ -314,26 +316,24 @@ void _gtraceEntry(Uint32 lo, Uint32 hi, Uint32 functionId, Uint32 data1, Uint32 
         writeFixed(pt);
         return;
     }
-    // The common case: no filter, no callback.
+    // The common case: no filter, no callback. The 52 bytes of the record are stored straight
+    // into the slot, word by word in the order of the layout.
     void* ring = ringOf(cb);
     RingToken token;
-    void* p = ringReserve(ring, kFixedPayload, &token);
-    GTraceRecord r;
-    r.timestamp = 0;
-    r.threadId = tidOf(lo, hi);
-    r.processId = g_state.processId;
-    r.functionId = functionId;
-    r.fixedData1 = g_state.fixedData1;
-    r.fixedData2 = g_state.fixedData2;
-    r.recordType = GTRACE_TYPE_ENTRY;
-    r.recordFlags = 0;
-    r.probe = 0;
-    r.itemAreaLength = 0;
-    r.data1 = data1;
-    r.data2 = data2;
-    r.result = 0;
-    r.itemCount = 0;
-    memcpy(p, &r, kFixedPayload);
+    Uint32* w = static_cast<Uint32*>(ringReserve(ring, kFixedPayload, &token));
+    w[0] = 0;  // timestamp
+    w[1] = 0;
+    w[2] = lo;
+    w[3] = hi;
+    w[4] = g_state.processId;
+    w[5] = functionId;
+    w[6] = g_state.fixedData1;
+    w[7] = g_state.fixedData2;
+    w[8] = GTRACE_TYPE_ENTRY;  // type 1, record flags 0
+    w[9] = 0;                  // probe 0, no items
+    w[10] = data1;
+    w[11] = data2;
+    w[12] = 0;                 // result
     ringSync(ring, &token);
 }
 
