@@ -80,9 +80,8 @@ void afterRecord(GTCB* cb, Uint32 flags, const Point& pt, Uint32 itemCount, va_l
     }
     if (flags & GTRACE_FLAG_APP_CALLBACK) {
         if (GTraceAppCallBack app = g_state.appCallBack) {
-            app(pt.callType, pt.functionId, pt.kind == Kind::Entry || pt.kind == Kind::Exit ? 0
-                                                                                             : pt.probe,
-                const_cast<Uint32*>(pt.returnCode), itemCount, itemCount ? cursor : nullptr);
+            app(pt.callType, pt.functionId, pt.probe, const_cast<Uint32*>(pt.returnCode),
+                itemCount, itemCount ? cursor : nullptr);
         }
     }
 }
