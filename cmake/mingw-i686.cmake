@@ -15,7 +15,8 @@ set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Packages also from ordinary prefixes, so that an installed NRVOSSE is found by consumers.
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 
 # CTest and gtest discovery run the .exe files through Wine.
 find_program(WINE_EXECUTABLE NAMES wine REQUIRED)

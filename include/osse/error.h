@@ -1,7 +1,170 @@
-/* Filled in as the subsystem lands. */
+/* Operating-system failures: the mapping of error numbers to return codes, their names, the
+ * one handler every failure goes through, the error context an operation fills for it, the
+ * typed data items that the handler and the diagnostic log take, and the entry point of the
+ * error analysis. */
 #ifndef OSSE_ERROR_H
 #define OSSE_ERROR_H
 
 #include "osse/base.h"
+
+/* ---- Data items ------------------------------------------------------------------------
+ * One data item is three 32-bit words: the address of the value, its size in bytes and its
+ * type code. Items are passed by value through a variable argument list. */
+#define OSS_ITEM_HEX      (-1)
+#define OSS_ITEM_SIGNED   (-2)
+#define OSS_ITEM_UNSIGNED (-3)
+#define OSS_ITEM_CHAR     (-4)
+#define OSS_ITEM_STRING   (-5)
+#define OSS_ITEM_BOOL     (-6)
+/* The address is that of a va_list positioned on further items; the size is their count, or,
+ * when negative, an argument mask. */
+#define OSS_ITEM_NESTED   (-7)
+/* Any other type code (0 or positive): the bytes are dumped. */
+#define OSS_ITEM_BYTES    0
+
+typedef struct OSSLogItem {
+    const void* p;
+    Sint32 size;
+    Sint32 type;
+} OSSLogItem;
+
+/* ---- Error context ---------------------------------------------------------------------
+ * Filled by an operation before it calls the handler, so that the error analysis can look at
+ * the resource concerned. `valid` says which fields are set. */
+#define OSS_ERRCTX_TARGET_FILE_NAME   0x01u
+#define OSS_ERRCTX_TARGET_FILE_HANDLE 0x02u
+#define OSS_ERRCTX_IO_SIZE            0x04u
+#define OSS_ERRCTX_VALUE64            0x08u
+#define OSS_ERRCTX_PERMISSIONS        0x10u
+#define OSS_ERRCTX_ALLOCATION_SIZE    0x20u
+
+typedef struct OSSErrorContext {
+    Uint32 version;
+    Uint64 valid;
+    const char* targetFileName;
+    Uint32 targetFileHandle;
+    Uint32 ioSize;
+    Uint64 value64;
+    Uint32 permissions;
+    Uint32 allocationSize;
+
+#ifdef __cplusplus
+    void init()
+    {
+        version = OSS_CURRENT_VERSION;
+        valid = 0;
+        targetFileName = 0;
+        targetFileHandle = 0;
+        ioSize = 0;
+        value64 = 0;
+        permissions = 0;
+        allocationSize = 0;
+    }
+    void setTargetFileName(const char* name)
+    {
+        if (name) {
+            targetFileName = name;
+            valid |= OSS_ERRCTX_TARGET_FILE_NAME;
+        }
+    }
+    void setTargetFileHandle(Uint32 handle)
+    {
+        targetFileHandle = handle;
+        valid |= OSS_ERRCTX_TARGET_FILE_HANDLE;
+    }
+    void setTargetFileHandle(const void* handle)
+    {
+        setTargetFileHandle((Uint32)(uintptr_t)handle);
+    }
+    void setIOSize(Uint32 size)
+    {
+        ioSize = size;
+        valid |= OSS_ERRCTX_IO_SIZE;
+    }
+    void setValue64(Uint64 value)
+    {
+        value64 = value;
+        valid |= OSS_ERRCTX_VALUE64;
+    }
+    void setPermissions(Uint32 perms)
+    {
+        permissions = perms;
+        valid |= OSS_ERRCTX_PERMISSIONS;
+    }
+    void setAllocationSize(Uint32 size)
+    {
+        allocationSize = size;
+        valid |= OSS_ERRCTX_ALLOCATION_SIZE;
+    }
+#endif
+} OSSErrorContext;
+
+/* ---- Error analysis request ------------------------------------------------------------ */
+#define OSS_ERRANALYSIS_GENERAL 0u
+#define OSS_ERRANALYSIS_IO      1u
+#define OSS_ERRANALYSIS_MEMORY  2u
+
+typedef struct OSSErrorAnalysisIODetails {
+    const char* targetFileName;   /* null when unknown */
+    Uint32 targetFileHandle;      /* 0xFFFFFFFF when the operation did not set one */
+    Uint32 ioSize;
+    Uint64 value64;
+    Uint32 reserved1;
+    Uint32 reserved2;
+} OSSErrorAnalysisIODetails;
+
+typedef struct OSSErrorAnalysisMemoryDetails {
+    Uint32 allocationSize;
+} OSSErrorAnalysisMemoryDetails;
+
+typedef struct OSSErrorAnalysisRequest {
+    Uint32 version;               /* OSS_CURRENT_VERSION */
+    Uint32 kind;                  /* OSS_ERRANALYSIS_* */
+    const void* details;          /* IO or memory details; null for the general kind */
+    Uint32 functionId;
+    Uint32 probe;
+    Uint32 failedCall;
+    Uint32 osError;
+    Uint32 level;
+    Uint32 reserved1;
+    Uint32 reserved2;
+} OSSErrorAnalysisRequest;
+
+#ifdef __cplusplus
+static_assert(sizeof(OSSLogItem) == 12, "a data item is three 32-bit words");
+static_assert(sizeof(OSSErrorContext) == 48, "OSSErrorContext layout");
+static_assert(offsetof(OSSErrorContext, valid) == 8, "OSSErrorContext layout");
+static_assert(offsetof(OSSErrorContext, targetFileName) == 16, "OSSErrorContext layout");
+static_assert(offsetof(OSSErrorContext, targetFileHandle) == 20, "OSSErrorContext layout");
+static_assert(offsetof(OSSErrorContext, ioSize) == 24, "OSSErrorContext layout");
+static_assert(offsetof(OSSErrorContext, value64) == 32, "OSSErrorContext layout");
+static_assert(offsetof(OSSErrorContext, permissions) == 40, "OSSErrorContext layout");
+static_assert(offsetof(OSSErrorContext, allocationSize) == 44, "OSSErrorContext layout");
+static_assert(sizeof(OSSErrorAnalysisRequest) == 40, "OSSErrorAnalysisRequest layout");
+static_assert(offsetof(OSSErrorAnalysisIODetails, value64) == 16, "IO details layout");
+static_assert(sizeof(OSSErrorAnalysisIODetails) == 32, "IO details layout");
+#endif
+
+/* ---- Handler flags --------------------------------------------------------------------- */
+#define OSS_SEH_NO_ANALYSIS 0x1u   /* no error analysis and no hint item */
+#define OSS_SEH_MAP_ONLY    0x2u   /* map only: no record, no analysis */
+
+/* Maps an operating-system (or C-runtime errno) error number reported by `failedCall` to an
+ * ECF code; stores the suggested severity level through `level` when it is not null. */
+OSSE_C_API Uint32 ossErrorMapSystem(Uint32 functionId, Uint32 probe, Uint32 failedCall,
+                                    Uint32 osError, Uint32* level);
+
+/* Symbolic name of the error number, or null when the pair has none. */
+OSSE_C_API const char* ossErrorNameMapSystem(Uint32 failedCall, Uint32 osError);
+
+/* Maps the failure, writes one diagnostic-log record on the default facility and hands the
+ * failure to the error analysis; returns the mapped ECF code. `itemCount` OSSLogItem values
+ * follow. */
+OSSE_C_API Uint32 ossSystemErrorHandler(Uint32 functionId, Uint32 failedCall, Uint32 osError,
+                                        Uint32 probe, Uint32 severityCeiling, Uint32 flags,
+                                        OSSErrorContext* context, Uint32 itemCount, ...);
+
+/* Gathers the facts that usually explain a failure and logs them; does nothing for null. */
+OSSE_C_API void ossErrorAnalysis(const OSSErrorAnalysisRequest* request);
 
 #endif

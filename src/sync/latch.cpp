@@ -5,9 +5,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "osse/tick.h"
 #include "sync/atomic_ops.h"
 #include "sync/latch_internal.h"
-#include "sync/latch_wait.h"
 
 using namespace osse_sync;
 
@@ -89,7 +89,9 @@ extern "C" OSSE_API Uint32 ossLockGetConflict(OSSLatch* latch)
         }
         if (attempt(latch)) return 1;
 
-        latchSleep(static_cast<Uint32>(sleepMs));
+        // Through the yield callbacks, so that a host that schedules its own threads sees
+        // the latch's waiter leave and re-enter the processor.
+        ossSleep(static_cast<Uint32>(sleepMs));
 
         // With the default increment of 0 every sleep is 1 ms; otherwise the sleep grows
         // to 8 increments and starts over. 64-bit so that a huge increment cannot wrap into

@@ -2,7 +2,7 @@
 #include <cpuid.h>
 
 #include "sync/latch_internal.h"
-#include "sync/latch_wait.h"
+#include "sync/tick_internal.h"
 
 extern "C" {
 OSSE_API OSSLatch g_IsHWVectorSupportedLatch;
@@ -53,5 +53,5 @@ extern "C" OSSE_API Uint8 OSS_SIMD_isHardwareVectorSupportedInternal(void)
 
 extern "C" OSSE_API Uint8 ossCanUseRegister(void)
 {
-    return osse_sync::tscUsable();
+    return g_bCanUseTimeStampCounter;
 }

@@ -8,9 +8,9 @@
 
 #include "osse/ecf.h"
 #include "osse/int128.h"
+#include "osse/latch.h"
 #include "osse/tick.h"
 #include "sync/tick_internal.h"
-#include "sync/tick_latch.h"
 
 static_assert(sizeof(OSSTickConversionFactor) == 16, "tick conversion factor layout");
 static_assert(offsetof(OSSTickConversionFactor, calibrationTicks) == 0, "factor layout");
@@ -34,7 +34,8 @@ const int kCalibrationSamples = 5;
 const int kCalibrationMaxPasses = 100000;
 const Uint32 kCalibrationWork = 350;
 
-osse::TickCalibrationLatch g_calibrationLatch;
+// Guards the check, the calibration and the copy: concurrent first users calibrate once.
+OSSLatch g_calibrationLatch;  // static storage: free at load
 bool g_calibrated = false;
 OSSTickConversionFactor g_factor;
 
@@ -154,13 +155,12 @@ void ossTimeStampCounterTest()
 
 void OSSTickConversionFactor::initialize()
 {
-    g_calibrationLatch.acquire();
+    OSSLatchGuard hold(g_calibrationLatch);
     if (!g_calibrated) {
         calibrate(g_factor);
         g_calibrated = true;
     }
     *this = g_factor;
-    g_calibrationLatch.release();
 }
 
 void OSSTickDelta::convertToTime(const OSSTickConversionFactor& factor, Uint32* seconds,

@@ -11,6 +11,7 @@
 #include "../../src/sync/latch_internal.h"
 #include "osse/ecf.h"
 #include "osse/latch.h"
+#include "osse/tick.h"
 #include "osse_test.h"
 
 namespace {
@@ -298,6 +299,52 @@ TEST_F(SpinTuneTest, WaiterGetsTheLatchOnlyAfterRelease)
         latch.release();
         waiter.join();
         EXPECT_EQ(seen, 42) << processors;
+        EXPECT_EQ(latch.lockWord, 0x00);
+    }
+}
+
+namespace {
+std::atomic<Uint32> g_preSleeps{0};
+std::atomic<Uint32> g_postSleeps{0};
+Uint32 countPre()
+{
+    ++g_preSleeps;
+    return 0;
+}
+Uint32 countPost()
+{
+    ++g_postSleeps;
+    return 0;
+}
+}  // namespace
+
+TEST_F(SpinTuneTest, ContendedAcquireSleepsThroughTheYieldCallbacks)
+{
+    // While the latch is held the waiter keeps sleeping, each sleep bracketed by the host's
+    // callbacks; with the single-processor tuning it sleeps without spinning first, with a
+    // larger machine's tuning after its spin passes. Either way it gets the latch on release.
+    for (Uint32 processors : {1u, 8u}) {
+        useTuneOf(processors);
+        g_preSleeps = 0;
+        g_postSleeps = 0;
+        ossSetYieldCallbacks(countPre, countPost);
+        OSSLatch latch{};
+        latch.acquire();
+        std::atomic<bool> done{false};
+        std::thread waiter([&] {
+            latch.acquire();
+            done = true;
+            latch.release();
+        });
+        const DWORD start = GetTickCount();
+        while (g_preSleeps.load() < 3 && GetTickCount() - start < 20000) SwitchToThread();
+        EXPECT_GE(g_preSleeps.load(), 3u) << processors;
+        EXPECT_FALSE(done.load()) << processors;
+        latch.release();
+        waiter.join();
+        ossSetYieldCallbacks(nullptr, nullptr);
+        EXPECT_TRUE(done.load());
+        EXPECT_EQ(g_postSleeps.load(), g_preSleeps.load()) << processors;
         EXPECT_EQ(latch.lockWord, 0x00);
     }
 }

@@ -1,0 +1,4 @@
+// Process-wide state of the call frame.
+#include "base/callframe.h"
+
+const OSSCallFrameTraceHooks* volatile g_ossCallFrameTrace = nullptr;
