@@ -54,7 +54,7 @@ GTraceOptions::GTraceOptions() {
 extern "C" {
 
 Uint32 gtraceGetAllocSize(Uint32 bufferSize) {
-    const Uint32 ring = ringAllocSize(bufferSize);
+    const Uint32 ring = ramboGetAllocSize(bufferSize);
     return ring == 0 ? 0 : GTCB_SIZE + ring;
 }
 
@@ -76,7 +76,7 @@ OSSErr gtraceInitialize(void* memory, GTraceOptions* options) {
 
     GTCB* cb = static_cast<GTCB*>(memory);
     memset(memory, 0, sizeof(GTCB));
-    if (OSSErr rc = ringInitialize(ringOf(cb), options->bufferSize, ringMode)) return rc;
+    if (OSSErr rc = ramboInitialize(ringOf(cb), options->bufferSize, ringMode)) return rc;
 
     memcpy(cb->eyeCatcher, kEye, sizeof kEye);
     memcpy(static_cast<void*>(&cb->options), options, sizeof(GTraceOptions));
@@ -99,7 +99,7 @@ OSSErr gtraceAttach(GTCB* block, Uint32 processId, GTraceAppCallBack appCallBack
     g_state.appCallBack = appCallBack;
     g_state.disableCallBack = disableCallBack;
     g_state.preTraceCallBack = preTraceCallBack;
-    ringSetFullCallBack(gtraceDisable);
+    ramboSetCallBack(gtraceDisable);
     // The per-thread call stacks of timed profiling belong to the profile tables, which are
     // not built by this library yet.
     __atomic_store_n(&g_pGTCB, block, __ATOMIC_RELEASE);
@@ -168,7 +168,7 @@ OSSErr gtraceClear(void) {
     const Uint32 mode = g_pGTCB->options.mode;
     // No profile or coverage table to clear yet (such a block is never formatted here).
     if (isProfile(mode) || isCoverage(mode)) return ECF_NOT_SUPPORTED;
-    return ringNewSequence(ringOf(g_pGTCB));
+    return ramboNewSequence(ringOf(g_pGTCB));
 }
 
 void gtraceSetProcessID(Uint32 processId) { g_state.processId = processId; }

@@ -1,6 +1,5 @@
-// Inside view of the trace facility: the per-process state, the ring buffer calls the writers
-// make, and the few primitives of other facilities it leans on. Everything the trace code needs
-// from outside goes through this header.
+// Inside view of the trace facility: the per-process state and the ring buffer calls the
+// writers make.
 #ifndef OSSE_TRACE_GTRACE_INTERNAL_H
 #define OSSE_TRACE_GTRACE_INTERNAL_H
 
@@ -8,6 +7,7 @@
 #include "osse/tick.h"
 #include "osse/trace.h"
 #include "sync/tick_internal.h"
+#include "trace/rambo_internal.h"
 
 #include <windows.h>
 
@@ -29,16 +29,18 @@ extern ProcessState g_state;
 constexpr Uint32 kErrorClassTypes = (1u << 2) | (1u << 4) | (1u << 5) | (1u << 11) | (1u << 13);
 inline bool isErrorClass(Uint32 type) { return type < 16 && ((kErrorClassTypes >> type) & 1u); }
 
-inline void* ringOf(GTCB* cb) { return reinterpret_cast<Uint8*>(cb) + GTCB_SIZE; }
-
 // ---- Ring buffer ----------------------------------------------------------------------------------
-}  // namespace gtrace
-}  // namespace osse
+// The ring buffer that follows the block; reservation and publication are the inline ones.
+using RingToken = RamboReservation;
 
-#include "trace/gtrace_ring_standin.h"
-
-namespace osse {
-namespace gtrace {
+inline RamboControlBlock* ringOf(GTCB* cb) {
+    return reinterpret_cast<RamboControlBlock*>(reinterpret_cast<Uint8*>(cb) + GTCB_SIZE);
+}
+// Writable payload of `payload` bytes; never fails.
+inline void* ringReserve(RamboControlBlock* ring, Uint32 payload, RingToken* token) {
+    return osse::rambo::reserve(ring, payload, token);
+}
+inline void ringSync(RamboControlBlock* ring, RingToken* token) { osse::rambo::sync(ring, token); }
 
 }  // namespace gtrace
 }  // namespace osse

@@ -118,7 +118,7 @@ void writeFixed(const Point& pt) {
     if ((flags & (GTRACE_FILTER_FLAGS | GTRACE_FLAG_PRE_TRACE)) && !admit(cb, flags, pt, &timestamp)) {
         return;
     }
-    void* ring = ringOf(cb);
+    RamboControlBlock* ring = ringOf(cb);
     RingToken token;
     Uint8* p;
     if (pt.hasExtra) {
@@ -207,7 +207,7 @@ void writeVar(const Point& pt, Uint32 n, va_list ap) {
     const ItemPlan plan = planItems(n, walk, GTRACE_MAX_VAR_BYTES - extra);
     va_end(walk);
 
-    void* ring = ringOf(cb);
+    RamboControlBlock* ring = ringOf(cb);
     RingToken token;
     Uint8* p = static_cast<Uint8*>(ringReserve(ring, kVarOffset + extra + plan.areaBytes, &token));
     fillHead(p, pt, timestamp, static_cast<Uint16>(extra + plan.areaBytes), plan.accepted, true);
@@ -317,7 +317,7 @@ void _gtraceEntry(Uint32 lo, Uint32 hi, Uint32 functionId, Uint32 data1, Uint32 
     }
     // The common case: no filter, no callback. The 52 bytes of the record are stored straight
     // into the slot, word by word in the order of the layout.
-    void* ring = ringOf(cb);
+    RamboControlBlock* ring = ringOf(cb);
     RingToken token;
     Uint32* w = static_cast<Uint32*>(ringReserve(ring, kFixedPayload, &token));
     w[0] = 0;  // timestamp
