@@ -1,8 +1,8 @@
 // Cost of the trace points, beside peers measured in the same run:
 //  - a library call inside a frame whose trace is attached but disabled, beside the bare call;
 //  - _gtraceEntry enabled without filters, on one thread and on two, beside the physical floor
-//    (one locked add and a 64-byte store into a buffer of the same size) and a naive ring buffer
-//    guarded by a mutex;
+//    (one locked add and a 64-byte store into a buffer of the same size) and naive ring buffers
+//    guarded by a mutex (the C++ library's, a critical section, a mutex object);
 //  - _gtraceEntry with the trace mask filter on.
 #include <stdio.h>
 #include <stdlib.h>
@@ -105,16 +105,34 @@ void floorLoop(int thread, Uint32 n) {
     }
 }
 
-// ---- The naive peer: a ring buffer under a mutex ---------------------------------------------------------
-std::mutex g_naiveLock;
+// ---- The naive peers: a ring buffer under a mutex ------------------------------------------------------
+// Three mutexes a straightforward implementation might take: the C++ library's, the system's
+// critical section, and the system's mutex object.
 Slot* g_naive;
 Uint32 g_naiveNext;
+std::mutex g_stdMutex;
+CRITICAL_SECTION g_section;
+HANDLE g_mutexObject;
 
+struct StdMutex {
+    StdMutex() { g_stdMutex.lock(); }
+    ~StdMutex() { g_stdMutex.unlock(); }
+};
+struct Section {
+    Section() { EnterCriticalSection(&g_section); }
+    ~Section() { LeaveCriticalSection(&g_section); }
+};
+struct MutexObject {
+    MutexObject() { WaitForSingleObject(g_mutexObject, INFINITE); }
+    ~MutexObject() { ReleaseMutex(g_mutexObject); }
+};
+
+template <class Lock>
 void naiveLoop(int thread, Uint32 n) {
     Slot s;
     for (int i = 0; i < 16; ++i) s.words[i] = thread;
     for (Uint32 i = 0; i < n; ++i) {
-        std::lock_guard<std::mutex> hold(g_naiveLock);
+        Lock hold;
         s.words[0] = g_naiveNext;
         memcpy(&g_naive[g_naiveNext++ & (kSlots - 1)], &s, sizeof s);
     }
@@ -163,7 +181,9 @@ int main() {
                                               PAGE_READWRITE));
     g_naive = static_cast<Slot*>(VirtualAlloc(nullptr, kBufferSize, MEM_COMMIT | MEM_RESERVE,
                                               PAGE_READWRITE));
-    if (!block || !g_floor || !g_naive || gtraceInitialize(block, options.get()) != 0 ||
+    InitializeCriticalSection(&g_section);
+    g_mutexObject = CreateMutexA(nullptr, FALSE, nullptr);
+    if (!block || !g_floor || !g_naive || !g_mutexObject || gtraceInitialize(block, options.get()) != 0 ||
         gtraceAttach(static_cast<GTCB*>(block), GetCurrentProcessId(), nullptr, nullptr,
                      nullptr) != 0) {
         printf("setup failed\n");
@@ -184,10 +204,14 @@ int main() {
     gtraceEnable();
     const Result floor1R = measure(1, n, floorLoop);
     const Result trace1R = measure(1, n, traceLoop);
-    const Result naive1R = measure(1, n, naiveLoop);
+    const Result naive1R = measure(1, n, naiveLoop<StdMutex>);
+    const Result section1R = measure(1, n, naiveLoop<Section>);
+    const Result object1R = measure(1, n / 400, naiveLoop<MutexObject>);
     const Result floor2R = measure(2, n, floorLoop);
     const Result trace2R = measure(2, n, traceLoop);
-    const Result naive2R = measure(2, n, naiveLoop);
+    const Result naive2R = measure(2, n, naiveLoop<StdMutex>);
+    const Result section2R = measure(2, n, naiveLoop<Section>);
+    const Result object2R = measure(2, n / 400, naiveLoop<MutexObject>);
     const double floor1 = floor1R.ns, trace1 = trace1R.ns, naive1 = naive1R.ns;
     const double floor2 = floor2R.ns, trace2 = trace2R.ns, naive2 = naive2R.ns;
 
@@ -214,15 +238,22 @@ int main() {
     printf("  floor: locked add + 64-byte store        %7.2f\n", floor1);
     printf("  _gtraceEntry enabled, no filters         %7.2f   (%.2fx the floor; target <= 1.5x)\n",
            trace1, trace1 / floor1);
-    printf("  naive peer: ring buffer under a mutex    %7.2f\n", naive1);
+    printf("  naive peers, ring buffer under a mutex:\n");
+    printf("    std::mutex                             %7.2f\n", naive1);
+    printf("    critical section                       %7.2f\n", section1R.ns);
+    printf("    mutex object                           %7.2f\n", object1R.ns);
     printf("\n  two threads (ns per record of the pair = inverse throughput; threads overlapped)\n");
     printf("  floor                                    %7.2f   (%3.0f%%)\n", floor2,
            100 * floor2R.overlap);
     printf("  _gtraceEntry enabled, no filters         %7.2f   (%3.0f%%; %.2fx the floor)\n", trace2,
            100 * trace2R.overlap, trace2 / floor2);
-    printf("  naive peer                               %7.2f   (%3.0f%%; trace throughput %.2fx the "
-           "peer; target >= 5x)\n",
-           naive2, 100 * naive2R.overlap, naive2 / trace2);
+    printf("  naive peers (trace throughput against each; target >= 5x):\n");
+    printf("    std::mutex                             %7.2f   (%3.0f%%; %.2fx)\n", naive2,
+           100 * naive2R.overlap, naive2 / trace2);
+    printf("    critical section                       %7.2f   (%3.0f%%; %.2fx)\n", section2R.ns,
+           100 * section2R.overlap, section2R.ns / trace2);
+    printf("    mutex object                           %7.2f   (%3.0f%%; %.2fx)\n", object2R.ns,
+           100 * object2R.overlap, object2R.ns / trace2);
     printf("\n  trace mask filter on, one thread\n");
     printf("  point in the mask (written)              %7.2f   (%.2fx unfiltered)\n", masked,
            masked / trace1);
