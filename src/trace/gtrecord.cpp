@@ -38,6 +38,19 @@ struct Point {
     bool stopCandidate;        // _gtraceError / _gtraceErrorVar: type 5 is a stop hit
 };
 
+bool includedInMask(const GTCB* cb, Uint16 type, Uint32 functionId, Uint16 probe, Uint64 threadId);
+
+// The filtering step of the block cb, with the timestamp taken first when asked for.
+bool filter(const GTCB* cb, Uint16 type, Uint32 functionId, Uint16 probe, Uint64 threadId,
+            Uint64* timestamp) {
+    if (cb->options.flags & GTRACE_FLAG_TIMESTAMP) {
+        LARGE_INTEGER now;
+        const Uint64 value = QueryPerformanceCounter(&now) ? static_cast<Uint64>(now.QuadPart) : 0;
+        if (timestamp) *timestamp = value;
+    }
+    return includedInMask(cb, type, functionId, probe, threadId);
+}
+
 // Steps before the reservation that only run when a flag asks for them. True: write the record.
 bool admit(GTCB* cb, Uint32 flags, const Point& pt, Uint64* timestamp) {
     if (flags & GTRACE_FILTER_FLAGS) {
@@ -47,7 +60,7 @@ bool admit(GTCB* cb, Uint32 flags, const Point& pt, Uint64* timestamp) {
         if ((mode & 0x88u) == GTRACE_MODE_PROFILE || (mode & 0x88u) == GTRACE_MODE_COVERAGE) {
             return false;
         }
-        if (!preOptions(pt.type, pt.functionId, pt.probe, pt.threadId, timestamp)) return false;
+        if (!filter(cb, pt.type, pt.functionId, pt.probe, pt.threadId, timestamp)) return false;
         if (mode & GTRACE_MODE_RANDOM_SLEEP) {
             _gtraceRandSleep();
             return false;
@@ -112,7 +125,8 @@ static_assert(offsetof(GTraceRecord, recordFlags) == 4 * 8 + 2 && offsetof(GTrac
 
 // A record without items.
 void writeFixed(const Point& pt) {
-    GTCB* cb = g_pGTCB;
+    GTCB* cb = __atomic_load_n(&g_pGTCB, __ATOMIC_ACQUIRE);
+    if (cb == nullptr) return;  // detached since the caller looked
     const Uint32 flags = cb->options.flags;
     Uint64 timestamp = 0;
     if ((flags & (GTRACE_FILTER_FLAGS | GTRACE_FLAG_PRE_TRACE)) && !admit(cb, flags, pt, &timestamp)) {
@@ -195,7 +209,8 @@ void copyItems(Uint8* headers, const ItemPlan& plan, va_list ap) {
 
 // A record with items (and, for _gtraceErrorRcVar, 8 extra bytes in front of them).
 void writeVar(const Point& pt, Uint32 n, va_list ap) {
-    GTCB* cb = g_pGTCB;
+    GTCB* cb = __atomic_load_n(&g_pGTCB, __ATOMIC_ACQUIRE);
+    if (cb == nullptr) return;  // detached since the caller looked
     const Uint32 flags = cb->options.flags;
     Uint64 timestamp = 0;
     if ((flags & (GTRACE_FILTER_FLAGS | GTRACE_FLAG_PRE_TRACE)) && !admit(cb, flags, pt, &timestamp)) {
@@ -251,13 +266,8 @@ Point markerPoint(Uint32 lo, Uint32 hi, Uint32 functionId, Uint32 probe, Uint32 
     return pt;
 }
 
-}  // namespace
-
-extern "C" {
-
-// ---- Filtering step ------------------------------------------------------------------------------------
-bool gtraceIsTracePointIncludedInMask(Uint16 type, Uint32 functionId, Uint16 probe, Uint64 threadId) {
-    const GTraceOptions& o = g_pGTCB->options;
+bool includedInMask(const GTCB* cb, Uint16 type, Uint32 functionId, Uint16 probe, Uint64 threadId) {
+    const GTraceOptions& o = cb->options;
     const Uint32 flags = o.flags;
     if ((flags & GTRACE_FLAG_ERRORS_ONLY) && !isErrorClass(type)) return false;
     if (flags & GTRACE_FLAG_THREAD_FILTER) {
@@ -294,18 +304,26 @@ bool gtraceIsTracePointIncludedInMask(Uint16 type, Uint32 functionId, Uint16 pro
     return true;
 }
 
+}  // namespace
+
+extern "C" {
+
+// ---- Filtering step ------------------------------------------------------------------------------------
+// Without a bound block nothing passes (a process may detach while another thread is tracing).
+bool gtraceIsTracePointIncludedInMask(Uint16 type, Uint32 functionId, Uint16 probe, Uint64 threadId) {
+    const GTCB* cb = __atomic_load_n(&g_pGTCB, __ATOMIC_ACQUIRE);
+    return cb != nullptr && includedInMask(cb, type, functionId, probe, threadId);
+}
+
 bool preOptions(Uint16 type, Uint32 functionId, Uint16 probe, Uint64 threadId, Uint64* timestamp) {
-    if (g_pGTCB->options.flags & GTRACE_FLAG_TIMESTAMP) {
-        LARGE_INTEGER now;
-        const Uint64 value = QueryPerformanceCounter(&now) ? static_cast<Uint64>(now.QuadPart) : 0;
-        if (timestamp) *timestamp = value;
-    }
-    return gtraceIsTracePointIncludedInMask(type, functionId, probe, threadId);
+    const GTCB* cb = __atomic_load_n(&g_pGTCB, __ATOMIC_ACQUIRE);
+    return cb != nullptr && filter(cb, type, functionId, probe, threadId, timestamp);
 }
 
 // ---- Fixed writers ---------------------------------------------------------------------------------------
 void _gtraceEntry(Uint32 lo, Uint32 hi, Uint32 functionId, Uint32 data1, Uint32 data2) {
-    GTCB* cb = g_pGTCB;
+    GTCB* cb = __atomic_load_n(&g_pGTCB, __ATOMIC_ACQUIRE);
+    if (__builtin_expect(cb == nullptr, 0)) return;  // detached since the caller looked
     const Uint32 flags = cb->options.flags;
     if (__builtin_expect((flags & (GTRACE_FILTER_FLAGS | GTRACE_FLAG_PRE_TRACE |
                                    GTRACE_AFTER_RECORD_FLAGS)) != 0, 0)) {

@@ -328,6 +328,22 @@ TEST_F(GTraceRecords, EventWritersTouchNothing) {
     EXPECT_EQ(nextSequence(mem_), 0u);
 }
 
+// A thread may find the process detached between its frame's test and the writer.
+TEST_F(GTraceRecords, WritersOfADetachedProcessDoNothing) {
+    start();
+    gtraceDetach();
+    const Uint32 rc = 1;
+    Uint64 ts = 5;
+    _gtraceEntry(1, 0, kId, 0, 0);
+    _gtraceExit(1, 0, kId, &rc, 0, 0);
+    _gtraceMarker(1, 0, kId, 1, 7);
+    _gtraceErrorRc(1, 0, kId, 1, 4, 0, 0, rc, 0, 0);
+    _gtraceVar(1, 0, kId, 1, 3, 1, GTRACE_ITEM_VALUE1, 4u, 9u);
+    EXPECT_FALSE(gtraceIsTracePointIncludedInMask(1, kId, 0, 1));
+    EXPECT_FALSE(preOptions(1, kId, 0, 1, &ts));
+    EXPECT_EQ(nextSequence(mem_), 0u);
+}
+
 TEST_F(GTraceRecords, FullLinearBufferSwitchesTracingOff) {
     std::unique_ptr<GTraceOptions> o(new GTraceOptions);
     o->bufferSize = 0x80000;
