@@ -101,6 +101,50 @@ OSSE_CHILD_ROLE(trace_writer) {
     return 0;
 }
 
+// args: mapping. Writes until the trace is switched off (a linear buffer that fills up does
+// that); 0 when it was.
+OSSE_CHILD_ROLE(trace_fill) {
+    if (args.size() != 1) return 10;
+    HANDLE map = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, args[0].c_str());
+    void* view = map ? MapViewOfFile(map, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr;
+    if (!view) return 11;
+    if (gtraceAttach(static_cast<GTCB*>(view), 2000, nullptr, nullptr, nullptr) != 0) return 12;
+    const Uint32 limit = 0x80000 / 64 + 10;
+    Uint32 written = 0;
+    while (written < limit && g_pGTCB->enabled != 0) _gtraceEntry(1, 0, kId, written++, 0);
+    const int rc = g_pGTCB->enabled == 0 && written == 0x80000 / 64 + 1 ? 0 : 13;
+    gtraceDetach();
+    UnmapViewOfFile(view);
+    CloseHandle(map);
+    return rc;
+}
+
+TEST(GTraceSharedBlock, AFullLinearBufferInOneProcessSwitchesTracingOffForAll) {
+    const std::string name = uniqueName("fill");
+    const Uint32 size = gtraceGetAllocSize(0x80000);
+    HANDLE map = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size,
+                                    name.c_str());
+    ASSERT_NE(map, nullptr);
+    void* view = MapViewOfFile(map, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+    ASSERT_NE(view, nullptr);
+    std::unique_ptr<GTraceOptions> o(new GTraceOptions);
+    o->bufferSize = 0x80000;
+    o->mode = GTRACE_MODE_LINEAR;
+    ASSERT_EQ(gtraceInitialize(view, o.get()), 0u);
+    ASSERT_EQ(gtraceAttach(static_cast<GTCB*>(view), 1000, nullptr, nullptr, nullptr), 0u);
+    ASSERT_EQ(gtraceEnable(), 0u);
+    EXPECT_EQ(ossetest::runChild("trace_fill", {name}), 0);
+    EXPECT_EQ(g_pGTCB->enabled, 0u) << "seen here through the shared block";
+    // A new sequence empties the buffer; tracing can go on.
+    EXPECT_EQ(gtraceClear(), 0u);
+    EXPECT_EQ(gtraceEnable(), 0u);
+    _gtraceEntry(1, 0, kId, 0, 0);
+    EXPECT_EQ(g_pGTCB->enabled, 1u);
+    gtraceDetach();
+    UnmapViewOfFile(view);
+    CloseHandle(map);
+}
+
 namespace {
 
 class GTraceConcurrency : public ::testing::Test {
