@@ -44,27 +44,32 @@ Uint32 g_scanCursor = 0;
 bool g_scanStarted = false;
 
 // ---- Point table ----------------------------------------------------------------------------------
+// The table lives in shared memory that other programs write: every walk stays inside the table
+// and ends after as many steps as there are entries, whatever the links say.
 struct Points {
     GTMPointTable& t;
 
     Uint16& head(Uint32 bucket) { return t.chainHeads[bucket - 1]; }
+    static bool valid(Uint32 i) { return i != 0 && i < GTM_POINT_ENTRIES; }
 
     Uint32 find(Uint32 id, Uint16 probe) const {
-        for (Uint32 i = t.chainHeads[bucketOf(id) - 1]; i != 0; i = t.entries[i].next) {
+        Uint32 i = t.chainHeads[bucketOf(id) - 1];
+        for (Uint32 steps = 0; valid(i) && steps < GTM_POINT_ENTRIES; ++steps, i = t.entries[i].next) {
             if (t.entries[i].functionId == id && t.entries[i].probe == probe) return i;
         }
         return 0;
     }
     bool anyFor(Uint32 id) const {
         if (t.used == 0) return false;
-        for (Uint32 i = t.chainHeads[bucketOf(id) - 1]; i != 0; i = t.entries[i].next) {
+        Uint32 i = t.chainHeads[bucketOf(id) - 1];
+        for (Uint32 steps = 0; valid(i) && steps < GTM_POINT_ENTRIES; ++steps, i = t.entries[i].next) {
             if (t.entries[i].functionId == id) return true;
         }
         return false;
     }
     bool insert(Uint32 id, Uint16 probe, Uint32 flags, Uint32 data) {
         const Uint32 i = t.firstFree;
-        if (i == 0) return false;
+        if (!valid(i)) return false;
         GTMPoint& e = t.entries[i];
         t.firstFree = e.next;
         e.flags = flags;
@@ -82,7 +87,10 @@ struct Points {
     void release(Uint32 i) {
         GTMPoint& e = t.entries[i];
         Uint16* link = &head(bucketOf(e.functionId));
-        while (*link != i) link = &t.entries[*link].next;
+        for (Uint32 steps = 0; *link != i; ++steps) {
+            if (!valid(*link) || steps >= GTM_POINT_ENTRIES) return;  // not in its chain
+            link = &t.entries[*link].next;
+        }
         *link = e.next;
         --t.used;
         if (e.flags & GTM_POINT_EXCLUDED) --t.excluded;
@@ -98,7 +106,7 @@ struct Points {
     }
     void removeAllFor(Uint32 id) {
         Uint32 i = t.chainHeads[bucketOf(id) - 1];
-        while (i != 0) {
+        for (Uint32 steps = 0; valid(i) && steps < GTM_POINT_ENTRIES; ++steps) {
             const Uint32 next = t.entries[i].next;
             if (t.entries[i].functionId == id) release(i);
             i = next;

@@ -186,6 +186,19 @@ TEST(GTraceMask, PointTableHolds1999Points) {
     EXPECT_TRUE(m->gtmIsElemInMask((1u << 27) | (3u << 19) | 5, 4, 5000));
 }
 
+TEST(GTraceMask, BrokenChainsInSharedMemoryEndTheWalk) {
+    std::unique_ptr<GTM_TRC_MASK> m = newMask();
+    m->gtmSetMask(1, 3, 3, 40, GTM_FLAG_POINT, 0);
+    const Uint32 bucket = (kClose & 0x3FF) + 1;
+    const Uint16 first = m->points.chainHeads[bucket - 1];
+    m->points.entries[first].next = first;  // a cycle
+    EXPECT_FALSE(m->gtmIsElemInMask(kClose, 4, 41));
+    m->points.entries[first].next = 60000;  // beyond the table
+    EXPECT_FALSE(m->gtmIsElemInMask(kClose, 4, 41));
+    m->points.firstFree = 2500;
+    EXPECT_FALSE(m->gtmSetMask(1, 3, 3, 42, GTM_FLAG_POINT, 0));
+}
+
 TEST(GTraceMask, ScanWalksThePointTableOnce) {
     std::unique_ptr<GTM_TRC_MASK> m = newMask();
     m->gtmSetMask(1, 3, 3, 40, GTM_FLAG_POINT, 0x0000000500000000ull);
