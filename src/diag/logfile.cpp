@@ -1,8 +1,6 @@
 // The log file destination: every record is appended under an exclusive lock on the file, with
 // a locator (its offset in the file and its length) stamped into its header first, so that a
 // reader can cut the file by record without parsing it.
-#include <windows.h>
-
 #include <stdio.h>
 
 #include "osse/file.h"
@@ -28,9 +26,6 @@ void stampLocator(char* record, Uint64 fileSize, Uint32 length)
 }
 
 }  // namespace
-
-// The file handle is in the build once its header declares it.
-#ifdef OSS_FILE_LOCK_EXCLUSIVE
 
 // Failures of the file operations are reported by the operations themselves, through the
 // handler and so back into the log, where the writing flag turns them into no-ops.
@@ -62,37 +57,5 @@ Uint32 appendToLogFile(const OSSLogFacility* facility, char* record, Uint32 leng
     const Uint32 closed = file.close();
     return rc != 0 ? rc : closed;
 }
-
-#else
-
-// Until the file handle is part of the build: the same steps on the bare system calls.
-Uint32 appendToLogFile(const OSSLogFacility* facility, char* record, Uint32 length)
-{
-    HANDLE file = CreateFileA(facility->path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0x90000002u;
-    Uint32 rc = 0x90000002u;
-    OVERLAPPED at = {};
-    for (;;) {
-        if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
-            break;
-        if (GetLastError() != ERROR_LOCK_VIOLATION) {
-            CloseHandle(file);
-            return rc;
-        }
-        pause();
-    }
-    LARGE_INTEGER zero = {}, size = {};
-    DWORD written = 0;
-    if (SetFilePointerEx(file, zero, nullptr, FILE_END) && GetFileSizeEx(file, &size)) {
-        stampLocator(record, (Uint64)size.QuadPart, length);
-        if (WriteFile(file, record, length, &written, nullptr) && written == length) rc = 0;
-    }
-    UnlockFileEx(file, 0, 1, 0, &at);
-    CloseHandle(file);
-    return rc;
-}
-
-#endif
 
 }  // namespace ossdiag

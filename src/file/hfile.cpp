@@ -140,13 +140,16 @@ Uint32 OSSHFile::open(const OSSFileOpenParam* param)
     if (param->options & OSS_FILE_OPTION_DELETE_ON_CLOSE) flags |= FILE_FLAG_DELETE_ON_CLOSE;
 
     // Decide the two existence cases before asking for a handle, so that they give their own
-    // codes whatever the OS would have said.
-    bool exists = GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
-    if (exists && param->creation == OSS_FILE_CREATE_NEW) {
-        return f.fail(ECF_FILE_EXISTS, 260, OSS_LEVEL_INFO, ossItemString(name));
-    }
-    if (!exists && param->creation == OSS_FILE_OPEN_EXISTING) {
-        return f.fail(ECF_FILE_DOESNT_EXIST, 270, OSS_LEVEL_INFO, ossItemString(name));
+    // codes whatever the OS would have said. Only those two creation codes need the answer, and
+    // the query is not free (the log file opens with OPEN_ALWAYS for every record).
+    if (param->creation == OSS_FILE_CREATE_NEW || param->creation == OSS_FILE_OPEN_EXISTING) {
+        const bool exists = GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
+        if (exists && param->creation == OSS_FILE_CREATE_NEW) {
+            return f.fail(ECF_FILE_EXISTS, 260, OSS_LEVEL_INFO, ossItemString(name));
+        }
+        if (!exists && param->creation == OSS_FILE_OPEN_EXISTING) {
+            return f.fail(ECF_FILE_DOESNT_EXIST, 270, OSS_LEVEL_INFO, ossItemString(name));
+        }
     }
 
     constructor();
