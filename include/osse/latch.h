@@ -24,7 +24,7 @@
 #define OSS_LOCK_TEST_GET_BUSY 0x870F0035u
 
 /* Spin tuning: one process-wide instance, chosen at load from the processor count. */
-struct OSSSpinTune {
+typedef struct OSSSpinTune {
     Uint32 spinFactor;     /* carried for callers; unused here */
     Uint32 spinPasses;     /* spin passes before each sleep */
     Uint32 spinDelay;      /* length of the busy delay between two spin passes */
@@ -34,14 +34,24 @@ struct OSSSpinTune {
     Uint32 tuneField6;
     Uint32 tuneField7;
     Uint32 tuneField8;
-};
+} OSSSpinTune;
 
+#ifdef __cplusplus
 class OSSLatch;
+#else
+/* What C code sees of the latch: the byte. It is taken and given back through the exported
+ * primitives (ossWin32Lock8ExchangeInternal, then ossLockGetConflict when that did not return
+ * 0; ossWin32Lock8ReleaseInternal). */
+typedef struct OSSLatch {
+    volatile Uint8 lockWord;
+} OSSLatch;
+#endif
 
 /* The contended path of an acquire: spins, then sleeps, until the caller holds the latch.
  * Returns non-zero once held. */
 OSSE_C_API Uint32 ossLockGetConflict(OSSLatch* latch);
 
+#ifdef __cplusplus
 /* One-byte spin latch. Plain and trivially constructible, so that a latch in static storage or
  * in zero-filled shared memory is free without any call. */
 class OSSE_API OSSLatch {
@@ -96,6 +106,7 @@ public:
 private:
     OSSLatch& latch_;
 };
+#endif
 
 /* ---- Atomic primitives ------------------------------------------------------------------
  * Each is one atomic instruction with full-barrier semantics, except the release stores,
@@ -135,7 +146,9 @@ OSSE_C_API Uint64 ossWin32Fetch64Internal(volatile Uint64* addr);
  * version 0), and a null object with 0x9000000C. */
 #define OSS_VOBJECT_MIN_VERSION 20040702u
 
-/* Versioned 32-bit atomic counter. Out pointers may be null (the previous value is dropped). */
+#ifdef __cplusplus
+/* Versioned 32-bit atomic counter. The previous-value pointers may be null (the value is
+ * dropped); peek refuses a null pointer with 0x9000000C. */
 class OSSE_API OSSVAtomicSigned32 {
 public:
     Uint32 version;
@@ -153,13 +166,19 @@ public:
     /* 0 when the value equalled expected and was replaced, 0x90000002 otherwise. */
     Uint32 compareAndSwap(Sint32 expected, Sint32 newValue);
 };
+#else
+typedef struct OSSVAtomicSigned32 {
+    Uint32 version;
+    volatile Sint32 value;
+} OSSVAtomicSigned32;
+#endif
 #define OSS_VATOMIC_KEEP_VALUE 0x2u
 
 /* Versioned latch. */
-struct OSSVLatch {
+typedef struct OSSVLatch {
     Uint32 version;
     OSSLatch latch;
-};
+} OSSVLatch;
 
 OSSE_C_API Uint32 ossVLatchInit(OSSVLatch* vlatch, Uint32 ignored);
 OSSE_C_API Uint32 ossVLatchGet(OSSVLatch* vlatch);

@@ -35,7 +35,8 @@ public:
                        Uint32* nanoseconds) const;
     /* Sets the ticks from a time in nanoseconds: at least 1000 and at most (2^32 - 1) seconds,
      * else ECF_OSSTICK_TIME_VALUE_TOO_SMALL / ECF_OSSTICK_TIME_VALUE_TOO_BIG with ticks 0.
-     * A time shorter than one tick is too small as well. */
+     * A time shorter than one tick is too small as well, and one that needs more ticks than
+     * 64 bits hold is too big. */
     OSSErr initFromTimeValue64(const OSSTickConversionFactor& factor, Uint64 nanoseconds);
     OSSErr initFromTimeValue(const OSSTickConversionFactor& factor, Uint32 nanoseconds);
 };

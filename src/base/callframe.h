@@ -22,6 +22,7 @@
 
 #include "osse/error.h"
 #include "osse/log.h"
+#include "trace/gtrace_frame.h"
 
 // ---- Data items ------------------------------------------------------------------------------
 // The value must outlive the call the item is passed to (a temporary lives to the end of the
@@ -59,17 +60,6 @@ inline OSSLogItem ossItemBytes(const void* p, Uint32 size)
     return OSSLogItem{p, (Sint32)size, OSS_ITEM_BYTES};
 }
 
-// ---- Trace hooks -----------------------------------------------------------------------------
-// Installed by the trace facility while a trace is attached; null otherwise, so that the cost
-// of a frame without tracing is one load and one compare at entry and at exit.
-struct OSSCallFrameTraceHooks {
-    void (*entry)(Uint32 functionId);
-    void (*exit)(Uint32 functionId, const Uint32* rc);
-    // A data record of three 4-byte values under an identifier and probe.
-    void (*data3)(Uint32 functionId, Uint32 probe, Uint32 a, Uint32 b, Uint32 c);
-};
-extern const OSSCallFrameTraceHooks* volatile g_ossCallFrameTrace;
-
 // ---- The frame -------------------------------------------------------------------------------
 // Only data items may follow the fixed arguments of the handler and the log.
 template <class... I>
@@ -80,13 +70,11 @@ public:
     explicit OSSCallFrame(Uint32 functionId) : id_(functionId)
     {
         ctx.init();
-        const OSSCallFrameTraceHooks* t = g_ossCallFrameTrace;
-        if (__builtin_expect(t != nullptr, 0)) t->entry(id_);
+        if (gtraceFrameOn()) gtraceFrameEntry(id_);
     }
     ~OSSCallFrame()
     {
-        const OSSCallFrameTraceHooks* t = g_ossCallFrameTrace;
-        if (__builtin_expect(t != nullptr, 0)) t->exit(id_, &rc_);
+        if (gtraceFrameOn()) gtraceFrameExit(id_, &rc_);
     }
     OSSCallFrame(const OSSCallFrame&) = delete;
     OSSCallFrame& operator=(const OSSCallFrame&) = delete;
@@ -115,8 +103,10 @@ public:
     Uint32 systemError(Uint32 failedCall, Uint32 osError, Uint32 probe, I... items)
     {
         static_assert(ossAllItems<I...>, "pass data items (ossItemHex, ossItemString, ...)");
-        return ret(ossSystemErrorHandler(id_, failedCall, osError, probe, 5, 0, &ctx,
-                                         (Uint32)sizeof...(items), items...));
+        const Uint32 rc = ossSystemErrorHandler(id_, failedCall, osError, probe, 5, 0, &ctx,
+                                                (Uint32)sizeof...(items), items...);
+        if (gtraceFrameOn()) gtraceFrameError(id_, probe, &rc);
+        return ret(rc);
     }
 
     // Logs a record of this operation; returns what ossLog returns.
@@ -134,6 +124,7 @@ public:
     {
         static_assert(ossAllItems<I...>, "pass data items (ossItemHex, ossItemString, ...)");
         ossLog(nullptr, id_, code, probe, level, (Sint32)sizeof...(items), items...);
+        if (gtraceFrameOn()) gtraceFrameError(id_, probe, &code);
         return ret(code);
     }
 

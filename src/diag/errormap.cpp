@@ -141,8 +141,7 @@ extern "C" OSSE_API Uint32 ossErrorMapSystem(Uint32 functionId, Uint32 probe, Ui
 {
     const Uint32 code = mapCode(failedCall, osError);
     if (level) *level = suggestedLevel(code);
-    const OSSCallFrameTraceHooks* t = g_ossCallFrameTrace;
-    if (t) t->data3(functionId, probe, failedCall, osError, code);
+    if (gtraceFrameOn()) gtraceFrameData3(functionId, probe, failedCall, osError, code);
     return code;
 }
 

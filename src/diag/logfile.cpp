@@ -1,9 +1,9 @@
 // The log file destination: every record is appended under an exclusive lock on the file, with
 // a locator (its offset in the file and its length) stamped into its header first, so that a
 // reader can cut the file by record without parsing it.
-#include <windows.h>
-
 #include <stdio.h>
+
+#include "osse/file.h"
 
 #include "diag/diagdeps.h"
 
@@ -27,31 +27,35 @@ void stampLocator(char* record, Uint64 fileSize, Uint32 length)
 
 }  // namespace
 
+// Failures of the file operations are reported by the operations themselves, through the
+// handler and so back into the log, where the writing flag turns them into no-ops.
 Uint32 appendToLogFile(const OSSLogFacility* facility, char* record, Uint32 length)
 {
-    HANDLE file = CreateFileA(facility->path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0x90000002u;
-    Uint32 rc = 0x90000002u;
-    OVERLAPPED at = {};
-    for (;;) {
-        if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
-            break;
-        if (GetLastError() != ERROR_LOCK_VIOLATION) {
-            CloseHandle(file);
-            return rc;
+    OSSHFile file;
+    // Options 4 sets no bit with an effect.
+    const OSSFileOpenParam open = {OSS_CURRENT_VERSION, facility->path, OSS_FILE_OPEN_ALWAYS,
+                                   OSS_FILE_ACCESS_WRITE, 4, facility->permissions, 0};
+    Uint32 rc = file.open(&open);
+    if (rc != 0) return rc;
+    const OSSFileLockParam lock = {OSS_CURRENT_VERSION, OSS_FILE_LOCK_EXCLUSIVE,
+                                   OSS_FILE_LOCK_WAIT};
+    rc = file.lock(&lock);
+    if (rc == 0) {
+        const OSSFileSeekParam toEnd = {OSS_CURRENT_VERSION, 0, OSS_FILE_SEEK_END};
+        Uint64 size = 0;
+        rc = file.seek(&toEnd, nullptr);
+        if (rc == 0) rc = file.getSize(&size);
+        if (rc == 0) {
+            stampLocator(record, size, length);
+            const OSSFileWriteParam write = {OSS_CURRENT_VERSION, record, length, 0};
+            Uint32 written = 0;
+            rc = file.write(&write, &written);
         }
-        pause();
+        const Uint32 unlocked = file.unlock();
+        if (rc == 0) rc = unlocked;
     }
-    LARGE_INTEGER zero = {}, size = {};
-    DWORD written = 0;
-    if (SetFilePointerEx(file, zero, nullptr, FILE_END) && GetFileSizeEx(file, &size)) {
-        stampLocator(record, (Uint64)size.QuadPart, length);
-        if (WriteFile(file, record, length, &written, nullptr) && written == length) rc = 0;
-    }
-    UnlockFileEx(file, 0, 1, 0, &at);
-    CloseHandle(file);
-    return rc;
+    const Uint32 closed = file.close();
+    return rc != 0 ? rc : closed;
 }
 
 }  // namespace ossdiag

@@ -25,9 +25,6 @@ namespace {
 // changes the passes that start after it.
 OSSSpinTune g_spinTune = spinTuneForProcessors(1);
 
-// The busy delay's result goes here so that the loop is kept.
-volatile Uint32 g_spinDelaySink;
-
 // Reads first and exchanges only when the byte looks free, so that a spinning thread does not
 // keep pulling the contended cache line into its own cache for writing.
 inline bool attempt(OSSLatch* latch)
@@ -36,11 +33,14 @@ inline bool attempt(OSSLatch* latch)
     return lockExchange(&latch->lockWord) == 0;
 }
 
+// steps - 1 multiply-add steps. The result is stored so that the loop is kept, and stored on
+// the waiter's own stack: a global would be one cache line written by every spinning thread
+// of the process.
 inline void busyDelay(Uint32 steps)
 {
     Uint32 acc = 1;
     for (Uint32 i = 1; i < steps; ++i) acc = acc * 31u + i;
-    g_spinDelaySink = acc;
+    [[maybe_unused]] volatile Uint32 sink = acc;
 }
 
 inline Uint32 readTune(const volatile Uint32& field)

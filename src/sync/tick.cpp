@@ -39,10 +39,10 @@ OSSLatch g_calibrationLatch;  // static storage: free at load
 bool g_calibrated = false;
 OSSTickConversionFactor g_factor;
 
-// Low 64 bits of (a x b) / d through a 128-bit product; d is not 0.
-Uint64 mulDivLow64(Uint64 a, Uint64 b, Uint64 d)
+// (a x b) / d through a 128-bit product; d is not 0.
+Uint128 mulDiv128(Uint64 a, Uint64 b, Uint64 d)
 {
-    return (Uint128(a) * Uint128(b) / Uint128(d)).low64();
+    return Uint128(a) * Uint128(b) / Uint128(d);
 }
 
 // Whole seconds and the nanoseconds below them, both rounded down, in integer arithmetic: exact
@@ -60,7 +60,7 @@ void ticksToTime(Uint64 ticks, const OSSTickConversionFactor& factor, Uint32* se
         const Uint64 rest = ticks % frequency;
         ns = rest <= UINT64_MAX / kNanosecondsPerSecond
                  ? rest * kNanosecondsPerSecond / frequency
-                 : mulDivLow64(rest, kNanosecondsPerSecond, frequency);
+                 : mulDiv128(rest, kNanosecondsPerSecond, frequency).low64();  // < 10^9
     }
     if (seconds) *seconds = static_cast<Uint32>(s);
     if (nanoseconds) *nanoseconds = static_cast<Uint32>(ns);
@@ -82,8 +82,16 @@ OSSErr timeToTicks(Uint64 t, const OSSTickConversionFactor& factor, Uint64* tick
     // would divide by zero: no tick count can represent the time.
     if (probeNs == 0) return ECF_OSSTICK_TIME_VALUE_TOO_BIG;
 
-    const Uint64 result = t <= kMax48Bit ? t * kProbeTicks / probeNs
-                                         : mulDivLow64(t, kProbeTicks, probeNs);
+    Uint64 result;
+    if (t <= kMax48Bit) {
+        result = t * kProbeTicks / probeNs;
+    } else {
+        const Uint128 wide = mulDiv128(t, kProbeTicks, probeNs);
+        // More ticks than 64 bits hold (a counter faster than about 4.3 GHz, at the longest
+        // times): the low 64 bits alone would stand for a much shorter interval.
+        if (wide.high64() != 0) return ECF_OSSTICK_TIME_VALUE_TOO_BIG;
+        result = wide.low64();
+    }
     *ticks = result;
     return result == 0 ? ECF_OSSTICK_TIME_VALUE_TOO_SMALL : OSS_OK;
 }

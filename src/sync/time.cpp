@@ -6,6 +6,7 @@
 #include <sys/timeb.h>
 #include <time.h>
 
+#include "osse/latch.h"
 #include "osse/tick.h"
 #include "sync/tick_internal.h"
 #include "sync/time_clock.h"
@@ -16,6 +17,7 @@ static_assert(offsetof(OSSTime, milliseconds) == 8, "time layout");
 static_assert(offsetof(OSSTime, microseconds) == 12, "time layout");
 static_assert(offsetof(OSSTime::toStringParam, text) == 4, "time text parameter layout");
 static_assert(sizeof(OSSTime::toStringParam) == 32, "time text parameter layout");
+static_assert(sizeof(struct tm) == 36, "the runtime's calendar structure: nine 32-bit fields");
 
 namespace {
 
@@ -47,7 +49,9 @@ bool breakDown(Sint64 seconds, struct tm* out, struct tm* (*convert)(const __tim
     return true;
 }
 
-// First-call flag and origin of the microsecond clock.
+// First-call flag and origin of the microsecond clock. The latch keeps two racing first calls
+// from writing the origin while a third, which already sees the flag clear, reads it.
+OSSLatch g_clockLatch;
 Uint8 g_clockFirstCall = 1;
 Uint64 g_clockOriginFrequency = 0;
 Sint64 g_clockOriginCounter = 0;
@@ -92,9 +96,10 @@ Uint64 ossMicrosecondClock()
 {
     LARGE_INTEGER counter;
     if (__atomic_load_n(&g_clockFirstCall, __ATOMIC_ACQUIRE)) {
+        OSSLatchGuard hold(g_clockLatch);
         LARGE_INTEGER frequency;
-        if (QueryPerformanceFrequency(&frequency) && QueryPerformanceCounter(&counter) &&
-            frequency.QuadPart > 0) {
+        if (g_clockFirstCall && QueryPerformanceFrequency(&frequency) &&
+            QueryPerformanceCounter(&counter) && frequency.QuadPart > 0) {
             g_clockOriginFrequency = static_cast<Uint64>(frequency.QuadPart);
             g_clockOriginCounter = counter.QuadPart;
             __atomic_store_n(&g_clockFirstCall, 0, __ATOMIC_RELEASE);

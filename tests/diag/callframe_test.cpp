@@ -4,10 +4,11 @@
 
 #include "diag_test.h"
 
-using namespace diagtest;
+#include <memory>
 
-// The frame header refers to the library's hook pointer; this program has its own.
-const OSSCallFrameTraceHooks* volatile g_ossCallFrameTrace = nullptr;
+#include "osse/trace.h"
+
+using namespace diagtest;
 
 namespace {
 
@@ -46,21 +47,6 @@ Uint32 capture(OSSLogFacility*, Uint32 fn, Uint32 called, Uint32 code, Uint32 ms
     for (Sint32 i = 0; i < count; ++i) l.items.push_back(va_arg(*items, OSSLogItem));
     g_logged.push_back(l);
     return 0;
-}
-
-std::vector<std::string> g_trace;
-void traceEntry(Uint32 id)
-{
-    g_trace.push_back("entry " + std::to_string(id));
-}
-void traceExit(Uint32 id, const Uint32* rc)
-{
-    g_trace.push_back("exit " + std::to_string(id) + " " + std::to_string(*rc));
-}
-void traceData(Uint32 id, Uint32 probe, Uint32 a, Uint32 b, Uint32 c)
-{
-    g_trace.push_back("data " + std::to_string(id) + " " + std::to_string(probe) + " " +
-                      std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(c));
 }
 
 struct Capture {
@@ -130,19 +116,52 @@ TEST(CallFrame, SystemErrorGoesThroughTheHandler)
     EXPECT_EQ(l.items[1].type, OSS_ITEM_STRING);
 }
 
-TEST(CallFrame, TraceHooksSeeEntryAndExit)
+TEST(CallFrame, TraceRecordsAtEntryFailureAndExit)
 {
-    static const OSSCallFrameTraceHooks hooks = {traceEntry, traceExit, traceData};
+    // A trace in this process's memory, bound and enabled.
+    std::unique_ptr<GTraceOptions> o(new GTraceOptions);
+    o->bufferSize = 0x80000;
+    o->mode = GTRACE_MODE_LINEAR;
+    Uint8* block = static_cast<Uint8*>(VirtualAlloc(nullptr, gtraceGetAllocSize(o->bufferSize),
+                                                    MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    ASSERT_NE(block, nullptr);
+    ASSERT_EQ(gtraceInitialize(block, o.get()), 0u);
+    ASSERT_EQ(gtraceAttach(reinterpret_cast<GTCB*>(block), 1, nullptr, nullptr, nullptr), 0u);
+    ASSERT_EQ(gtraceEnable(), 0u);
     Capture c;
-    g_trace.clear();
-    g_ossCallFrameTrace = &hooks;
     const DemoParam p = {OSS_CURRENT_VERSION, 1};
-    demoOperation(&p, 0);
-    demoOperation(nullptr, 0);
-    g_ossCallFrameTrace = nullptr;
-    demoOperation(&p, 0);
-    const std::string id = std::to_string(kOp);
-    std::vector<std::string> expected = {"entry " + id, "exit " + id + " 0", "entry " + id,
-                                         "exit " + id + " " + std::to_string(0x9000000Cu)};
-    EXPECT_EQ(g_trace, expected);
+    demoOperation(&p, 0);        // entry, exit 0
+    demoOperation(nullptr, 0);   // entry, error 0x9000000C at probe 1111, exit
+    demoOperation(&p, 33);       // entry, the mapping's data, error at probe 160, exit
+    gtraceDisable();
+    demoOperation(&p, 0);        // nothing while disabled
+    gtraceDetach();
+    demoOperation(&p, 0);        // nor once detached
+
+    // Records in order: type, probe, result word.
+    const Uint8* ring = block + GTCB_SIZE;
+    Uint32 next, dataOffset;
+    memcpy(&next, ring, 4);
+    memcpy(&dataOffset, ring + 0x8C, 4);
+    std::vector<std::string> seen;
+    for (Uint32 i = 0; i < next;) {
+        const Uint8* slot = ring + dataOffset + 64 * i;
+        Uint16 slots, type, probe;
+        Uint32 id, result;
+        memcpy(&slots, slot + 6, 2);
+        memcpy(&id, slot + 8 + 0x14, 4);
+        memcpy(&type, slot + 8 + 0x20, 2);
+        memcpy(&probe, slot + 8 + 0x24, 2);
+        memcpy(&result, slot + 8 + 0x30, 4);
+        EXPECT_EQ(id, kOp);
+        seen.push_back(std::to_string(type) + " " + std::to_string(probe) +
+                       (type == 2 ? " " + std::to_string(result) : ""));
+        i += slots ? slots : 1;
+    }
+    const std::vector<std::string> expected = {
+        "1 0", "2 0 0",
+        "1 0", "4 1111", "2 0 " + std::to_string(0x9000000Cu),
+        "1 0", "3 160", "4 160", "2 0 " + std::to_string(0x90000014u)};
+    EXPECT_EQ(seen, expected);
+    VirtualFree(block, 0, MEM_RELEASE);
 }

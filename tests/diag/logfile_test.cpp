@@ -114,6 +114,10 @@ OSSE_CHILD_ROLE(log_appender)
     OSSLogFacility f = {};
     if (ossLogFacOpen(&p, &f) != 0) return 2;
     const int writer = atoi(args.at(1).c_str());
+    // Every writer starts when the parent has started them all.
+    HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, args.at(2).c_str());
+    if (!go || WaitForSingleObject(go, 60000) != WAIT_OBJECT_0) return 4;
+    CloseHandle(go);
     int failures[kThreads] = {};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
@@ -128,10 +132,15 @@ TEST(LogFile, ProcessesAndThreadsAppendWholeRecords)
 {
     ossetest::TempDir dir;
     const std::string path = dir.file("shared.log");
+    const std::string goName = "osse_log_go_" + std::to_string(GetCurrentProcessId());
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, goName.c_str());
+    ASSERT_NE(go, nullptr);
     std::vector<ossetest::Child> children(kProcesses);
     for (int w = 0; w < kProcesses; ++w)
-        ASSERT_TRUE(children[w].start("log_appender", {path, std::to_string(w)}));
+        ASSERT_TRUE(children[w].start("log_appender", {path, std::to_string(w), goName}));
+    SetEvent(go);
     for (int w = 0; w < kProcesses; ++w) EXPECT_EQ(children[w].wait(120000), 0) << w;
+    CloseHandle(go);
 
     const std::vector<Record> records = cutRecords(readFile(path));
     ASSERT_EQ(records.size(), (size_t)(kProcesses * kThreads * kRecordsPerThread));

@@ -66,6 +66,13 @@ TEST(Latch, AcquireTryAcquireRelease)
     EXPECT_EQ(l.lockWord, 0x80);
 }
 
+extern "C" int ossetestLatchFromC(void);
+
+TEST(Latch, UsableFromC)
+{
+    EXPECT_EQ(ossetestLatchFromC(), 0);
+}
+
 TEST(LockWords, LatchTextsAndCodes)
 {
     struct Case {

@@ -92,6 +92,11 @@ TEST(TickConversion, TimeToTicksAtItsLimits)
         {1, 999999999, kTooSmall, 0},
         {1, 1000000000, OSS_OK, 1},
         {1, kMaxTime, OSS_OK, 4294967295ull},
+        // At 10^10 ticks per second 65536 ticks take 6,553 ns: the longest times need more
+        // ticks than 64 bits hold.
+        {10000000000ull, 1844505522384928767ull, OSS_OK, 18446744073709551605ull},
+        {10000000000ull, 1844505522384928768ull, kTooBig, 0},
+        {10000000000ull, kMaxTime, kTooBig, 0},
         // A factor that was never calibrated cannot represent any time.
         {0, 1000000, kTooBig, 0},
     };

@@ -1,0 +1,490 @@
+// Trace point writers and the filtering step.
+//
+// Every writer runs the same pipeline: the filtering step (only when a flag of the filtering
+// set asks for it), the errors-only test of exits, the pre-trace callback, one reservation in
+// the ring buffer, the record filled in place, publication, and the after-record actions (stop
+// condition, application callback). The common case (no flag) is one atomic add and the stores
+// of one 64-byte slot.
+#include "trace/gtrace_internal.h"
+
+#include <stdarg.h>
+#include <string.h>
+
+using namespace osse::gtrace;
+
+namespace {
+
+constexpr Uint32 kFixedPayload = offsetof(GTraceRecord, itemCount);  // one slot
+constexpr Uint32 kExtraPayload = 64;  // two slots: the fixed part and 8 extra bytes
+constexpr Uint32 kVarOffset = 0x38;
+
+enum class Kind { Entry, Exit, Other, ErrorTrans, Correlator };
+
+inline Uint64 tidOf(Uint32 lo, Uint32 hi) { return (static_cast<Uint64>(hi) << 32) | lo; }
+
+// What one writer call puts into its record and hands to the callbacks.
+struct Point {
+    Kind kind;
+    Uint16 type;        // record type written
+    Uint16 recordFlags;
+    Uint16 probe;       // written and filtered (0 for entries and exits)
+    Uint32 callType;    // type given to the callbacks
+    Uint32 functionId;
+    Uint64 threadId;
+    Uint32 data1, data2, result;
+    bool hasExtra;
+    Uint32 extraLow, extraHigh;
+    const Uint32* returnCode;  // exits: the pointer handed to the application callback
+    bool stopCandidate;        // _gtraceError / _gtraceErrorVar: type 5 is a stop hit
+};
+
+bool includedInMask(const GTCB* cb, Uint16 type, Uint32 functionId, Uint16 probe, Uint64 threadId);
+
+// The filtering step of the block cb, with the timestamp taken first when asked for.
+bool filter(const GTCB* cb, Uint16 type, Uint32 functionId, Uint16 probe, Uint64 threadId,
+            Uint64* timestamp) {
+    if (cb->options.flags & GTRACE_FLAG_TIMESTAMP) {
+        LARGE_INTEGER now;
+        const Uint64 value = QueryPerformanceCounter(&now) ? static_cast<Uint64>(now.QuadPart) : 0;
+        if (timestamp) *timestamp = value;
+    }
+    return includedInMask(cb, type, functionId, probe, threadId);
+}
+
+// Steps before the reservation that only run when a flag asks for them. True: write the record.
+bool admit(GTCB* cb, Uint32 flags, const Point& pt, Uint64* timestamp) {
+    if (flags & GTRACE_FILTER_FLAGS) {
+        const Uint32 mode = cb->options.mode;
+        // Profile and coverage tables are not built by this library yet: such a trace records
+        // nothing.
+        if ((mode & 0x88u) == GTRACE_MODE_PROFILE || (mode & 0x88u) == GTRACE_MODE_COVERAGE) {
+            return false;
+        }
+        if (!filter(cb, pt.type, pt.functionId, pt.probe, pt.threadId, timestamp)) return false;
+        if (mode & GTRACE_MODE_RANDOM_SLEEP) {
+            _gtraceRandSleep();
+            return false;
+        }
+        if (pt.kind == Kind::Exit && (flags & GTRACE_FLAG_ERRORS_ONLY) && pt.result == 0) {
+            return false;
+        }
+    }
+    if (flags & GTRACE_FLAG_PRE_TRACE) {
+        GTracePreTraceCallBack pre = g_state.preTraceCallBack;
+        if (pre == nullptr) return false;
+        if (pre(pt.callType, pt.functionId, pt.probe) != 0) return false;
+    }
+    return true;
+}
+
+// Stop condition and application callback.
+void afterRecord(GTCB* cb, Uint32 flags, const Point& pt, Uint32 itemCount, va_list* cursor) {
+    if (flags & GTRACE_FLAG_STOP) {
+        bool hit;
+        if (pt.kind == Kind::Exit) {
+            hit = (flags & GTRACE_FLAG_STOP_ON_RC) && pt.result == cb->options.stopRcOrSleepPeriod;
+        } else {
+            hit = pt.stopCandidate && pt.type == GTRACE_TYPE_STOP_ERROR;
+        }
+        if (hit) {
+            const Uint32 before = __atomic_fetch_add(&cb->stopCounter, 1u, __ATOMIC_SEQ_CST);
+            if (before >= cb->options.stopCount) gtraceDisable();
+        }
+    }
+    if (flags & GTRACE_FLAG_APP_CALLBACK) {
+        if (GTraceAppCallBack app = g_state.appCallBack) {
+            app(pt.callType, pt.functionId, pt.probe, const_cast<Uint32*>(pt.returnCode),
+                itemCount, itemCount ? cursor : nullptr);
+        }
+    }
+}
+
+// Writes the head word by word: the 52 bytes of a one-slot record, plus the item count when
+// the record is longer.
+inline void fillHead(void* at, const Point& pt, Uint64 timestamp, Uint16 itemAreaLength,
+                     Uint32 itemCount, bool withItemCount) {
+    Uint32* w = static_cast<Uint32*>(at);
+    w[0] = static_cast<Uint32>(timestamp);
+    w[1] = static_cast<Uint32>(timestamp >> 32);
+    w[2] = static_cast<Uint32>(pt.threadId);
+    w[3] = static_cast<Uint32>(pt.threadId >> 32);
+    w[4] = g_state.processId;
+    w[5] = pt.functionId;
+    w[6] = g_state.fixedData1;
+    w[7] = g_state.fixedData2;
+    w[8] = pt.type | (static_cast<Uint32>(pt.recordFlags) << 16);
+    w[9] = pt.probe | (static_cast<Uint32>(itemAreaLength) << 16);
+    w[10] = pt.data1;
+    w[11] = pt.data2;
+    w[12] = pt.result;
+    if (withItemCount) w[13] = itemCount;
+}
+static_assert(offsetof(GTraceRecord, recordFlags) == 4 * 8 + 2 && offsetof(GTraceRecord, probe) == 4 * 9 &&
+                  offsetof(GTraceRecord, itemAreaLength) == 4 * 9 + 2,
+              "the head is written as 32-bit words");
+
+// A record without items.
+void writeFixed(const Point& pt) {
+    GTCB* cb = __atomic_load_n(&g_pGTCB, __ATOMIC_ACQUIRE);
+    if (cb == nullptr) return;  // detached since the caller looked
+    const Uint32 flags = cb->options.flags;
+    Uint64 timestamp = 0;
+    if ((flags & (GTRACE_FILTER_FLAGS | GTRACE_FLAG_PRE_TRACE)) && !admit(cb, flags, pt, &timestamp)) {
+        return;
+    }
+    RamboControlBlock* ring = ringOf(cb);
+    RingToken token;
+    Uint8* p;
+    if (pt.hasExtra) {
+        p = static_cast<Uint8*>(ringReserve(ring, kExtraPayload, &token));
+        const Uint32 extra[2] = {pt.extraLow, pt.extraHigh};
+        memcpy(p + kVarOffset, extra, sizeof extra);
+    } else {
+        p = static_cast<Uint8*>(ringReserve(ring, kFixedPayload, &token));
+    }
+    fillHead(p, pt, timestamp, 0, 0, pt.hasExtra);
+    ringSync(ring, &token);
+    if (flags & GTRACE_AFTER_RECORD_FLAGS) afterRecord(cb, flags, pt, 0, nullptr);
+}
+
+// ---- Items -----------------------------------------------------------------------------------------
+struct ItemPlan {
+    Uint32 accepted;   // items stored
+    Uint32 areaBytes;  // headers plus reserved item bytes
+    Uint32 cutSize;    // size of the last accepted item when it was cut
+    bool cut;
+};
+
+inline bool byValue(Uint32 kind) { return kind == GTRACE_ITEM_VALUE1 || kind == GTRACE_ITEM_VALUE2; }
+// Bytes an item asks for: a value item holds at most its own 4-byte word.
+inline Uint64 wanted(Uint32 kind, Uint32 size) {
+    return byValue(kind) && size > 4 ? 4 : size;
+}
+
+// First walk: which items fit into `limit` bytes of item area.
+ItemPlan planItems(Uint32 n, va_list ap, Uint32 limit) {
+    ItemPlan plan{0, 0, 0, false};
+    Uint64 used = 0;
+    for (Uint32 i = 0; i < n; ++i) {
+        const Uint32 kind = va_arg(ap, Uint32);
+        const Uint32 size = va_arg(ap, Uint32);
+        (void)va_arg(ap, Uint32);
+        if (used + 8 > limit) break;
+        const Uint64 need = 8 + wanted(kind, size);
+        ++plan.accepted;
+        if (used + need <= limit) {
+            used += need;
+            continue;
+        }
+        plan.cut = true;
+        plan.cutSize = static_cast<Uint32>(limit - used - 8);
+        used = limit;
+        break;
+    }
+    plan.areaBytes = static_cast<Uint32>(used);
+    return plan;
+}
+
+// Second walk: headers, then the item bytes back to back.
+void copyItems(Uint8* headers, const ItemPlan& plan, va_list ap) {
+    Uint8* bytes = headers + 8 * plan.accepted;
+    for (Uint32 i = 0; i < plan.accepted; ++i) {
+        const Uint32 kind = va_arg(ap, Uint32);
+        const Uint32 size = va_arg(ap, Uint32);
+        const Uint32 word = va_arg(ap, Uint32);
+        const bool cut = plan.cut && i + 1 == plan.accepted;
+        const Uint32 n = cut ? plan.cutSize : static_cast<Uint32>(wanted(kind, size));
+        Uint32 header[2] = {cut ? GTRACE_ITEM_CUT : kind, n};
+        if (byValue(kind)) {
+            memcpy(bytes, &word, n);
+        } else if (word == 0) {
+            header[1] = GTRACE_ITEM_NULL_SIZE;  // its reserved bytes stay unused
+        } else {
+            memcpy(bytes, reinterpret_cast<const void*>(static_cast<uintptr_t>(word)), n);
+        }
+        memcpy(headers + 8 * i, header, sizeof header);
+        bytes += n;
+    }
+}
+
+// A record with items (and, for _gtraceErrorRcVar, 8 extra bytes in front of them).
+void writeVar(const Point& pt, Uint32 n, va_list ap) {
+    GTCB* cb = __atomic_load_n(&g_pGTCB, __ATOMIC_ACQUIRE);
+    if (cb == nullptr) return;  // detached since the caller looked
+    const Uint32 flags = cb->options.flags;
+    Uint64 timestamp = 0;
+    if ((flags & (GTRACE_FILTER_FLAGS | GTRACE_FLAG_PRE_TRACE)) && !admit(cb, flags, pt, &timestamp)) {
+        return;
+    }
+    const Uint32 extra = pt.hasExtra ? 8 : 0;
+    va_list walk;
+    va_copy(walk, ap);
+    const ItemPlan plan = planItems(n, walk, GTRACE_MAX_VAR_BYTES - extra);
+    va_end(walk);
+
+    RamboControlBlock* ring = ringOf(cb);
+    RingToken token;
+    Uint8* p = static_cast<Uint8*>(ringReserve(ring, kVarOffset + extra + plan.areaBytes, &token));
+    fillHead(p, pt, timestamp, static_cast<Uint16>(extra + plan.areaBytes), plan.accepted, true);
+    if (extra) {
+        const Uint32 words[2] = {pt.extraLow, pt.extraHigh};
+        memcpy(p + kVarOffset, words, sizeof words);
+    }
+    va_copy(walk, ap);
+    copyItems(p + kVarOffset + extra, plan, walk);
+    va_end(walk);
+    ringSync(ring, &token);
+
+    if (flags & GTRACE_AFTER_RECORD_FLAGS) {
+        va_list cursor;
+        va_copy(cursor, ap);
+        afterRecord(cb, flags, pt, n, &cursor);
+        va_end(cursor);
+    }
+}
+
+Point point(Kind kind, Uint32 lo, Uint32 hi, Uint32 functionId, Uint32 type, Uint32 probe) {
+    Point pt;
+    pt.kind = kind;
+    pt.type = static_cast<Uint16>(type);
+    pt.recordFlags = 0;
+    pt.probe = static_cast<Uint16>(probe);
+    pt.callType = type;
+    pt.functionId = functionId;
+    pt.threadId = tidOf(lo, hi);
+    pt.data1 = pt.data2 = pt.result = 0;
+    pt.hasExtra = false;
+    pt.extraLow = pt.extraHigh = 0;
+    pt.returnCode = nullptr;
+    pt.stopCandidate = false;
+    return pt;
+}
+
+Point markerPoint(Uint32 lo, Uint32 hi, Uint32 functionId, Uint32 probe, Uint32 type) {
+    Point pt = point(Kind::Other, lo, hi, functionId, type, probe);
+    if (type & GTRACE_MARKER_FLAG) pt.recordFlags = 2;
+    return pt;
+}
+
+bool includedInMask(const GTCB* cb, Uint16 type, Uint32 functionId, Uint16 probe, Uint64 threadId) {
+    const GTraceOptions& o = cb->options;
+    const Uint32 flags = o.flags;
+    if ((flags & GTRACE_FLAG_ERRORS_ONLY) && !isErrorClass(type)) return false;
+    if (flags & GTRACE_FLAG_THREAD_FILTER) {
+        Uint32 count = o.threadFilterCount;
+        if (count > GTRACE_MAX_THREAD_FILTERS) count = GTRACE_MAX_THREAD_FILTERS;
+        const Uint32 pid = g_state.processId;
+        bool match = false;
+        for (Uint32 i = 0; i < count && !match; ++i) {
+            const GTraceThreadFilter& e = o.threadFilter[i];
+            match = (e.flags & GTRACE_THREAD_FILTER_IN_USE) && e.processId == pid &&
+                    (!(e.flags & GTRACE_THREAD_FILTER_THREAD) || e.threadId == threadId);
+        }
+        if (!match) return false;
+    }
+    if (flags & GTRACE_FLAG_FIXED_DATA2) {
+        Uint32 count = o.fixedData2FilterCount;
+        if (count > GTRACE_MAX_FIXED_DATA2) count = GTRACE_MAX_FIXED_DATA2;
+        const Uint32 fd2 = g_state.fixedData2;
+        bool match = false;
+        for (Uint32 i = 0; i < count && !match; ++i) match = o.fixedData2Filter[i] == fd2;
+        if (!match) return false;
+    }
+    if (flags & GTRACE_FLAG_POINT_BITMAPS) {
+        const GTMask& m = o.pointBitmaps;
+        const Uint32 c = ECF_FUNC_COMPONENT(functionId);
+        const Uint32 f = ECF_FUNC_INDEX(functionId);
+        // Function numbers beyond the bitmap never pass.
+        return ((m.products >> ECF_FUNC_PRODUCT(functionId)) & 1u) && type < 16 &&
+               ((m.recordTypes >> type) & 1u) && ((m.components[c >> 3] >> (c & 7)) & 1u) &&
+               f < 4096 && ((m.functions[f >> 3] >> (f & 7)) & 1u) &&
+               ((m.functionKinds >> ECF_FUNC_KIND(functionId)) & 1u);
+    }
+    if (flags & GTRACE_FLAG_TRACE_MASK) return o.traceMask.gtmIsElemInMask(functionId, type, probe);
+    return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+// ---- Filtering step ------------------------------------------------------------------------------------
+// Without a bound block nothing passes (a process may detach while another thread is tracing).
+bool gtraceIsTracePointIncludedInMask(Uint16 type, Uint32 functionId, Uint16 probe, Uint64 threadId) {
+    const GTCB* cb = __atomic_load_n(&g_pGTCB, __ATOMIC_ACQUIRE);
+    return cb != nullptr && includedInMask(cb, type, functionId, probe, threadId);
+}
+
+bool preOptions(Uint16 type, Uint32 functionId, Uint16 probe, Uint64 threadId, Uint64* timestamp) {
+    const GTCB* cb = __atomic_load_n(&g_pGTCB, __ATOMIC_ACQUIRE);
+    return cb != nullptr && filter(cb, type, functionId, probe, threadId, timestamp);
+}
+
+// ---- Fixed writers ---------------------------------------------------------------------------------------
+void _gtraceEntry(Uint32 lo, Uint32 hi, Uint32 functionId, Uint32 data1, Uint32 data2) {
+    GTCB* cb = __atomic_load_n(&g_pGTCB, __ATOMIC_ACQUIRE);
+    if (__builtin_expect(cb == nullptr, 0)) return;  // detached since the caller looked
+    const Uint32 flags = cb->options.flags;
+    if (__builtin_expect((flags & (GTRACE_FILTER_FLAGS | GTRACE_FLAG_PRE_TRACE |
+                                   GTRACE_AFTER_RECORD_FLAGS)) != 0, 0)) {
+        Point pt = point(Kind::Entry, lo, hi, functionId, GTRACE_TYPE_ENTRY, 0);
+        pt.data1 = data1;
+        pt.data2 = data2;
+        writeFixed(pt);
+        return;
+    }
+    // The common case: no filter, no callback. The 52 bytes of the record are stored straight
+    // into the slot, word by word in the order of the layout.
+    RamboControlBlock* ring = ringOf(cb);
+    RingToken token;
+    Uint32* w = static_cast<Uint32*>(ringReserve(ring, kFixedPayload, &token));
+    w[0] = 0;  // timestamp
+    w[1] = 0;
+    w[2] = lo;
+    w[3] = hi;
+    w[4] = g_state.processId;
+    w[5] = functionId;
+    w[6] = g_state.fixedData1;
+    w[7] = g_state.fixedData2;
+    w[8] = GTRACE_TYPE_ENTRY;  // type 1, record flags 0
+    w[9] = 0;                  // probe 0, no items
+    w[10] = data1;
+    w[11] = data2;
+    w[12] = 0;                 // result
+    ringSync(ring, &token);
+}
+
+void _gtraceExit(Uint32 lo, Uint32 hi, Uint32 functionId, const Uint32* returnCode, Uint32 data1,
+                 Uint32 data2) {
+    Point pt = point(Kind::Exit, lo, hi, functionId, GTRACE_TYPE_EXIT, 0);
+    pt.result = returnCode ? *returnCode : 0;
+    pt.returnCode = returnCode;
+    pt.data1 = data1;
+    pt.data2 = data2;
+    writeFixed(pt);
+}
+
+void _gtraceMarker(Uint32 lo, Uint32 hi, Uint32 functionId, Uint32 probe, Uint32 type) {
+    writeFixed(markerPoint(lo, hi, functionId, probe, type));
+}
+
+void _gtraceError(Uint32 lo, Uint32 hi, Uint32 functionId, Uint32 probe, Uint32 type, Uint32 data1,
+                  Uint32 data2) {
+    Point pt = point(Kind::Other, lo, hi, functionId, type, probe);
+    pt.data1 = data1;
+    pt.data2 = data2;
+    pt.stopCandidate = true;
+    writeFixed(pt);
+}
+
+void _gtraceErrorRc(Uint32 lo, Uint32 hi, Uint32 functionId, Uint32 probe, Uint32 type,
+                    Uint32 data1, Uint32 data2, Uint32 returnCode, Uint32 extraLow,
+                    Uint32 extraHigh) {
+    Point pt = point(Kind::Other, lo, hi, functionId, type, probe);
+    pt.data1 = data1;
+    pt.data2 = data2;
+    pt.result = returnCode;
+    pt.hasExtra = true;
+    pt.extraLow = extraLow;
+    pt.extraHigh = extraHigh;
+    writeFixed(pt);
+}
+
+void _gtraceErrorTrans(Uint32 lo, Uint32 hi, Uint32 functionId, Uint32 probe, Uint32 data1,
+                       Uint32 data2, Uint32 extraLow, Uint32 extraHigh) {
+    Point pt = point(Kind::ErrorTrans, lo, hi, functionId, GTRACE_TYPE_ERROR_TRANS, probe);
+    pt.data1 = data1;
+    pt.data2 = data2;
+    pt.hasExtra = true;
+    pt.extraLow = extraLow;
+    pt.extraHigh = extraHigh;
+    writeFixed(pt);
+}
+
+// ---- Writers with items -------------------------------------------------------------------------------------
+void _gtraceEntryVar(Uint32 lo, Uint32 hi, Uint32 functionId, Uint32 data1, Uint32 data2,
+                     Uint32 itemCount, ...) {
+    Point pt = point(Kind::Entry, lo, hi, functionId, GTRACE_TYPE_ENTRY, 0);
+    pt.data1 = data1;
+    pt.data2 = data2;
+    va_list ap;
+    va_start(ap, itemCount);
+    writeVar(pt, itemCount, ap);
+    va_end(ap);
+}
+
+void _gtraceExitVar(Uint32 lo, Uint32 hi, Uint32 functionId, const Uint32* returnCode,
+                    Uint32 data1, Uint32 data2, Uint32 itemCount, ...) {
+    Point pt = point(Kind::Exit, lo, hi, functionId, GTRACE_TYPE_EXIT, 0);
+    pt.result = returnCode ? *returnCode : 0;
+    pt.returnCode = returnCode;
+    pt.data1 = data1;
+    pt.data2 = data2;
+    va_list ap;
+    va_start(ap, itemCount);
+    writeVar(pt, itemCount, ap);
+    va_end(ap);
+}
+
+void _gtraceMarkerVar(Uint32 lo, Uint32 hi, Uint32 functionId, Uint32 probe, Uint32 type,
+                      Uint32 itemCount, ...) {
+    const Point pt = markerPoint(lo, hi, functionId, probe, type);
+    va_list ap;
+    va_start(ap, itemCount);
+    writeVar(pt, itemCount, ap);
+    va_end(ap);
+}
+
+void _gtraceVar(Uint32 lo, Uint32 hi, Uint32 functionId, Uint32 probe, Uint32 type,
+                Uint32 itemCount, ...) {
+    const Point pt = point(Kind::Other, lo, hi, functionId, type, probe);
+    va_list ap;
+    va_start(ap, itemCount);
+    writeVar(pt, itemCount, ap);
+    va_end(ap);
+}
+
+void _gtraceErrorVar(Uint32 lo, Uint32 hi, Uint32 functionId, Uint32 probe, Uint32 type,
+                     Uint32 data1, Uint32 data2, Uint32 itemCount, ...) {
+    Point pt = point(Kind::Other, lo, hi, functionId, type, probe);
+    pt.data1 = data1;
+    pt.data2 = data2;
+    pt.stopCandidate = true;
+    va_list ap;
+    va_start(ap, itemCount);
+    writeVar(pt, itemCount, ap);
+    va_end(ap);
+}
+
+void _gtraceErrorRcVar(Uint32 lo, Uint32 hi, Uint32 functionId, Uint32 probe, Uint32 type,
+                       Uint32 data1, Uint32 data2, Uint32 returnCode, Uint32 extraLow,
+                       Uint32 extraHigh, Uint32 itemCount, ...) {
+    Point pt = point(Kind::Other, lo, hi, functionId, type, probe);
+    pt.data1 = data1;
+    pt.data2 = data2;
+    pt.result = returnCode;
+    pt.hasExtra = true;
+    pt.extraLow = extraLow;
+    pt.extraHigh = extraHigh;
+    va_list ap;
+    va_start(ap, itemCount);
+    writeVar(pt, itemCount, ap);
+    va_end(ap);
+}
+
+void _gtraceCorrelatorVar(Uint32 lo, Uint32 hi, Uint32 functionId, Uint32 probe,
+                          Uint32 correlator, Uint32 data1, Uint32 data2, Uint32 itemCount, ...) {
+    Point pt = point(Kind::Correlator, lo, hi, functionId, GTRACE_TYPE_CORRELATOR, probe);
+    pt.data1 = data1;
+    pt.data2 = data2;
+    pt.result = correlator;
+    va_list ap;
+    va_start(ap, itemCount);
+    writeVar(pt, itemCount, ap);
+    va_end(ap);
+}
+
+void _gtraceEvent(Uint32, Uint32, Uint32, ...) {}
+void _gtraceEventVar(Uint32, Uint32, Uint32, ...) {}
+
+}  // extern "C"
