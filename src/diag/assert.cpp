@@ -36,16 +36,16 @@ Uint32 failureAction(const char* expression, const char* file, Uint32 line, cons
     const struct tm* lt = localtime(&now);
     if (lt) local = *lt;
     char when[64];
-    OSSE_DEPS_SNPRINTF(when, sizeof when, "%s", lt ? asctime(&local) : "\n");
+    ossSnprintf(when, sizeof when, "%s", lt ? asctime(&local) : "\n");
 
     char record[256];
-    OSSE_DEPS_SNPRINTF(record, sizeof record, kRecordFormat, fatal ? "" : "NON-FATAL ", when,
+    ossSnprintf(record, sizeof record, kRecordFormat, fatal ? "" : "NON-FATAL ", when,
                        expression ? expression : "", (unsigned)pid, tid, file ? file : "",
                        line);
 
     char outName[MAX_PATH + 1] = "";
     if (dumpDir && dumpDir[0]) {
-        OSSE_DEPS_SNPRINTF(outName, 256, "%s%cp%ut%I64u.mem", dumpDir, '\\', (unsigned)pid, tid);
+        ossSnprintf(outName, 256, "%s%cp%ut%I64u.mem", dumpDir, '\\', (unsigned)pid, tid);
     } else {
         if (_isatty(_fileno(stdout))) {
             printf("%s", record);
@@ -60,7 +60,7 @@ Uint32 failureAction(const char* expression, const char* file, Uint32 line, cons
         if (n == 0 || n >= sizeof outName) {
             outName[0] = 0;
             if (const char* logFile = osse_deps::defaultFacilityLogFile())
-                OSSE_DEPS_SNPRINTF(outName, sizeof outName, "%s", logFile);
+                ossSnprintf(outName, sizeof outName, "%s", logFile);
         }
     }
 
@@ -71,7 +71,7 @@ Uint32 failureAction(const char* expression, const char* file, Uint32 line, cons
             out.write(record, 0);
             for (unsigned i = 0; items[i].data && items[i].length; ++i) {
                 char head[32];
-                OSSE_DEPS_SNPRINTF(head, sizeof head, "dump data %u:\n", i);
+                ossSnprintf(head, sizeof head, "dump data %u:\n", i);
                 out.write(head, 0);
                 char dump[4096];
                 osse_deps::hexDump(items[i].data, items[i].length, dump, sizeof dump);

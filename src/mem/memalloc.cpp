@@ -68,7 +68,7 @@ void report(const char* text, const char* file, Uint32 line)
 void reportValue(const char* format, Uint32 value, const char* file, Uint32 line)
 {
     char text[128];
-    OSSE_DEPS_SNPRINTF(text, sizeof text, format, value);
+    ossSnprintf(text, sizeof text, format, value);
     report(text, file, line);
 }
 
@@ -199,7 +199,7 @@ __attribute__((noinline)) Sint32 checkBlock(void** ppMem, const char* file, Uint
                 Uint64 unit;
                 memcpy(&unit, &backUnits[i], sizeof unit);
                 char text[128];
-                OSSE_DEPS_SNPRINTF(text, sizeof text, "Back pad corruption (0x%I64X) found at:",
+                ossSnprintf(text, sizeof text, "Back pad corruption (0x%I64X) found at:",
                                    unit);
                 report(text, file, line);
             }
@@ -348,7 +348,7 @@ __attribute__((noinline)) Uint32 allocBlock(void** ppMem, Uint32 size, Uint32 fl
 __attribute__((noinline, cold)) Uint32 releaseOfNull(const char* file, Uint32 line)
 {
     char text[1024];
-    OSSE_DEPS_SNPRINTF(text, sizeof text,
+    ossSnprintf(text, sizeof text,
                        "NULL pointer for memory allocation address found at: %s, line %u",
                        file ? file : "", line);
     osse_deps::logNullFree(text);

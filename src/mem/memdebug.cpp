@@ -75,7 +75,7 @@ const Level* findLevel(const char* text)
 
 void settingsLogName(char* name, size_t size)
 {
-    OSSE_DEPS_SNPRINTF(name, size, "%s\\%s", g_szMemDebugLogPath, kSettingsLogName);
+    ossSnprintf(name, size, "%s\\%s", g_szMemDebugLogPath, kSettingsLogName);
 }
 
 void applySettings(Uint32 flags, Uint32 mode, Uint32 front, Uint32 back)
@@ -170,7 +170,7 @@ extern "C" OSSE_API Uint32 _ossMemAllocList(const char* file, Uint32 line, bool 
     if (toFile && g_szMemDebugLogPath[0]) {
         char name[261];
         if (!(cb.flags & OSS_MEM_DEBUG_LEAK_REPORT)) {
-            OSSE_DEPS_SNPRINTF(name, sizeof name, "%s%cp%ut%I64u.mem", g_szMemDebugLogPath, '\\',
+            ossSnprintf(name, sizeof name, "%s%cp%ut%I64u.mem", g_szMemDebugLogPath, '\\',
                                (unsigned)pid, tid);
             out = fopen(name, "a");
             if (out) {
@@ -183,7 +183,7 @@ extern "C" OSSE_API Uint32 _ossMemAllocList(const char* file, Uint32 line, bool 
                 printf("%s", kEqualsLine);
             }
         } else {
-            OSSE_DEPS_SNPRINTF(name, sizeof name, "%s%c%u.%I64u.mem_leaks.txt",
+            ossSnprintf(name, sizeof name, "%s%c%u.%I64u.mem_leaks.txt",
                                g_szMemDebugLogPath, '\\', (unsigned)pid, tid);
             out = fopen(name, "a");
             if (out) {
