@@ -9,6 +9,7 @@
 #include "osse/ecf.h"
 #include "osse/error.h"
 #include "osse/log.h"
+#include "osse/mem.h"
 #include "osse/strutil.h"
 
 namespace {
@@ -19,19 +20,15 @@ static_assert(kFidStrCompWithPads == 0x081A00BAu && kFidMemAlloc == 0x081A0058u,
 constexpr Sint32 kArgMaskFirst = static_cast<Sint32>(0x80000001u);  // argument 1 only
 
 // ---------------------------------------------------------------------------------------------
-// Allocation seam of the padded comparison. SWITCH-TO-LIBRARY-ALLOCATOR: these two become
-// _ossMemAlloc(pp, 0, size, 0, __FILE__, __LINE__) and _ossMemFree(pp, 0, 0, __FILE__,
-// __LINE__) once the library allocator is in; the shapes already match.
+// The padded copy comes from the library allocator, so memory debugging sees it.
 OSSErr strAlloc(void** pp, Uint32 size)
 {
-    *pp = malloc(size);
-    return *pp ? OSS_OK : ECF_NO_MEMORY;
+    return OSS_MEM_ALLOC(pp, size, 0);
 }
 
 void strFree(void** pp)
 {
-    free(*pp);
-    *pp = nullptr;
+    OSS_MEM_FREE(pp);
 }
 
 // A failed allocation of the padded copy: one record naming the allocator, its code and the
