@@ -7,7 +7,7 @@
 //     {
 //         OSSCallFrame f(0x081A0003);
 //         if (!CloseHandle(file)) {
-//             f.ctx.setTargetFileHandle((Uint32)(uintptr_t)file);
+//             f.ctx.setTargetFileHandle(file);
 //             return f.systemError(0x08140069, GetLastError(), 10, ossItemHex(file));
 //         }
 //         ...
