@@ -19,4 +19,4 @@ fi
 echo "bootstrap: installing ${need[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+$SUDO apt-get install -y -qq "${need[@]}" >/dev/null
