@@ -7,21 +7,10 @@
 #include <mutex>
 #include <thread>
 
+#include "bench_clock.h"
 #include "osse/latch.h"
 
 namespace {
-
-double nowSeconds()
-{
-    static LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER c;
-    QueryPerformanceCounter(&c);
-    return double(c.QuadPart) / double(freq.QuadPart);
-}
 
 volatile unsigned g_counter;
 // Which thread held the lock last, and how often the lock passed to the other thread: a lock

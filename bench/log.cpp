@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
 #include "osse/osse.h"
 
 namespace {
@@ -18,18 +19,6 @@ namespace {
 // machine is shared, and the fastest round is the one least disturbed.
 constexpr int kRecordsPerRound = 100;
 constexpr int kRounds = 60;
-
-double nowSeconds()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return (double)t.QuadPart / (double)frequency.QuadPart;
-}
 
 // One record as an operation's failure typically produces it.
 Uint32 logOne(OSSLogFacility* f, Uint32 i)

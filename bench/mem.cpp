@@ -11,24 +11,13 @@
 #include <thread>
 #include <vector>
 
+#include "bench_clock.h"
 #include "osse/osse.h"
 
 namespace {
 
 const int kPairs = 50000;
 const int kRepeats = 15;
-
-double nowNs()
-{
-    static LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return (double)t.QuadPart * 1e9 / (double)freq.QuadPart;
-}
 
 volatile Uint32 g_sink;
 

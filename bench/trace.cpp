@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+#include "bench_clock.h"
 #include "osse/ecf.h"
 #include "osse/trace.h"
 
@@ -22,17 +23,6 @@ const Uint32 kBufferSize = 0x100000;  // 1 MiB of 64-byte slots, for every conte
 const Uint32 kSlots = kBufferSize / 64;
 const Uint32 kId = 0x081A0003;
 const int kRuns = 7;
-
-double now() {
-    static double tick = 0;
-    LARGE_INTEGER v;
-    if (tick == 0) {
-        QueryPerformanceFrequency(&v);
-        tick = 1e9 / static_cast<double>(v.QuadPart);
-    }
-    QueryPerformanceCounter(&v);
-    return static_cast<double>(v.QuadPart) * tick;
-}
 
 // Several runs of `threads` threads each doing `n` iterations; ns per iteration of one thread
 // (for two threads: per record of the pair, i.e. the inverse throughput). With two threads only
@@ -57,18 +47,18 @@ Result measure(int threads, Uint32 n, F body) {
                 InterlockedIncrement(&ready);
                 while (!go) {
                 }
-                begin[i] = now();
+                begin[i] = nowNs();
                 body(i, n);
-                end[i] = now();
+                end[i] = nowNs();
             });
         }
         if (threads > 1) SetThreadAffinityMask(GetCurrentThread(), 1);
         while (ready != threads - 1) {
         }
         go = 1;
-        begin[0] = now();
+        begin[0] = nowNs();
         body(0, n);
-        end[0] = now();
+        end[0] = nowNs();
         for (int i = 1; i < threads; ++i) t[i].join();
         if (threads > 1) SetThreadAffinityMask(GetCurrentThread(), 3);
         double first = begin[0], last = end[0], lateStart = begin[0], earlyEnd = end[0];
