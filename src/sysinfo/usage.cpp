@@ -39,14 +39,19 @@ extern "C" OSSE_API Uint32 ossGetCPUUsage(OSSCPUUsageInfo* info)
     computer[0] = '\\';
     computer[1] = '\\';
     DWORD size = sizeof computer - 2;
-    if (!GetComputerNameA(computer + 2, &size))
-        return f.systemError(kCallGetComputerName, GetLastError(), 20);
+    if (!GetComputerNameA(computer + 2, &size)) {
+        reportFailure(f, kCallGetComputerName, GetLastError(), 20);
+        return f.ret(ECF_FAILED);
+    }
     const PdhApi* pdh = pdhApi();
     if (!pdh) return f.fail(ECF_FAILED, 30, OSS_LEVEL_INFO, ossItemString("pdh.dll"));
 
     PDH_HQUERY query = nullptr;
     PDH_STATUS s = pdh->openQuery(nullptr, 0, &query);
-    if (s != ERROR_SUCCESS) return pdhFailure(f, kCallPdhOpenQuery, (Uint32)s, 35);
+    if (s != ERROR_SUCCESS) {
+        pdhFailure(f, kCallPdhOpenQuery, (Uint32)s, 35);
+        return f.ret(ECF_FAILED);
+    }
     PDH_HCOUNTER counters[5] = {};
     Uint32 rc = 0;
     for (int i = 0; rc == 0 && i < 5; ++i) {
@@ -65,6 +70,8 @@ extern "C" OSSE_API Uint32 ossGetCPUUsage(OSSCPUUsageInfo* info)
         s = pdh->collect(query);
         if (s != ERROR_SUCCESS) rc = pdhFailure(f, kCallPdhCollectQueryData, (Uint32)s, 60);
     }
+    // Whatever the counter helper said, this query's failure is ECF_FAILED.
+    if (rc) rc = f.ret(ECF_FAILED);
     if (rc == 0) {
         int read = 0;
         for (int i = 0; i < 5; ++i) {
