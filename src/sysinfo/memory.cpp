@@ -140,8 +140,7 @@ extern "C" OSSE_API Uint32 ossGetPhysSwapInfo(OSSSwapInfo* info)
     }
     Uint32 unloadRc = 0;
     if (!FreeLibrary(psapi)) unloadRc = reportFailure(f, kCallFreeLibrary, GetLastError(), 50);
-    // The query's own failure comes first; the unload's code only when the query succeeded.
-    return f.ret(queryRc ? queryRc : unloadRc);
+    return f.ret(swapResult(queryRc, unloadRc));
 }
 
 extern "C" OSSE_API Uint32 ossGetVirtualMemInfo(OSSVirtMemInfo* info)

@@ -48,6 +48,13 @@ inline SwapBytes swapBytes(Uint64 commitLimitPages, Uint64 physicalTotalPages, U
     return s;
 }
 
+// The swap query's result: the performance query's own failure comes first; the code of
+// unloading its library only when the query succeeded.
+inline Uint32 swapResult(Uint32 queryRc, Uint32 unloadRc)
+{
+    return queryRc ? queryRc : unloadRc;
+}
+
 // ---- Operating system ---------------------------------------------------------------------
 inline const char* osTypeName(Uint32 platformId)
 {

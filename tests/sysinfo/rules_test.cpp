@@ -41,6 +41,14 @@ TEST(SysInfoRules, SwapIsSixtyFourBitAndNeverNegative)
     EXPECT_EQ(megabytes(swapBytes(0x100001, 0x100000, 4096, 100.0).free), 0u);
 }
 
+TEST(SysInfoRules, SwapResultKeepsTheQueryFailure)
+{
+    EXPECT_EQ(swapResult(0, 0), 0u);
+    EXPECT_EQ(swapResult(0, ECF_UNKNOWN), ECF_UNKNOWN);
+    EXPECT_EQ(swapResult(ECF_NOT_SUPPORTED, 0), ECF_NOT_SUPPORTED);
+    EXPECT_EQ(swapResult(ECF_ACCESS_DENIED, ECF_UNKNOWN), ECF_ACCESS_DENIED);
+}
+
 TEST(SysInfoRules, PagingUsageOutsideZeroToHundredCountsAsZero)
 {
     EXPECT_EQ(pagingUsagePercent(true, 42.5), 42.5);
@@ -194,6 +202,11 @@ TEST(SysInfoRules, PdhStatusCodes)
         EXPECT_TRUE(isPdhStatus(s)) << std::hex << s;
     for (Uint32 s : {0u, 5u, 21u, 0x80070005u, 0xC0000005u, 0x10000BB8u})
         EXPECT_FALSE(isPdhStatus(s)) << std::hex << s;
+    // The error mapping reads them as "not here", at information level, for any PDH call.
+    Uint32 level = 0;
+    EXPECT_EQ(ossErrorMapSystem(0x081A00EAu, 20, 0x081401BAu, 0xC0000BB8u, &level), ECF_NOT_SUPPORTED);
+    EXPECT_EQ(level, (Uint32)OSS_LEVEL_INFO);
+    EXPECT_EQ(ossErrorMapSystem(0x081A00EAu, 20, 0x081401BAu, 5, &level), ECF_ACCESS_DENIED);
     EXPECT_EQ(rawValue(0, 77), 77u);
     EXPECT_EQ(rawValue(1, 77), 77u);
     EXPECT_EQ(rawValue(0xC0000BC6u, 77), 0u);
