@@ -43,12 +43,14 @@ static_assert(kCallGetLogicalDriveStrings == 0x0814007Fu && kCallGetVolumeInform
               "failed-call identifiers");
 
 // An OS failure that the operation reports and then carries on from (one value or group is
-// marked failed): the handler maps and logs it; the operation's result is decided later.
+// marked failed): the handler maps and logs it; the operation's result is decided later. The
+// error analysis is not asked: it calls the memory and disk queries itself, and a query that
+// failed for a path would fail again inside the analysis of its own failure, without end.
 template <class... I>
 Uint32 reportFailure(OSSCallFrame& f, Uint32 failedCall, Uint32 osError, Uint32 probe, I... items)
 {
-    return ossSystemErrorHandler(f.id(), failedCall, osError, probe, 5, 0, &f.ctx,
-                                 (Uint32)sizeof...(items), items...);
+    return ossSystemErrorHandler(f.id(), failedCall, osError, probe, 5, OSS_SEH_NO_ANALYSIS,
+                                 &f.ctx, (Uint32)sizeof...(items), items...);
 }
 
 // ---- Performance counters -----------------------------------------------------------------

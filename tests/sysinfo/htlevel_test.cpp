@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "osse/osse.h"
+#include "osse_test.h"
 #include "sysinfo/htlevel.h"
 
 using namespace osse_sysinfo;
@@ -124,4 +126,38 @@ TEST(SysInfoThreadsPerCore, FallbacksRunningTogetherRestoreTheirThreads)
         EXPECT_GE(preferred, 1u);
         EXPECT_LE(preferred, 254u);
     }
+}
+
+// The library's own once-only value: in a fresh process, the first processor queries arrive
+// together from several threads; all get one threads-per-core value and the process's mask
+// never changes.
+OSSE_CHILD_ROLE(concurrentFirstCpuInfo)
+{
+    (void)args;
+    const DWORD_PTR mask = processMask();
+    MaskWatch watch;
+    constexpr int kThreads = 6;
+    std::atomic<int> ready{0};
+    std::vector<OSSCPUInfo> infos(kThreads);
+    std::vector<Uint32> codes(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            ++ready;
+            while (ready < kThreads) Sleep(0);
+            codes[i] = ossGetCPUInfo(&infos[i]);
+        });
+    }
+    for (auto& t : threads) t.join();
+    if (!watch.stopAndCheck() || processMask() != mask) return 10;
+    for (int i = 0; i < kThreads; ++i) {
+        if (codes[i] != codes[0] || infos[i].threadsPerCore.status != 0) return 20 + i;
+        if (infos[i].threadsPerCore.value != infos[0].threadsPerCore.value) return 30 + i;
+    }
+    return 0;
+}
+
+TEST(SysInfoThreadsPerCore, ConcurrentFirstQueriesInAFreshProcess)
+{
+    EXPECT_EQ(ossetest::runChild("concurrentFirstCpuInfo"), 0);
 }
