@@ -110,10 +110,10 @@ extern "C" OSSE_API Uint32 ossGetPhysSwapInfo(OSSSwapInfo* info)
 {
     OSSCallFrame f(kGetPhysSwapInfo);
     if (Uint32 rc = f.checkParam(info)) return f.ret(rc);
-    // Unavailable until the performance information has been read: a machine where it cannot
-    // be must not report a valid swap size of 0.
-    info->total.status = ECF_NOT_SUPPORTED;
-    info->free.status = ECF_NOT_SUPPORTED;
+    auto mark = [&](PerformanceInfo p) {
+        info->total.status = info->free.status = swapStatus(p);
+    };
+    mark(PerformanceInfo::unavailable);
 
     HMODULE psapi = LoadLibraryA("Psapi.dll");
     if (!psapi) return f.fail(ECF_NOT_SUPPORTED, 10, OSS_LEVEL_INFO, ossItemString("Psapi.dll"));
@@ -127,16 +127,16 @@ extern "C" OSSE_API Uint32 ossGetPhysSwapInfo(OSSSwapInfo* info)
         queryRc = ECF_NOT_SUPPORTED;
         f.log(15, OSS_LEVEL_INFO, ossItemString("GetPerformanceInfo"));
     } else if (!getPerformanceInfo(&perf, sizeof perf)) {
-        info->total.status = ECF_FAILED;
-        info->free.status = ECF_FAILED;
+        mark(PerformanceInfo::failed);
         queryRc = reportFailure(f, kCallGetPerformanceInfo, GetLastError(), 20);
     } else {
         double percent = 0.0;
         const Uint32 counterRc = pagingFileUsage(f, &percent);
         const SwapBytes s = swapBytes(perf.CommitLimit, perf.PhysicalTotal, perf.PageSize,
                                       pagingUsagePercent(counterRc == 0, percent));
-        setValue(info->total, megabytes(s.total));
-        setValue(info->free, megabytes(s.free));
+        info->total.value = megabytes(s.total);
+        info->free.value = megabytes(s.free);
+        mark(PerformanceInfo::read);
     }
     Uint32 unloadRc = 0;
     if (!FreeLibrary(psapi)) unloadRc = reportFailure(f, kCallFreeLibrary, GetLastError(), 50);

@@ -48,6 +48,20 @@ inline SwapBytes swapBytes(Uint64 commitLimitPages, Uint64 physicalTotalPages, U
     return s;
 }
 
+// Status of the swap values from how the performance information went: a machine where it
+// cannot be called (no process-status library, or no such function in it) has no swap figures,
+// which is not the same as a valid swap size of 0.
+enum class PerformanceInfo { unavailable, failed, read };
+
+inline Uint32 swapStatus(PerformanceInfo p)
+{
+    switch (p) {
+    case PerformanceInfo::read: return 0;
+    case PerformanceInfo::failed: return ECF_FAILED;
+    default: return ECF_NOT_SUPPORTED;
+    }
+}
+
 // The swap query's result: the performance query's own failure comes first; the code of
 // unloading its library only when the query succeeded.
 inline Uint32 swapResult(Uint32 queryRc, Uint32 unloadRc)

@@ -41,8 +41,11 @@ TEST(SysInfoRules, SwapIsSixtyFourBitAndNeverNegative)
     EXPECT_EQ(megabytes(swapBytes(0x100001, 0x100000, 4096, 100.0).free), 0u);
 }
 
-TEST(SysInfoRules, SwapResultKeepsTheQueryFailure)
+TEST(SysInfoRules, SwapStatusAndResult)
 {
+    EXPECT_EQ(swapStatus(PerformanceInfo::unavailable), ECF_NOT_SUPPORTED);
+    EXPECT_EQ(swapStatus(PerformanceInfo::failed), ECF_FAILED);
+    EXPECT_EQ(swapStatus(PerformanceInfo::read), 0u);
     EXPECT_EQ(swapResult(0, 0), 0u);
     EXPECT_EQ(swapResult(0, ECF_UNKNOWN), ECF_UNKNOWN);
     EXPECT_EQ(swapResult(ECF_NOT_SUPPORTED, 0), ECF_NOT_SUPPORTED);
