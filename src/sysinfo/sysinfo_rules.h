@@ -112,8 +112,8 @@ inline const char* productName(const ProductFacts& f)
 }
 
 // The processor description and the platform text. The platform follows the architecture:
-// only the 64-bit ones are "X64-based PC"; an x86 system is "X86-based PC" whatever its
-// processor type, and an architecture this code does not know leaves the platform empty.
+// only AMD64 is "X64-based PC"; an x86 system is "X86-based PC" whatever its processor type,
+// IA64 is "IA64-based PC", and an architecture this code does not know leaves it empty.
 // Returns the description's status.
 struct CpuFacts {
     Uint16 architecture;       // 0 x86, 6 IA64, 9 AMD64
@@ -138,7 +138,7 @@ inline Uint32 cpuDescription(const CpuFacts& c, char* text, size_t textSize, con
         family = "AMD64";
         break;
     case 6:
-        *platform = "Itanium-based PC";
+        *platform = "IA64-based PC";
         family = "IA64";
         break;
     default: return ECF_FAILED;

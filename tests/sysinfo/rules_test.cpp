@@ -107,7 +107,7 @@ TEST(SysInfoRules, ProcessorDescriptionAndPlatformFollowTheArchitecture)
         {0, 486, ECF_NOT_SUPPORTED, "", "X86-based PC"},
         {0, 386, ECF_NOT_SUPPORTED, "", "X86-based PC"},
         {9, 8664, 0, "AMD64 Family 6, model 58, stepping 9", "X64-based PC"},
-        {6, 2200, 0, "IA64 Family 6, model 58, stepping 9", "Itanium-based PC"},
+        {6, 2200, 0, "IA64 Family 6, model 58, stepping 9", "IA64-based PC"},
         {12, 0, ECF_FAILED, "", ""},  // an architecture this code does not know
     };
     for (const auto& c : cases) {
