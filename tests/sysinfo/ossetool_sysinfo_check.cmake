@@ -2,8 +2,8 @@
 # form or values, and --json gives one object that parses, with every section, each holding a
 # return code and its values or entries.
 cmake_minimum_required(VERSION 3.20)
-set(sections processor memory swap virtualMemory operatingSystem caches mounts networkInterfaces
-             disk cpuUsage rawCpuUsage processCpuUsage)
+set(sections processor memory swap virtualMemory operatingSystem kernelIPC caches mounts
+             networkInterfaces disk cpuUsage rawCpuUsage processCpuUsage)
 
 execute_process(COMMAND ${EMULATOR} ${TOOL} sysinfo RESULT_VARIABLE rc OUTPUT_VARIABLE out
                 ERROR_VARIABLE err)

@@ -16,9 +16,10 @@ namespace {
 const char kHelp[] =
     "usage: ossetool sysinfo [--json] [PATH]\n"
     "\n"
-    "Prints the processor, memory, swap, virtual memory, operating system, processor caches,\n"
-    "mounted drives, network interfaces, the file system holding PATH (default: the current\n"
-    "folder), processor usage and the raw usage counters of this process.\n"
+    "Prints the processor, memory, swap, virtual memory, operating system, kernel IPC limits,\n"
+    "processor caches, mounted drives, network interfaces, the file system holding PATH\n"
+    "(default: the current folder), processor usage and the raw usage counters of this\n"
+    "process.\n"
     "A value the system cannot give is shown as \"unavailable\" with its status code;\n"
     "each section shows the query's return code when it is not 0.\n"
     "--json prints one JSON object: each section has \"rc\" and either \"values\" (each\n"
@@ -169,6 +170,22 @@ Section operatingSystem()
                   s("osRelease", os.osRelease),
                   str("description", os.description, 0),
                   str("platform", os.platform, 0)};
+    return sec;
+}
+
+Section kernelIPC()
+{
+    Section sec("kernelIPC");
+    OSSKernelIPCInfo k;
+    sec.rc = ossGetKernelIPCInfo(&k);
+    auto add = [&](const std::string& name, Sint64 value, Uint32 status) {
+        sec.values.push_back(Field{name, std::to_string(value), std::to_string(value), status});
+    };
+    for (int i = 0; i < 7; ++i) add("limit" + std::to_string(i), k.limits[i].value, k.limits[i].status);
+    for (int i = 0; i < 2; ++i)
+        add("limit64_" + std::to_string(i), k.limits64[i].value, k.limits64[i].status);
+    for (int i = 0; i < 14; ++i)
+        add("moreLimit" + std::to_string(i), k.moreLimits[i].value, k.moreLimits[i].status);
     return sec;
 }
 
@@ -420,7 +437,8 @@ int verbSysinfo(int argc, char** argv)
         }
     }
     const std::vector<Section> sections = {processor(), memory(),   swap(),     virtualMemory(),
-                                           operatingSystem(), caches(), mounts(), network(),
+                                           operatingSystem(), kernelIPC(), caches(), mounts(),
+                                           network(),
                                            disk(path), cpuUsage(), rawCpuUsage(), processUsage()};
     if (json) printJson(sections);
     else printText(sections);
