@@ -17,6 +17,8 @@
 #include "osse/mem.h"
 #include "osse/assert.h"
 #include "osse/platform.h"
+#include "osse/sysinfo.h"
+#include "osse/ipc.h"
 #include "osse/thread.h"
 #include "osse/process.h"
 #include "osse/library.h"
