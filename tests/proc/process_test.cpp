@@ -360,3 +360,50 @@ TEST(Process, HandleCountStaysSteadyOverManyCreates)
     }
     EXPECT_EQ(openHandles(), before);
 }
+
+namespace {
+constexpr Uint32 kHookCode = 0x9000000D;  // ECF_NO_MEMORY
+Uint32 failingAlloc(void**, Uint32, Uint32, Uint32)
+{
+    return kHookCode;
+}
+Uint32 plainFree(void** pp)
+{
+    *pp = nullptr;
+    return 0;
+}
+}  // namespace
+
+// With an allocator that always fails (installed for good, hence in a child): thread and process
+// create return its code, log it with their own probe, and start nothing.
+OSSE_CHILD_ROLE(allocfail)
+{
+    (void)args;
+    if (ossMemDefineUserAllocAndFreeFunctions(failingAlloc, plainFree) != 0) return 2;
+    LogCapture log;
+
+    OSSHThread t;
+    const OSSThreadParam tp = {OSS_CURRENT_VERSION, OSS_THREAD_JOINABLE, 0};
+    if (t.create([](void*) {}, nullptr, &tp, nullptr) != kHookCode || t.created) return 3;
+    auto records = log.take();
+    if (records.size() != 1 || records[0].functionId != 0x081A005Bu || records[0].probe != 90 ||
+        records[0].messageCode != kHookCode)
+        return 4;
+
+    OSSHProcess p;
+    const std::string exe = exePath();
+    const std::string args0 = argList({"--osse-child=exitwith", "0"});
+    const OSSProcessParam pp = {OSS_CURRENT_VERSION, exe.c_str(), args0.c_str(), nullptr, 0};
+    unsigned long pid = 0;
+    if (p.create(&pp, &pid, nullptr) != kHookCode || p.started || pid != 0) return 5;
+    records = log.take();
+    if (records.size() != 1 || records[0].functionId != kStart || records[0].probe != 10 ||
+        records[0].messageCode != kHookCode)
+        return 6;
+    return 0;
+}
+
+TEST(Process, AllocationFailuresOfThreadAndProcessCreateAreReturned)
+{
+    EXPECT_EQ(ossetest::runChild("allocfail"), 0);
+}
