@@ -82,6 +82,21 @@ TEST(Library, LoadLookUpAndUnload)
     EXPECT_EQ(records[1].probe, 20u);
 }
 
+// Loaded as a data file the library is mapped but not made runnable: its functions cannot be
+// found, which tells that the flag reached the loader.
+TEST(Library, DataFileFlagMapsWithoutMakingTheLibraryRunnable)
+{
+    OSSHLibrary lib;
+    ASSERT_EQ(lib.load(testDll().c_str(), OSS_LIB_LOAD_AS_DATAFILE), 0u);
+    EXPECT_TRUE(lib.isLoaded());
+    OSSLibGetFuncAddressParam p;
+    p.name = "osseTestAnswer";
+    p.flags = OSS_LIB_LOOKUP_QUIET;
+    OSSLibGetFuncAddressInfo info = {OSS_CURRENT_VERSION, nullptr};
+    EXPECT_EQ(lib.getFuncAddress(&p, &info), ECF_LIB_FUNC_NOT_FOUND);
+    EXPECT_EQ(lib.unload(), 0u);
+}
+
 TEST(Library, LoadFailuresAreLoggedUnlessQuiet)
 {
     ossetest::TempDir dir;

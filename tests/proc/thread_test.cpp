@@ -126,6 +126,24 @@ TEST(Thread, StateMachineTransitionsAndCodes)
             }
         }
     }
+
+    // The destructor closes a created object, and so cannot release a joinable thread that was
+    // not waited for: the handle stays open for a later wait.
+    {
+        LogCapture destructorLog;
+        const OSSThreadParam p = param(OSS_THREAD_JOINABLE);
+        ASSERT_EQ(t.create(waitOnGate, &gate, &p, nullptr), 0u);
+        t.destructor();
+        EXPECT_EQ(t.created, 1);
+        auto records = destructorLog.take();
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].messageCode, ECF_THREAD_MUST_WAIT);
+        gate.open();
+        EXPECT_EQ(t.wait(), 0u);
+        t.destructor();
+        EXPECT_EQ(t.created, 0);
+        EXPECT_TRUE(destructorLog.take().empty());
+    }
     gate.open();
     for (HANDLE h : started) {
         EXPECT_EQ(WaitForSingleObject(h, 10000), WAIT_OBJECT_0);
