@@ -19,6 +19,9 @@
 #include "osse/platform.h"
 #include "osse/sysinfo.h"
 #include "osse/ipc.h"
+#include "osse/thread.h"
+#include "osse/process.h"
+#include "osse/library.h"
 
 /* Load-time work is done by the library's entry point; this call is kept for callers that
  * expect an explicit initialisation and does nothing. */

@@ -5,6 +5,7 @@
 #ifndef OSSE_TRACE_GTRACE_FRAME_H
 #define OSSE_TRACE_GTRACE_FRAME_H
 
+#include "osse/thread.h"
 #include "osse/trace.h"
 
 #include <string.h>
@@ -19,24 +20,24 @@ inline bool gtraceFrameOn() {
 
 // The records of one operation; call only when gtraceFrameOn() said yes.
 inline void gtraceFrameEntry(Uint32 functionId) {
-    _gtraceEntry(GetCurrentThreadId(), 0, functionId, 0, 1000000);
+    _gtraceEntry(ossThreadID(), 0, functionId, 0, 1000000);
 }
 inline void gtraceFrameExit(Uint32 functionId, const Uint32* returnCode) {
-    _gtraceExit(GetCurrentThreadId(), 0, functionId, returnCode, 0, 0);
+    _gtraceExit(ossThreadID(), 0, functionId, returnCode, 0, 0);
 }
 // A failure path: record type 4 with the return code as its item.
 inline void gtraceFrameError(Uint32 functionId, Uint32 probe, const Uint32* returnCode) {
-    _gtraceErrorVar(GetCurrentThreadId(), 0, functionId, probe, GTRACE_TYPE_ERROR, 0, 0, 1,
+    _gtraceErrorVar(ossThreadID(), 0, functionId, probe, GTRACE_TYPE_ERROR, 0, 0, 1,
                     GTRACE_ITEM_BYTES, 4u, (Uint32)(uintptr_t)returnCode);
 }
 // A data point: record type 3 carrying a string without its terminator.
 inline void gtraceFrameDataString(Uint32 functionId, Uint32 probe, const char* text) {
-    _gtraceVar(GetCurrentThreadId(), 0, functionId, probe, GTRACE_TYPE_DATA, 1, GTRACE_ITEM_BYTES,
+    _gtraceVar(ossThreadID(), 0, functionId, probe, GTRACE_TYPE_DATA, 1, GTRACE_ITEM_BYTES,
                text ? (Uint32)strlen(text) : 0u, (Uint32)(uintptr_t)text);
 }
 // A data point of three 4-byte values.
 inline void gtraceFrameData3(Uint32 functionId, Uint32 probe, Uint32 a, Uint32 b, Uint32 c) {
-    _gtraceVar(GetCurrentThreadId(), 0, functionId, probe, GTRACE_TYPE_DATA, 3, GTRACE_ITEM_BYTES,
+    _gtraceVar(ossThreadID(), 0, functionId, probe, GTRACE_TYPE_DATA, 3, GTRACE_ITEM_BYTES,
                4u, (Uint32)(uintptr_t)&a, GTRACE_ITEM_BYTES, 4u, (Uint32)(uintptr_t)&b,
                GTRACE_ITEM_BYTES, 4u, (Uint32)(uintptr_t)&c);
 }
