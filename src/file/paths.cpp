@@ -72,18 +72,21 @@ bool equalNoCase(const char* a, const char* b)
     }
 }
 
-// The short form of a path, or false when the OS cannot give it (no such file, or too long).
-bool shortName(const char* path, char* out)
-{
-    memset(out, 0, kOssPathMax);
-    DWORD n = GetShortPathNameA(path, out, kOssPathMax);
-    return n != 0 && n < kOssPathMax;
-}
-
 bool fullName(const char* path, char* out)
 {
     memset(out, 0, kOssPathMax);
     DWORD n = GetFullPathNameA(path, kOssPathMax, out, nullptr);
+    return n != 0 && n < kOssPathMax;
+}
+
+// The short form of a path, or false when the OS cannot give it (no such file, or too long).
+// The short form keeps "." and ".." components as they are: resolve them first.
+bool shortName(const char* path, char* out)
+{
+    char full[kOssPathMax];
+    if (fullName(path, full)) path = full;
+    memset(out, 0, kOssPathMax);
+    DWORD n = GetShortPathNameA(path, out, kOssPathMax);
     return n != 0 && n < kOssPathMax;
 }
 
