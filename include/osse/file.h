@@ -302,6 +302,9 @@ public:
 
     OSSDirectoryListing() { constructor(); }
     ~OSSDirectoryListing() { destructor(); }
+    /* A copy would release the same names a second time. */
+    OSSDirectoryListing(const OSSDirectoryListing&) = delete;
+    OSSDirectoryListing& operator=(const OSSDirectoryListing&) = delete;
     void constructor();
     /* Ends the listing, begun or not. */
     void destructor();
@@ -337,6 +340,8 @@ public:
 
     OSSDirectoryStream() { constructor(); }
     ~OSSDirectoryStream() { destructor(); }
+    OSSDirectoryStream(const OSSDirectoryStream&) = delete;
+    OSSDirectoryStream& operator=(const OSSDirectoryStream&) = delete;
     void constructor();
     void destructor();
 

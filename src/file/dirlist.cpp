@@ -6,6 +6,12 @@
 //
 // Both decide the type filter from the attributes the search returns with each name, so a
 // listing costs one OS search and no query per entry.
+//
+// begin does not take two allocations per name: its nodes, each followed by its name, are
+// packed into 64 KB chunks, and the chunk chain is kept in a small record just before the
+// packed buffer, which only begin makes. end releases the chunks whole, and frees one by one
+// only the nodes insertOne added (after the last node of begin, or all of them when begin was
+// not called).
 #include <windows.h>
 
 #include <stdio.h>
@@ -76,15 +82,34 @@ inline bool passes(DWORD attributes, Uint32 filter)
                : (filter == 0 || filter == OSS_LIST_FILES);
 }
 
-// Releases a chain of nodes built by a begin that did not complete.
-void freeChain(FileNode* node)
+// Nodes and names of begin, packed.
+struct ListChunk {
+    ListChunk* next;
+    Uint32 used;  // bytes from the start of the chunk, header included
+    Uint32 size;
+};
+constexpr Uint32 kChunkBytes = 64 * 1024;
+
+// Just before the packed buffer of a listing made by begin.
+struct ListStore {
+    ListChunk* chunks;
+    FileNode* lastOfBegin;  // null when begin found nothing
+};
+
+inline Uint32 align4(Uint32 n)
 {
-    while (node) {
-        FileNode* next = node->next;
-        if (node->name) OSS_MEM_FREE(&node->name);
-        OSS_MEM_FREE(&node);
-        node = next;
+    return (n + 3u) & ~3u;
+}
+
+// Releases a chain of chunks; the first failure's code, or 0.
+Uint32 freeChunks(ListChunk* chunk)
+{
+    while (chunk) {
+        ListChunk* next = chunk->next;
+        if (Uint32 rc = OSS_MEM_FREE(&chunk)) return rc;
+        chunk = next;
     }
+    return OSS_OK;
 }
 
 }  // namespace
@@ -140,6 +165,8 @@ Uint32 OSSDirectoryListing::begin(const OSSDirectoryListingParam* param)
 
     // Built aside and published only when complete: a listing that failed half-way would look
     // like a smaller directory, and the tree walks would take it for the whole one.
+    ListChunk* chunks = nullptr;
+    ListChunk* chunk = nullptr;
     FileNode* first = nullptr;
     FileNode* last = nullptr;
     Uint32 n = 0, size = 0;
@@ -147,16 +174,25 @@ Uint32 OSSDirectoryListing::begin(const OSSDirectoryListingParam* param)
     do {
         if (!passes(fd.dwFileAttributes, param->type)) continue;
         const Uint32 len = (Uint32)strlen(fd.cFileName);
-        FileNode* node = nullptr;
-        if ((rc = OSS_MEM_ALLOC(&node, sizeof(FileNode), 0)) != OSS_OK) break;
-        node->name = nullptr;
+        const Uint32 need = align4((Uint32)sizeof(FileNode) + len + 1);
+        if (!chunk || chunk->size - chunk->used < need) {
+            ListChunk* fresh = nullptr;
+            if ((rc = OSS_MEM_ALLOC(&fresh, kChunkBytes, 0)) != OSS_OK) break;
+            fresh->next = nullptr;
+            fresh->used = align4(sizeof(ListChunk));
+            fresh->size = kChunkBytes;
+            if (chunk)
+                chunk->next = fresh;
+            else
+                chunks = fresh;
+            chunk = fresh;
+        }
+        FileNode* node = reinterpret_cast<FileNode*>(reinterpret_cast<char*>(chunk) + chunk->used);
+        chunk->used += need;
+        node->name = reinterpret_cast<char*>(node + 1);
+        memcpy(node->name, fd.cFileName, len + 1);
         node->next = nullptr;
         node->value = 0;
-        if ((rc = OSS_MEM_ALLOC(&node->name, len + 1, OSS_MEM_ALLOC_ZERO)) != OSS_OK) {
-            OSS_MEM_FREE(&node);
-            break;
-        }
-        memcpy(node->name, fd.cFileName, len);
         if (last)
             last->next = node;
         else
@@ -168,31 +204,34 @@ Uint32 OSSDirectoryListing::begin(const OSSDirectoryListingParam* param)
 
     if (rc != OSS_OK) {
         FindClose(h);
-        freeChain(first);
+        freeChunks(chunks);
         return ossFailedCallee(f, kMemAlloc, rc, 50, ossItemString(param->path),
                                ossItemUnsigned(n));
     }
     const DWORD stop = GetLastError();
     if (stop != ERROR_NO_MORE_FILES) {
         FindClose(h);
-        freeChain(first);
+        freeChunks(chunks);
         f.ctx.setTargetFileName(param->path);
         return f.systemError(kCallFindNextFile, stop, 90, ossItemString(param->path),
                              ossItemString(search), ossItemUnsigned(n));
     }
     if (!FindClose(h)) {
         const DWORD e = GetLastError();
-        freeChain(first);
+        freeChunks(chunks);
         return f.systemError(kCallFindClose, e, 100, ossItemString(param->path));
     }
 
     size += 1;
-    char* list = nullptr;
-    if ((rc = OSS_MEM_ALLOC(&list, size, OSS_MEM_ALLOC_ZERO)) != OSS_OK) {
-        freeChain(first);
+    ListStore* store = nullptr;
+    if ((rc = OSS_MEM_ALLOC(&store, sizeof(ListStore) + size, OSS_MEM_ALLOC_ZERO)) != OSS_OK) {
+        freeChunks(chunks);
         return ossFailedCallee(f, kMemAlloc, rc, 50, ossItemString(param->path),
                                ossItemUnsigned(size));
     }
+    store->chunks = chunks;
+    store->lastOfBegin = last;
+    char* list = reinterpret_cast<char*>(store + 1);
     char* at = list;
     for (FileNode* node = first; node; node = node->next) {
         const size_t len = strlen(node->name) + 1;
@@ -214,20 +253,24 @@ Uint32 OSSDirectoryListing::end()
 {
     OSSCallFrame f(kEnd);
     if (!active) return f.fail(ECF_INVALID_INVOCATION_SEQUENCE, 10, OSS_LEVEL_INFO);
-    // head advances node by node, so that a failure leaves only what is still owned.
-    while (head) {
-        FileNode* node = head;
+    ListStore* store = fileList ? reinterpret_cast<ListStore*>(fileList) - 1 : nullptr;
+    // The nodes insertOne added, one by one; the link to them is cut as each goes, so that a
+    // failure leaves only what is still owned.
+    FileNode** link = (store && store->lastOfBegin) ? &store->lastOfBegin->next : &head;
+    while (*link) {
+        FileNode* node = *link;
         if (node->name) {
             if (Uint32 rc = OSS_MEM_FREE(&node->name)) {
                 return ossFailedCallee(f, kMemFree, rc, 20, ossItemHex(node));
             }
         }
-        head = node->next;
+        *link = node->next;
         if (Uint32 rc = OSS_MEM_FREE(&node)) return ossFailedCallee(f, kMemFree, rc, 30);
-        if (count) --count;
     }
-    if (fileList) {
-        if (Uint32 rc = OSS_MEM_FREE(&fileList)) return ossFailedCallee(f, kMemFree, rc, 40);
+    if (store) {
+        if (Uint32 rc = freeChunks(store->chunks)) return ossFailedCallee(f, kMemFree, rc, 30);
+        store->chunks = nullptr;
+        if (Uint32 rc = OSS_MEM_FREE(&store)) return ossFailedCallee(f, kMemFree, rc, 40);
     }
     reset();
     return f.ret(OSS_OK);
