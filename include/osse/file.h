@@ -1,7 +1,9 @@
-/* The file handle: open by name with portable creation and access codes, read, write, seek,
- * size query and change, a whole-file advisory lock, memory mapping, flush and close.
- * Every operation takes a versioned parameter object (version word at least OSS_MIN_VERSION)
- * and returns an ECF code, 0 on success. */
+/* Files and directories. The file handle: open by name with portable creation and access
+ * codes, read, write, seek, size query and change, a whole-file advisory lock, memory mapping,
+ * flush and close. Every operation takes a versioned parameter object (version word at least
+ * OSS_MIN_VERSION) and returns an ECF code, 0 on success. Then the operations on path names,
+ * the directory listing and the directory operations. Paths are narrow strings in the system
+ * code page of at most 259 characters. */
 #ifndef OSSE_FILE_H
 #define OSSE_FILE_H
 
@@ -172,6 +174,256 @@ static_assert(offsetof(OSSFileWriteParam, version) == 0, "layout");
 static_assert(offsetof(OSSFileWriteParam, buffer) == 4, "layout");
 static_assert(offsetof(OSSFileWriteParam, length) == 8, "layout");
 static_assert(offsetof(OSSFileWriteParam, reserved) == 12, "layout");
+#endif
+
+
+/* ---- File and path operations ------------------------------------------------------------ */
+
+/* OSSFileInfo::type */
+#define OSS_FILE_TYPE_DIRECTORY 0x4000u
+#define OSS_FILE_TYPE_REGULAR   0x8000u
+
+/* OSSFileGetInfoParam::flags */
+#define OSS_FILE_INFO_QUIET 0x2u /* failures are not logged */
+
+/* OSSPathTestParam::flags */
+#define OSS_PATH_TEST_EXISTS 0x1u
+#define OSS_PATH_TEST_READ   0x2u
+#define OSS_PATH_TEST_WRITE  0x4u
+
+/* osstmpnam flags */
+#define OSS_TMPNAM_TEMP_FOLDER 0x1u /* create a unique file in the temporary folder (260 bytes) */
+
+/* What a file is: size, type, mode bits and time of last change. */
+class OSSE_API OSSFileInfo {
+public:
+    Uint64 size;
+    bool isLink;               /* always false here */
+    const char* referencePath; /* link target; null here */
+    Uint32 type;               /* OSS_FILE_TYPE_... */
+    Uint32 permissions;        /* mode bits, 12 bits: 0x100 owner read, 0x80 write, 0x40 execute */
+    Uint32 uid;
+    Uint32 gid;
+    Sint64 modified;           /* seconds since 1970-01-01 UTC */
+
+    struct toStringParam {
+        Uint32 version;
+        char buffer[384];
+    };
+    /* Writes the text form into param->buffer (always terminated); nothing for an old version. */
+    void toString(toStringParam* param) const;
+};
+
+struct OSSFileGetInfoParam {
+    Uint32 version;
+    const char* path;  /* used when handle is INVALID_HANDLE_VALUE */
+    Uint32 reserved1;
+    Uint32 reserved2;
+    Uint32 flags;      /* OSS_FILE_INFO_QUIET */
+    void* handle;      /* an open file, or INVALID_HANDLE_VALUE to query by path */
+};
+
+struct OSSPathTestParam {
+    Uint32 version;
+    const char* path;
+    Uint32 flags;      /* OSS_PATH_TEST_... */
+    Uint32 reserved;
+};
+
+OSSE_C_API Uint32 ossFileGetInfoV9(const OSSFileGetInfoParam* param, OSSFileInfo* info);
+/* The request's leading words by value; always a query by path. */
+OSSE_C_API Uint32 ossFileGetInfo(Uint32 version, const char* path, Uint32 reserved1,
+                                 Uint32 reserved2, Uint32 flags, OSSFileInfo* info);
+OSSE_C_API bool ossIsFile(const char* path);
+OSSE_C_API bool ossIsDirectory(const char* path);
+OSSE_C_API bool ossIsSymbolicLink(const char* path);
+/* 0, or -1 when the path cannot be read or (mode bit 0x2) a read-only file is tested for
+ * writing; the last error then says why. */
+OSSE_C_API int oss_access(const char* path, int mode);
+/* 0; ECF_FILE_DOESNT_EXIST when the path is not there; ECF_ACCESS_DENIED when it may not be
+ * used as asked. */
+OSSE_C_API Uint32 ossPathTest(const OSSPathTestParam* param);
+OSSE_C_API bool ossPathExists(const char* path);
+OSSE_C_API Uint32 ossFileDelete(const char* path);
+/* Every failure is ECF_FILE_DOESNT_EXIST. */
+OSSE_C_API Uint32 ossFileRename(const char* from, const char* to);
+/* Never overwrites: an existing destination gives ECF_FILE_EXISTS. */
+OSSE_C_API Uint32 ossFileCopy(const char* from, const char* to);
+/* mode 0 means owner read and write. */
+OSSE_C_API Uint32 ossFileSetPermissions(const char* path, Uint32 mode);
+/* Kept for the product's other platforms: they do nothing here and return 0. */
+OSSE_C_API Uint32 ossFileSetOwnership(const char* path, Uint32 uid, Uint32 gid);
+OSSE_C_API Uint32 ossFileCreateSymlink(const char* target, const char* link);
+/* Last component of a path, without separators; "\" for the root. */
+OSSE_C_API Uint32 ossBaseName(const char* path, char* out, Uint32 outSize);
+/* Everything before the last component: "." when there is none, the root kept as it is; a raw
+ * device path is its own directory. */
+OSSE_C_API Uint32 ossDirectoryName(const char* path, char* out, Uint32 outSize);
+/* True when both paths name the same file. */
+OSSE_C_API bool ossComparePaths(const char* a, const char* b);
+/* Bit n set: drive 'A' + n is present. */
+OSSE_C_API Uint32 ossGetLogicalDriveMap(Uint32* map);
+/* A temporary file name: the runtime's (14 bytes), or with OSS_TMPNAM_TEMP_FOLDER a new empty
+ * file in the temporary folder (260 bytes). */
+OSSE_C_API Uint32 osstmpnam(char* out, Uint32 outSize, Uint32 flags);
+
+/* ---- Directory listing --------------------------------------------------------------------- */
+
+/* OSSDirectoryListingParam::type */
+#define OSS_LIST_ALL         0u
+#define OSS_LIST_DIRECTORIES OSS_FILE_TYPE_DIRECTORY
+#define OSS_LIST_FILES       OSS_FILE_TYPE_REGULAR
+
+struct OSSDirectoryListingParam {
+    Uint32 version;
+    const char* path;  /* a directory, or a path whose last component holds '*' or '?' */
+    Uint32 type;       /* OSS_LIST_...; both bits together are refused */
+    Uint32 reserved;
+};
+
+struct FileNode {
+    char* name;
+    FileNode* next;
+    Uint32 value;      /* set by insertOne */
+};
+
+/* The names of one directory (or of one wildcard pattern), read by begin into a list and a
+ * packed buffer, then handed out one at a time. Lives in the caller's memory. */
+class OSSE_API OSSDirectoryListing {
+public:
+    Uint32 count;
+    FileNode* head;
+    char* fileList;      /* every name and its NUL, closed by one more NUL */
+    Uint32 fileListSize;
+    FileNode* cursor;
+    FileNode* tail;
+    bool rewound;
+    bool active;
+
+    OSSDirectoryListing() { constructor(); }
+    ~OSSDirectoryListing() { destructor(); }
+    /* A copy would release the same names a second time. */
+    OSSDirectoryListing(const OSSDirectoryListing&) = delete;
+    OSSDirectoryListing& operator=(const OSSDirectoryListing&) = delete;
+    void constructor();
+    /* Ends the listing, begun or not. */
+    void destructor();
+
+    /* Reads the whole directory; a failure leaves the object as it was. */
+    Uint32 begin(const OSSDirectoryListingParam* param);
+    Uint32 end();
+    char* getNext();
+    FileNode* getNextEntry();
+    void rewind();
+    char* getFileList();
+    Uint32 getNumberOfFiles();
+    void insertOneBegin();
+    void insertOne(const char* name, Uint32 value);
+    void dumpFileList();
+
+protected:
+    void reset();
+};
+
+/* The same names read one at a time straight from the OS: memory does not grow with the size
+ * of the directory and nothing is allocated. Not guarded; one thread uses it at a time. */
+class OSSE_API OSSDirectoryStream {
+public:
+    void* find;            /* search handle; INVALID_HANDLE_VALUE when closed */
+    Uint32 filter;
+    Uint32 status;         /* 0, or the code of the failure that ended the stream */
+    bool pending;          /* data holds an entry not yet looked at */
+    bool lastIsDirectory;
+    bool lastIsReadOnly;
+    bool lastIsLink;       /* a reparse point: a link, not a directory of its own */
+    Uint32 data[80];       /* the OS's record of the current entry */
+
+    OSSDirectoryStream() { constructor(); }
+    ~OSSDirectoryStream() { destructor(); }
+    OSSDirectoryStream(const OSSDirectoryStream&) = delete;
+    OSSDirectoryStream& operator=(const OSSDirectoryStream&) = delete;
+    void constructor();
+    void destructor();
+
+    /* The path and filter rules of OSSDirectoryListing::begin. */
+    Uint32 open(const OSSDirectoryListingParam* param);
+    /* The next name that passes the filter, or null at the end or after a failure (status
+     * says which). Valid until the next call. */
+    const char* next();
+    Uint32 close();
+};
+
+/* ---- Directory operations ------------------------------------------------------------------ */
+
+/* OSSDirectoryCreateParam::mode */
+#define OSS_DIR_CREATE_ONE  1u /* this one directory; an existing one is a failure */
+#define OSS_DIR_CREATE_PATH 2u /* every missing directory of the path */
+
+/* OSSDirectoryDeleteParam::flags */
+#define OSS_DIR_DELETE_CONTENTS 0x1u
+
+struct OSSDirectoryCreateParam {
+    Uint32 version;
+    const char* path;
+    Uint32 permissions;  /* reported in failure records only */
+    Uint32 mode;         /* OSS_DIR_CREATE_... */
+};
+
+struct OSSDirectoryDeleteParam {
+    Uint32 version;
+    const char* path;
+    Uint32 flags;        /* OSS_DIR_DELETE_CONTENTS */
+};
+
+OSSE_C_API Uint32 ossDirectoryCreate(const OSSDirectoryCreateParam* param);
+OSSE_C_API Uint32 ossDirectoryDelete(const OSSDirectoryDeleteParam* param);
+/* Copies a tree to a destination that does not exist yet; on failure nothing of the
+ * destination is left. */
+OSSE_C_API Uint32 ossDirectoryCopy(const char* from, const char* to);
+/* *size: the buffer's capacity on input; the length, or the size needed, on output. */
+OSSE_C_API Uint32 ossDirectoryGetCurrent(char* buffer, Uint32* size);
+OSSE_C_API Uint32 ossDirectorySetCurrent(const char* path);
+
+static_assert(sizeof(OSSFileInfo::toStringParam) == 388, "toStringParam layout");
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(OSSFileInfo) == 40, "OSSFileInfo layout");
+static_assert(offsetof(OSSFileInfo, size) == 0, "layout");
+static_assert(offsetof(OSSFileInfo, isLink) == 8, "layout");
+static_assert(offsetof(OSSFileInfo, referencePath) == 12, "layout");
+static_assert(offsetof(OSSFileInfo, type) == 16, "layout");
+static_assert(offsetof(OSSFileInfo, permissions) == 20, "layout");
+static_assert(offsetof(OSSFileInfo, uid) == 24, "layout");
+static_assert(offsetof(OSSFileInfo, gid) == 28, "layout");
+static_assert(offsetof(OSSFileInfo, modified) == 32, "layout");
+static_assert(sizeof(OSSFileGetInfoParam) == 24, "OSSFileGetInfoParam layout");
+static_assert(offsetof(OSSFileGetInfoParam, path) == 4, "layout");
+static_assert(offsetof(OSSFileGetInfoParam, flags) == 16, "layout");
+static_assert(offsetof(OSSFileGetInfoParam, handle) == 20, "layout");
+static_assert(sizeof(OSSPathTestParam) == 16, "OSSPathTestParam layout");
+static_assert(offsetof(OSSPathTestParam, path) == 4, "layout");
+static_assert(offsetof(OSSPathTestParam, flags) == 8, "layout");
+static_assert(sizeof(OSSDirectoryListingParam) == 16, "OSSDirectoryListingParam layout");
+static_assert(offsetof(OSSDirectoryListingParam, path) == 4, "layout");
+static_assert(offsetof(OSSDirectoryListingParam, type) == 8, "layout");
+static_assert(offsetof(OSSDirectoryListingParam, reserved) == 12, "layout");
+static_assert(sizeof(FileNode) == 12, "FileNode layout");
+static_assert(offsetof(FileNode, next) == 4, "layout");
+static_assert(offsetof(FileNode, value) == 8, "layout");
+static_assert(sizeof(OSSDirectoryListing) == 28, "OSSDirectoryListing layout");
+static_assert(offsetof(OSSDirectoryListing, head) == 4, "layout");
+static_assert(offsetof(OSSDirectoryListing, fileList) == 8, "layout");
+static_assert(offsetof(OSSDirectoryListing, fileListSize) == 12, "layout");
+static_assert(offsetof(OSSDirectoryListing, cursor) == 16, "layout");
+static_assert(offsetof(OSSDirectoryListing, tail) == 20, "layout");
+static_assert(offsetof(OSSDirectoryListing, rewound) == 24, "layout");
+static_assert(offsetof(OSSDirectoryListing, active) == 25, "layout");
+static_assert(sizeof(OSSDirectoryCreateParam) == 16, "OSSDirectoryCreateParam layout");
+static_assert(offsetof(OSSDirectoryCreateParam, path) == 4, "layout");
+static_assert(offsetof(OSSDirectoryCreateParam, permissions) == 8, "layout");
+static_assert(offsetof(OSSDirectoryCreateParam, mode) == 12, "layout");
+static_assert(sizeof(OSSDirectoryDeleteParam) == 12, "OSSDirectoryDeleteParam layout");
+static_assert(offsetof(OSSDirectoryDeleteParam, path) == 4, "layout");
+static_assert(offsetof(OSSDirectoryDeleteParam, flags) == 8, "layout");
 #endif
 
 #endif /* __cplusplus */
