@@ -32,6 +32,11 @@ constexpr OSSSpinTune spinTuneForProcessors(Uint32 processors)
 // Load step: sets the process's spin tuning from the processor count.
 void spinTuneAtLoad();
 
+// Takes the latch as the contended path does, but gives up after about timeoutMs milliseconds
+// (0xFFFFFFFF: no limit; 0: the spin passes only, no sleep). True when the caller holds it.
+// For latches whose holder may be another process that died holding them.
+bool latchAcquireTimed(OSSLatch* latch, Uint32 timeoutMs);
+
 // State name of a one-byte latch value; null for a corrupt value.
 inline const char* latchStateName(Uint8 value)
 {
