@@ -17,6 +17,8 @@
 #include "osse/mem.h"
 #include "osse/assert.h"
 #include "osse/platform.h"
+#include "osse/sysinfo.h"
+#include "osse/ipc.h"
 
 /* Load-time work is done by the library's entry point; this call is kept for callers that
  * expect an explicit initialisation and does nothing. */

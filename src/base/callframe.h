@@ -179,6 +179,14 @@ public:
         return ret(code);
     }
 
+    // A failure already reported by an inner operation: only the trace records where this
+    // operation passed it on.
+    Uint32 passOn(Uint32 code, Uint32 probe)
+    {
+        if (gtraceFrameOn()) gtraceFrameError(id_, probe, &code);
+        return ret(code);
+    }
+
     Uint32 ret(Uint32 rc)
     {
         rc_ = rc;
