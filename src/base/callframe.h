@@ -98,6 +98,13 @@ public:
         return 0;
     }
 
+    // A pointer argument the operation cannot do without: null is refused like a null
+    // parameter object. Returns 0 when it may be used.
+    Uint32 checkPointer(const void* p)
+    {
+        return p ? 0 : fail(0x9000000Cu, 1111, OSS_LEVEL_ERROR);
+    }
+
     // An operating-system or C-runtime call failed: the handler maps, logs and analyses it.
     template <class... I>
     Uint32 systemError(Uint32 failedCall, Uint32 osError, Uint32 probe, I... items)
@@ -150,14 +157,6 @@ public:
     Uint32 innerError(Uint32 innerId, Uint32 innerCode, Uint32 probe)
     {
         return innerError(innerId, innerCode, probe, innerCode);
-    }
-
-    // A failure recorded in the trace and returned without a log record (timeouts and polls
-    // that callers expect).
-    Uint32 quiet(Uint32 code, Uint32 probe)
-    {
-        if (gtraceFrameOn()) gtraceFrameError(id_, probe, &code);
-        return ret(code);
     }
 
     // Logs a record of this operation; returns what ossLog returns.
