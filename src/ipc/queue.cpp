@@ -13,10 +13,11 @@
 //   (reader), and the offsets move only after the copy, under the latch. The put and get
 //   latches keep a second writer or reader out meanwhile.
 // - Whoever moves bytes wakes the other side when it waits. readerWaiting counts the readers
-//   waiting for data (they wait without holding the get latch, so several can); a writer posts
-//   the data semaphore once for each and clears the count. A post that finds nobody (a reader
-//   that timed out, or died, after counting itself) leaves a unit that wakes a later reader
-//   early; readers always look again after waking.
+//   waiting for data (they wait without holding the get latch, so several can); a writer
+//   counts one out and posts the data semaphore once per message, and a reader that leaves
+//   more messages behind wakes the next one. A post that finds nobody (a reader that timed
+//   out, or died, after counting itself) leaves a unit that wakes a later reader early;
+//   readers always look again after waking.
 //
 // The latches have no owner: a process that dies holding one wedges the queue. Every wait of
 // get is bounded by its caller's timeout; the recovery is to destroy the queue and create it
@@ -130,11 +131,35 @@ Uint32 semWait(OSSHIPCSemaphore& s, Uint32 timeout)
     return s.wait(&p);
 }
 
-// Posts the data semaphore once for every reader that counted itself as waiting.
-Uint32 wakeReaders(OSSHIPCQueue* q, Uint32 readers)
+// Posts the data semaphore once when `wake` is set.
+Uint32 wakeReader(OSSHIPCQueue* q, bool wake)
+{
+    return wake ? q->dataSemaphore.post() : 0;
+}
+
+// With the state latch held: when a reader counted itself as waiting, counts it out and says
+// that it is to be woken.
+bool takeWaitingReader(OSSIPCQueueHeader* h)
+{
+    if (!h->readerWaiting) return false;
+    --h->readerWaiting;
+    return true;
+}
+
+// With the state latch held: counts out every waiting reader. A message larger than the ring
+// wakes them all, because the one reader that has started it must hear of every chunk and a
+// single post could go to another.
+Uint32 takeAllWaitingReaders(OSSIPCQueueHeader* h)
+{
+    const Uint32 n = h->readerWaiting;
+    h->readerWaiting = 0;
+    return n;
+}
+
+Uint32 wakeReaders(OSSHIPCQueue* q, Uint32 n)
 {
     Uint32 rc = 0;
-    for (Uint32 i = 0; i < readers; ++i) {
+    for (Uint32 i = 0; i < n; ++i) {
         const Uint32 r = q->dataSemaphore.post();
         if (r && !rc) rc = r;
     }
@@ -191,8 +216,10 @@ Uint32 streamOut(OSSCallFrame& f, OSSHIPCQueue* q, void* buffer, Uint32 length,
         dst += take;
         left -= take;
     }
+    const bool reader = h->dataPresent && takeWaitingReader(h);
     h->stateLatch.release();
     h->getLatch.release();
+    wakeReader(q, reader);
     if (messageLength) *messageLength = length;
     return f.ret(0);
 }
@@ -468,8 +495,7 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
         h->writeOffset = offset;
         h->dataPresent = 1;
         lengthDone = true;
-        const Uint32 readers = h->readerWaiting;
-        h->readerWaiting = 0;
+        const Uint32 readers = streams ? takeAllWaitingReaders(h) : takeWaitingReader(h) ? 1 : 0;
         if (left == 0) {
             h->stateLatch.release();
             h->putLatch.release();
@@ -542,12 +568,16 @@ Uint32 OSSHIPCQueue::get(void* buffer, unsigned int bufferSize, unsigned int* me
                 if (h->readOffset == h->writeOffset) h->dataPresent = 0;
                 const bool writer = h->writerWaiting != 0;
                 h->writerWaiting = 0;
+                // More messages and another reader asleep (its wake-up went to a reader that
+                // had timed out or died): pass one on.
+                const bool reader = h->dataPresent && takeWaitingReader(h);
                 h->stateLatch.release();
                 h->getLatch.release();
                 if (writer) {
                     const Uint32 rc = spaceSemaphore.post();
                     if (postMatters(rc)) return f.innerError(kSemPost, rc, 130);
                 }
+                wakeReader(this, reader);
                 if (messageLength) *messageLength = length;
                 return f.ret(0);
             }

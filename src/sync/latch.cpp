@@ -120,8 +120,13 @@ bool latchAcquireTimed(OSSLatch* latch, Uint32 timeoutMs)
     if (attempt(latch)) return true;
     if (timeoutMs == 0) return false;
     const DWORD start = GetTickCount();
-    for (;;) {
-        ossSleep(1);
+    // Holders of such latches keep them for a copy at most: give the processor away a few
+    // times before sleeping whole milliseconds.
+    for (Uint32 round = 0;; ++round) {
+        if (round < 16)
+            ossYield();
+        else
+            ossSleep(1);
         if (attempt(latch)) return true;
         if (GetTickCount() - start >= timeoutMs) return false;
     }
