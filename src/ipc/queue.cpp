@@ -28,6 +28,7 @@
 
 #include "osse/ecf.h"
 #include "osse/ipc.h"
+#include "osse/tick.h"
 
 #include "base/callframe.h"
 #include "sync/latch_internal.h"
@@ -117,6 +118,49 @@ void copyOut(OSSIPCQueueHeader* h, Uint32 offset, void* to, Uint32 n)
 
 // ---- Waiting ---------------------------------------------------------------------------------
 
+// Latches without a time limit. The state latch is held for a few stores at a time, the
+// others for a copy: a waiter yields rather than sleeps at once.
+inline void take(OSSLatch& latch)
+{
+    if (!latch.tryAcquire()) osse_sync::latchAcquireTimed(&latch, kInfinite);
+}
+
+inline void takeState(OSSIPCQueueHeader* h)
+{
+    take(h->stateLatch);
+}
+
+// Header fields read without the state latch, as hints for spinning only.
+inline bool hintData(const OSSIPCQueueHeader* h)
+{
+    return __atomic_load_n(&h->dataPresent, __ATOMIC_ACQUIRE) != 0;
+}
+
+inline bool hintRoom(const OSSIPCQueueHeader* h, Uint32 need)
+{
+    const Uint32 r = __atomic_load_n(&h->readOffset, __ATOMIC_ACQUIRE);
+    const Uint32 w = __atomic_load_n(&h->writeOffset, __ATOMIC_ACQUIRE);
+    const bool present = hintData(h);
+    const Uint32 room = (r >= w && present) ? r - w : h->capacity - w + r;
+    return room >= need;
+}
+
+// Before a reader or writer sleeps on a semaphore (two kernel calls, one on each side) it
+// watches the header for a moment: the other side is usually in the middle of a copy. True
+// when `ready` came true meanwhile.
+template <class Ready>
+bool spinFor(Ready ready)
+{
+    for (int round = 0; round < 64; ++round) {
+        for (int i = 0; i < 32; ++i) {
+            if (ready()) return true;
+            __builtin_ia32_pause();
+        }
+        if (round % 16 == 15) ossYield();
+    }
+    return ready();
+}
+
 // Milliseconds left of a wait that started at `start`; kInfinite stays kInfinite.
 Uint32 remaining(Uint32 timeout, DWORD start)
 {
@@ -182,6 +226,7 @@ Uint32 streamOut(OSSCallFrame& f, OSSHIPCQueue* q, void* buffer, Uint32 length,
     OSSIPCQueueHeader* h = q->header;
     Uint8* dst = static_cast<Uint8*>(buffer);
     Uint32 left = length;
+    bool spun = false;
     h->readOffset = advance(h, h->readOffset, kLengthItem);
     if (h->readOffset == h->writeOffset) h->dataPresent = 0;
     for (;;) {
@@ -190,11 +235,19 @@ Uint32 streamOut(OSSCallFrame& f, OSSHIPCQueue* q, void* buffer, Uint32 length,
             h->stateLatch.release();
             const Uint32 rc = q->spaceSemaphore.post();
             if (postMatters(rc)) f.innerError(kSemPost, rc, 130);
-            h->stateLatch.acquire();
+            takeState(h);
         }
         if (left == 0) break;
         const Uint32 used = usedSpace(h);
         if (used == 0) {
+            if (!spun) {
+                spun = true;
+                h->stateLatch.release();
+                spinFor([&] { return hintData(h); });
+                takeState(h);
+                continue;
+            }
+            spun = false;
             ++h->readerWaiting;
             h->stateLatch.release();
             const Uint32 rc = semWait(q->dataSemaphore, kInfinite);
@@ -202,7 +255,7 @@ Uint32 streamOut(OSSCallFrame& f, OSSHIPCQueue* q, void* buffer, Uint32 length,
                 h->getLatch.release();
                 return f.innerError(kSemWait, rc, 120);
             }
-            h->stateLatch.acquire();
+            takeState(h);
             continue;
         }
         Uint32 take = used < left ? used : left;
@@ -210,7 +263,7 @@ Uint32 streamOut(OSSCallFrame& f, OSSHIPCQueue* q, void* buffer, Uint32 length,
         const Uint32 at = h->readOffset;
         h->stateLatch.release();
         copyOut(h, at, dst, take);
-        h->stateLatch.acquire();
+        takeState(h);
         h->readOffset = advance(h, at, take);
         if (h->readOffset == h->writeOffset) h->dataPresent = 0;
         dst += take;
@@ -393,9 +446,9 @@ Uint32 OSSHIPCQueue::flush()
     OSSIPCQueueHeader* h = header;
     if (!h) return f.fail(ECF_INVALID_HANDLE, 10, OSS_LEVEL_ERROR);
     // No writer or reader may be between its copy and its offset update: both latches first.
-    h->putLatch.acquire();
-    h->getLatch.acquire();
-    h->stateLatch.acquire();
+    take(h->putLatch);
+    take(h->getLatch);
+    takeState(h);
     h->writeOffset = 0;
     h->readOffset = 0;
     h->dataPresent = 0;
@@ -443,9 +496,10 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
     const Uint8* src = static_cast<const Uint8*>(buffer);
     Uint32 left = length;
     bool lengthDone = false;
+    bool spun = false;
 
-    h->putLatch.acquire();
-    h->stateLatch.acquire();
+    take(h->putLatch);
+    takeState(h);
     for (;;) {
         const Uint32 room = freeSpace(h);
         Uint32 take = 0;  // body bytes to copy now
@@ -461,6 +515,15 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
             take = room < left ? room : left;
         }
         if (!go) {
+            if (!spun) {
+                spun = true;
+                h->stateLatch.release();
+                const Uint32 need = !streams ? whole : !lengthDone ? kLengthItem : 4;
+                spinFor([&] { return hintRoom(h, need); });
+                takeState(h);
+                continue;
+            }
+            spun = false;
             // Wait for space: the reader posts when it frees some and sees this flag.
             h->writerWaiting = 1;
             h->stateLatch.release();
@@ -470,7 +533,7 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
                 return f.innerError(kSemWait, rc, lengthDone ? 60 : 50, rc, ossItemHex(buffer),
                                     ossItemUnsigned(length), ossItemHex(spaceSemaphore.handle));
             }
-            h->stateLatch.acquire();
+            takeState(h);
             continue;
         }
         // Chunks other than the last are whole multiples of 4, so the stream stays aligned.
@@ -491,7 +554,7 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
             left -= take;
         }
 
-        h->stateLatch.acquire();
+        takeState(h);
         h->writeOffset = offset;
         h->dataPresent = 1;
         lengthDone = true;
@@ -515,7 +578,7 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
                 f.innerError(kSemPost, rc, 70, rc, ossItemHex(buffer), ossItemUnsigned(length),
                              ossItemHex(dataSemaphore.handle));
             }
-            h->stateLatch.acquire();
+            takeState(h);
         }
     }
 }
@@ -531,6 +594,7 @@ Uint32 OSSHIPCQueue::get(void* buffer, unsigned int bufferSize, unsigned int* me
     const Uint32 timeout = timeoutArg < 0 ? kInfinite : (Uint32)timeoutArg;
     const DWORD start = GetTickCount();
     const Uint32 capacity = h->capacity;
+    bool spun = false;
 
     for (;;) {
         // With timeout 0 the get latch is tried, not waited for: a reader that holds it is
@@ -563,7 +627,7 @@ Uint32 OSSHIPCQueue::get(void* buffer, unsigned int bufferSize, unsigned int* me
             if (!streams && usedSpace(h) >= whole) {
                 h->stateLatch.release();
                 if (length) copyOut(h, advance(h, at, kLengthItem), buffer, length);
-                h->stateLatch.acquire();
+                takeState(h);
                 h->readOffset = advance(h, advance(h, at, kLengthItem), length);
                 if (h->readOffset == h->writeOffset) h->dataPresent = 0;
                 const bool writer = h->writerWaiting != 0;
@@ -590,6 +654,14 @@ Uint32 OSSHIPCQueue::get(void* buffer, unsigned int bufferSize, unsigned int* me
             h->getLatch.release();
             return f.passOn(ECF_QUE_INVALID_MSG_TYPE, 70);
         }
+        if (!spun) {
+            spun = true;
+            h->stateLatch.release();
+            h->getLatch.release();
+            spinFor([&] { return hintData(h); });
+            continue;
+        }
+        spun = false;
         // Count this reader in and wait without either latch, so that other readers and a
         // flush are not held up by a reader that has nothing to read yet.
         ++h->readerWaiting;

@@ -109,7 +109,6 @@ namespace osse_sync {
 bool latchAcquireTimed(OSSLatch* latch, Uint32 timeoutMs)
 {
     if (attempt(latch)) return true;
-    if (timeoutMs == 0xFFFFFFFFu) return ossLockGetConflict(latch) != 0;
     const Uint32 passes = readTune(g_spinTune.spinPasses);
     const Uint32 delay = readTune(g_spinTune.spinDelay);
     for (Uint32 pass = 0; pass < passes; ++pass) {
@@ -128,7 +127,7 @@ bool latchAcquireTimed(OSSLatch* latch, Uint32 timeoutMs)
         else
             ossSleep(1);
         if (attempt(latch)) return true;
-        if (GetTickCount() - start >= timeoutMs) return false;
+        if (timeoutMs != 0xFFFFFFFFu && GetTickCount() - start >= timeoutMs) return false;
     }
 }
 

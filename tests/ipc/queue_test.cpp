@@ -356,9 +356,8 @@ TEST(Queue, AttachRefusesMissingMembersAndBadHeaders)
 namespace {
 
 constexpr Uint32 kProducers = 4, kConsumers = 4;
-// 50,000 messages in all: 100,000 take about 17 s under Wine on two shared cores, too close to
-// what one test may take while others run beside it.
-constexpr Uint32 kPerProducer = 12500;
+// 100,000 messages in all: about 12 s under Wine on two shared cores.
+constexpr Uint32 kPerProducer = 25000;
 constexpr Uint32 kStressRing = 2048;
 
 struct StressHeader {
