@@ -293,3 +293,50 @@ TEST(SharedMemory, ChildStartedWithInheritanceUsesTheSegmentHandle)
     EXPECT_EQ(0, child.wait());
     m.destroy();
 }
+
+TEST(SharedMemory, GlobalAndNamespaceNamesAsTheKernelSeesThem)
+{
+    struct Flags {
+        Uint8 vista = g_bIsPlatformID_Vista, global = g_bRunningTerminalServiceRemoteAdminMode;
+        ~Flags()
+        {
+            g_bIsPlatformID_Vista = vista;
+            g_bRunningTerminalServiceRemoteAdminMode = global;
+        }
+    } restore;
+    const std::string key = uniqueKey("glob");
+    OSSIPCMemoryExInfo info = {OSS_CURRENT_VERSION, nullptr};
+
+    // Terminal services present: the name goes to the global namespace, and works there.
+    g_bRunningTerminalServiceRemoteAdminMode = 1;
+    OSSIPCMemoryExCreateParam p = exParam(key.c_str(), 4096, OSS_IPC_MEMEX_READWRITE);
+    OSSHIPCMemoryEx m;
+    ASSERT_EQ(0u, m.create(&p, &info));
+    EXPECT_EQ("Global\\OSSEIPC120" + key, std::string(m.name));
+    OSSIPCMemoryExAttachParam ap = {};
+    ap.version = OSS_CURRENT_VERSION;
+    ap.key = key.c_str();
+    ap.flags = OSS_IPC_MEMEX_READWRITE;
+    OSSHIPCMemoryEx other;
+    EXPECT_EQ(0u, other.attach(&ap, &info));
+    other.detach();
+    m.destroy();
+
+    // A private namespace nobody made: the prefix is name text, and the kernel has no such
+    // path. The object keeps nothing.
+    g_bIsPlatformID_Vista = 1;
+    p.namespacePrefix = "NoSuchNamespace";
+    EXPECT_EQ(ECF_FILE_PATH_DOESNT_EXIST, m.create(&p, &info));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, m.handle);
+    EXPECT_EQ(nullptr, m.address);
+    p.version = 0x09050000;  // too old to carry a prefix: ignored
+    ASSERT_EQ(0u, m.create(&p, &info));
+    m.destroy();
+
+    // A name of exactly 260 characters is made, but this kernel refuses it.
+    g_bRunningTerminalServiceRemoteAdminMode = 0;
+    const std::string k250 = key + std::string(250 - key.size(), 'n');
+    OSSIPCMemoryExCreateParam q = exParam(k250.c_str(), 4096, OSS_IPC_MEMEX_READWRITE);
+    EXPECT_EQ(ECF_FILE_NAME_TOO_LONG, m.create(&q, &info));
+    EXPECT_EQ(nullptr, m.address);
+}
