@@ -13,3 +13,4 @@ run ecf 0x9000000C
 run ecf 0x081A0003
 run ecf 0x08140069
 run ecf --list
+run sysinfo

@@ -107,6 +107,12 @@ Uint32 mapCode(Uint32 failedCall, Uint32 osError)
     }
     if (call == kCallStat)
         return (osError == 2 || osError == 22) ? ECF_FILE_DOESNT_EXIST : ECF_UNKNOWN;
+    // The performance-counter helper reports its own status codes (PDH_CSTATUS_*, PDH_*:
+    // severity bits set, facility 0, 0x7D0 to 0xBFF): a counter, object or instance this
+    // machine does not have. They say "not available here", not an unexplained failure.
+    if ((osError & 0xC0000000u) && !(osError & 0x3FFF0000u) && (osError & 0xFFFFu) >= 0x7D0u &&
+        (osError & 0xFFFFu) <= 0xBFFu)
+        return ECF_NOT_SUPPORTED;
     if (osError == 0)
         return call == kCallTlsGetValue ? ECF_INVALID_INVOCATION_SEQUENCE : ECF_UNKNOWN;
     if (osError == 5) return ECF_ACCESS_DENIED;

@@ -1,6 +1,5 @@
 // Lazily computed processor facts and the latches that guard them.
-#include <cpuid.h>
-
+#include "osse/sysinfo.h"
 #include "sync/latch_internal.h"
 #include "sync/tick_internal.h"
 
@@ -12,26 +11,9 @@ OSSE_API OSSLatch g_IsSSE4_2SupportedLatch;
 
 namespace {
 
-// The processor facts this module needs, in the shape of the feature bytes of the processor
-// information record.
-// TODO(sysinfo): make this the processor information record and fill it with ossGetCPUInfo
-// (all information requested) instead of reading the identification instruction here.
-struct CpuFeatures {
-    Uint8 hasSSE41;
-    Uint8 hasSSE42;
-    Uint8 hasSSE4;  // either of the two: the hardware-vector-support byte
-};
-
-void readCpuFeatures(CpuFeatures& f)
-{
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    if (!__get_cpuid(1, &a, &b, &c, &d)) c = 0;
-    f.hasSSE41 = (c >> 19) & 1u;
-    f.hasSSE42 = (c >> 20) & 1u;
-    f.hasSSE4 = f.hasSSE41 | f.hasSSE42;
-}
-
-CpuFeatures g_hwVectorInfo;
+// The processor facts this module needs come from the processor information query, asked for
+// everything once.
+OSSCPUInfo g_hwVectorInfo;
 volatile Uint8 g_hwVectorOneTime = 1;  // set until the record is filled
 
 }  // namespace
@@ -44,7 +26,7 @@ extern "C" OSSE_API Uint8 OSS_SIMD_isHardwareVectorSupportedInternal(void)
     if (__atomic_load_n(&g_hwVectorOneTime, __ATOMIC_ACQUIRE)) {
         OSSLatchGuard hold(g_IsHWVectorSupportedLatch);
         if (g_hwVectorOneTime) {
-            readCpuFeatures(g_hwVectorInfo);
+            ossGetCPUInfo(&g_hwVectorInfo);
             __atomic_store_n(&g_hwVectorOneTime, Uint8(0), __ATOMIC_RELEASE);
         }
     }

@@ -12,6 +12,10 @@ const Verb kVerbs[] = {
      "decode a return code or a function identifier (hexadecimal with 0x, or decimal);\n"
      "            --list prints the library's own return codes; --help tells how a value is read",
      verbEcf},
+    {"sysinfo", "[--json] [PATH] | --help",
+     "print the processor, memory, swap, OS, caches, drives, network interfaces, the disk\n"
+     "            holding PATH and the usage counters; --json for scripts",
+     verbSysinfo},
 };
 
 void printHelp(FILE* out)
