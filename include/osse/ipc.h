@@ -6,6 +6,7 @@
 #define OSSE_IPC_H
 
 #include "osse/base.h"
+#include "osse/latch.h"
 #include "osse/sysinfo.h"
 
 struct _SECURITY_ATTRIBUTES;
@@ -80,6 +81,502 @@ OSSE_C_API Uint32 ossIPCGetQueResID(const OSSIPCGetResIDParam* param, OSSIPCQueR
 /* Every status of `info` set to ECF_NOT_SUPPORTED; returns ECF_NOT_SUPPORTED. */
 OSSE_C_API Uint32 ossGetKernelIPCInfo(OSSKernelIPCInfo* info);
 
+
+/* ==== Inter-process objects: shared memory segments, semaphores, the message queue, waitposts
+ * and the pipe shell. Every handle object lives in the caller's memory and is set up with
+ * constructor() (the language constructor does the same); it owns the OS handle it opened until
+ * its detach, close or destroy. Objects are not guarded: one thread uses one object at a time. */
+
+/* ---- Shared memory ------------------------------------------------------------------------ */
+
+/* OSSIPCMemoryCreateParam::flags */
+#define OSS_IPC_MEM_MAY_EXIST 0x1u /* an existing segment is an expected outcome: no log record */
+
+/* OSSIPCMemoryExCreateParam::flags and OSSIPCMemoryExAttachParam::flags */
+#define OSS_IPC_MEMEX_EXCLUSIVE  0x1ull /* fail with ECF_EXISTS when the segment exists */
+#define OSS_IPC_MEMEX_READONLY   0x4ull /* read-only view */
+#define OSS_IPC_MEMEX_READWRITE  0x8ull /* read-write view */
+
+struct OSSIPCMemoryCreateParam {
+    Uint32 version;
+    OSSIPCResID resId;       /* the segment's name; filled by OSSHIPCPrivateMemory::create */
+    Uint32 size;             /* bytes */
+    void* baseAddress;       /* where to map the view; null lets the OS choose */
+    Uint32 auxWord;          /* logged only */
+    Uint32 flags;            /* OSS_IPC_MEM_MAY_EXIST */
+    const char* namespacePrefix; /* OSSHIPCPrivateMemory::create, version 0x09070000 and later */
+
+    OSSIPCMemoryCreateParam() { constructor(); }
+    void constructor()
+    {
+        version = OSS_CURRENT_VERSION;
+        resId = OSSIPCResID();
+        size = 0;
+        baseAddress = 0;
+        auxWord = 0;
+        flags = 0;
+        namespacePrefix = 0;
+    }
+};
+
+struct OSSIPCMemoryExCreateParam {
+    Uint32 version;
+    const char* key;         /* 1 to 253 characters, no backslash, and the whole name must fit */
+    Uint64 size;             /* bytes, 1 to 0xFFFFFFFF */
+    Uint64 flags;            /* OSS_IPC_MEMEX_...; not 0 */
+    void* baseAddress;
+    Uint32 auxWord;          /* not 0; not otherwise used here */
+    Uint64 auxValue;         /* logged only */
+    const char* namespacePrefix;
+};
+
+struct OSSIPCMemoryExAttachParam {
+    Uint32 version;
+    const char* key;
+    Uint64 flags;            /* OSS_IPC_MEMEX_READONLY or OSS_IPC_MEMEX_READWRITE */
+    void* baseAddress;
+    Uint64 auxValue;         /* logged only */
+    const char* namespacePrefix;
+};
+
+struct OSSIPCMemoryExInfo {
+    Uint32 version;
+    void* address;           /* the view, stored by create and attach */
+};
+
+/* Parameter object of the authorize operations; only its version is read here. */
+struct OSSIPCSecurityParam {
+    Uint32 version;
+    Uint32 reserved[3];
+};
+
+/* Classic segment: its name is made by the caller with ossIPCGetResID. */
+class OSSE_API OSSHIPCMemory {
+public:
+    void* handle;            /* file mapping; INVALID_HANDLE_VALUE when not attached */
+    void* address;           /* this process's view; null when not attached */
+
+    OSSHIPCMemory() { constructor(); }
+    void constructor();
+
+    Uint32 create(const OSSIPCMemoryCreateParam* param);
+    /* Every failure to open the segment is ECF_MEM_DOESNT_EXIST. */
+    Uint32 attach(const OSSIPCResID* resId, const void* address);
+    Uint32 detach();
+    Uint32 detachAndDestroy();
+    /* A detach whose code is dropped: always 0. The segment lives on while other processes
+     * hold it. */
+    Uint32 destroy();
+    Uint32 getAddress(void** address);
+    /* The view's size in whole pages; ECF_INVALID_HANDLE when not attached. */
+    Uint32 getMemorySize(unsigned int* size);
+    Uint32 authorize(const OSSIPCSecurityParam* param);
+    bool isAttached() const { return address != 0; }
+};
+
+/* Extended segment: named from a key with the fixed id 120, 64-bit sizes and flags. */
+class OSSE_API OSSHIPCMemoryEx {
+public:
+    void* handle;
+    char name[261];
+    void* address;           /* non-null means attached */
+    Uint64 size;             /* the size given to create; 0 after attach */
+
+    OSSHIPCMemoryEx() { constructor(); }
+    ~OSSHIPCMemoryEx() { destructor(); }
+    void constructor();
+    /* Forgets the segment without unmapping it. */
+    void destructor();
+
+    Uint32 create(const OSSIPCMemoryExCreateParam* param, OSSIPCMemoryExInfo* info);
+    Uint32 attach(const OSSIPCMemoryExAttachParam* param, OSSIPCMemoryExInfo* info);
+    Uint32 detach();
+    Uint32 destroy();
+};
+
+/* A segment private to its creator until the whole object is copied to another process,
+ * which calls remoteInitialization() and then attach(). */
+class OSSE_API OSSHIPCPrivateMemory {
+public:
+    OSSHIPCMemory segment;
+    OSSIPCResID resId;       /* the segment's name */
+
+    OSSHIPCPrivateMemory() { constructor(); }
+    void constructor();
+
+    /* Finds a free name "PRIVMEMPID<pid>TID<tid>" with ids 0 to 99 and creates the segment;
+     * the chosen name is also left in param->resId. */
+    Uint32 create(OSSIPCMemoryCreateParam* param);
+    Uint32 attach(const void* address);
+    /* In a process that received a copy: drops the copied handle and address. */
+    Uint32 remoteInitialization();
+    Uint32 detach() { return segment.detach(); }
+    Uint32 destroy() { return segment.destroy(); }
+    Uint32 getAddress(void** address) { return segment.getAddress(address); }
+    Uint32 getMemorySize(unsigned int* size) { return segment.getMemorySize(size); }
+    Uint32 authorize(const OSSIPCSecurityParam* param) { return segment.authorize(param); }
+    bool isAttached() const { return segment.isAttached(); }
+};
+
+/* ---- Semaphores --------------------------------------------------------------------------- */
+
+#define OSS_IPC_SEM_MAX_COUNT 32767u
+
+struct OSSIPCSemaphoreCreateParam {
+    Uint32 version;
+    OSSIPCResID resId;
+    Uint32 initialCount;
+    Uint32 auxWord;          /* not used here */
+    Uint32 reserved;
+
+    OSSIPCSemaphoreCreateParam() { constructor(); }
+    void constructor()
+    {
+        version = OSS_CURRENT_VERSION;
+        resId = OSSIPCResID();
+        initialCount = 0;
+        auxWord = 0;
+        reserved = 0;
+    }
+};
+
+struct OSSIPCSemaphoreWaitParam {
+    Uint32 version;
+    Uint32 timeout;          /* milliseconds; 0xFFFFFFFF waits without limit */
+    Uint32 reserved[2];
+};
+
+struct OSSIPCSemaphoreExCreateParam {
+    Uint32 version;
+    const char* key;         /* 1 to 292 characters, no backslash, and the whole name must fit */
+    Uint64 auxValue;         /* logged only */
+    Uint32 semaphoreCount;   /* not 0; a set holds one semaphore here */
+    Uint32 initialCount;
+    Uint64 auxValue2;        /* logged only */
+};
+
+/* OSSIPCSemaphoreExPostParam::flags */
+#define OSS_IPC_SEMEX_POST_QUIET 0x1u
+/* OSSIPCSemaphoreExWaitParam::flags */
+#define OSS_IPC_SEMEX_WAIT_QUIET 0x2u
+
+struct OSSIPCSemaphoreExPostParam {
+    Uint32 version;
+    Uint32 reserved;
+    Uint32 flags;
+};
+
+struct OSSIPCSemaphoreExWaitParam {
+    Uint32 version;
+    Uint32 timeout;
+    Uint32 flags;
+};
+
+struct OSSIPCSemaphoreExDetachParam {
+    Uint32 version;
+};
+
+struct OSSIPCSemaphoreExDestroyParam {
+    Uint32 version;
+};
+
+struct OSSIPCSemaphoreExSemInfo {
+    Uint32 version;
+    Uint32 reserved[3];
+};
+
+class OSSE_API OSSHIPCSemaphore {
+public:
+    void* handle;            /* INVALID_HANDLE_VALUE when not attached */
+
+    OSSHIPCSemaphore() { constructor(); }
+    void constructor();
+
+    Uint32 create(const OSSIPCSemaphoreCreateParam* param);
+    Uint32 attach(const OSSIPCResID* resId);
+    Uint32 detach();
+    Uint32 destroy();
+    Uint32 post(const OSSIPCSemaphoreWaitParam* param);
+    Uint32 post();
+    /* ECF_TIMEOUT without a log record when the count stays 0. */
+    Uint32 wait(const OSSIPCSemaphoreWaitParam* param);
+    Uint32 authorize(const OSSIPCSecurityParam* param);
+    bool isAttached() const;
+};
+
+class OSSE_API OSSHIPCSemaphoreEx {
+public:
+    void* handle;
+    char name[300];
+
+    OSSHIPCSemaphoreEx() { constructor(); }
+    ~OSSHIPCSemaphoreEx() { destructor(); }
+    void constructor() { reset(); }
+    void destructor() { reset(); }
+    /* Forgets the handle and the name without closing anything. */
+    void reset();
+
+    Uint32 create(const OSSIPCSemaphoreExCreateParam* param);
+    Uint32 detach(const OSSIPCSemaphoreExDetachParam* param);
+    /* Closes the handle and forgets the semaphore; always 0. */
+    Uint32 destroy(const OSSIPCSemaphoreExDestroyParam* param);
+    Uint32 post(const OSSIPCSemaphoreExPostParam* param);
+    /* ECF_FILE_NFS_TIME_OUT when the count stays 0. */
+    Uint32 wait(const OSSIPCSemaphoreExWaitParam* param);
+    Uint32 getInfo(OSSIPCSemaphoreExSemInfo* info);
+
+private:
+    bool isAttached() const;
+};
+
+
+/* ---- Message queue ------------------------------------------------------------------------ */
+
+struct OSSIPCQueueCreateParam {
+    Uint32 version;
+    OSSIPCQueResID queResId; /* names: 0 the segment, 1 the data semaphore, 2 the space one */
+    Uint32 maxBytes;         /* ring capacity asked for; rounded up to a multiple of 4 */
+    Uint32 auxWord;          /* not used here */
+
+    OSSIPCQueueCreateParam() { constructor(); }
+    void constructor()
+    {
+        version = OSS_CURRENT_VERSION;
+        queResId = OSSIPCQueResID();
+        maxBytes = 0;
+        auxWord = 0;
+    }
+};
+
+/* The control block at the start of a queue's segment, read by every process attached to it;
+ * the ring of `capacity` bytes follows it. */
+struct OSSIPCQueueHeader {
+    OSSLatch putLatch;       /* held by a writer for a whole put */
+    OSSLatch getLatch;       /* held by a reader while it takes a message */
+    OSSLatch stateLatch;     /* guards the fields below and the ring */
+    Uint8 reserved1;
+    Uint32 capacity;         /* ring bytes, a multiple of 4 */
+    Uint32 writeOffset;
+    Uint32 readOffset;
+    Uint8 writerWaiting;     /* a writer waits on the space semaphore */
+    Uint8 readerWaiting;     /* readers waiting on the data semaphore (a count) */
+    Uint8 dataPresent;       /* the ring holds at least one byte */
+    Uint8 reserved2;
+};
+
+/* A byte-stream message queue between processes. A dead process that held one of the queue's
+ * latches leaves it wedged: waits give up at the caller's timeout, and the recovery is to
+ * destroy the queue and create it again. */
+class OSSE_API OSSHIPCQueue {
+public:
+    OSSHIPCMemory segment;
+    OSSHIPCSemaphore dataSemaphore;
+    OSSHIPCSemaphore spaceSemaphore;
+    OSSIPCQueueHeader* header;
+
+    OSSHIPCQueue() { constructor(); }
+    void constructor();
+
+    Uint32 create(const OSSIPCQueueCreateParam* param);
+    Uint32 attach(OSSIPCQueResID* queResId);
+    Uint32 detach();
+    Uint32 destroy();
+    /* Empties the queue and wakes the waiting sides. */
+    Uint32 flush();
+    /* Writes one message, waiting for space without a time limit. */
+    Uint32 put(void* buffer, unsigned int length);
+    /* Takes one message. timeout in milliseconds (-1: no limit; 0: ECF_QUE_INVALID_MSG_TYPE at
+     * once when no whole message is there). A message above bufferSize is left in the queue,
+     * ECF_QUE_MSG_TOO_BIG is returned and its length stored in *messageLength. A message
+     * larger than the ring streams through; once its body has started the timeout no longer
+     * applies. */
+    Uint32 get(void* buffer, unsigned int bufferSize, unsigned int* messageLength, int timeout);
+    bool hasMessage();
+    bool isAttached() const;
+    Uint32 authorize(const OSSIPCSecurityParam* param);
+};
+
+
+/* ---- Waitpost ----------------------------------------------------------------------------- */
+
+/* OSSIPCWaitpostCreateParam::mode */
+#define OSS_WAITPOST_AUTO_RESET 0x1u
+#define OSS_WAITPOST_UNGUARDED  0x2u
+
+/* OSSIPCWaitpostCore::state */
+#define OSS_WAITPOST_STATE_AUTO_RESET 0x1u
+#define OSS_WAITPOST_STATE_NAMED      0x2u
+#define OSS_WAITPOST_STATE_PRIVATE    0x4u
+
+/* The part of a waitpost that lies in memory all parties reach. */
+struct OSSIPCWaitpostCore {
+    Uint8 unguarded;         /* 1: payload copies do not take the latch */
+    OSSLatch latch;
+    Uint16 reserved;
+    Uint32 state;            /* OSS_WAITPOST_STATE_...; 0 when not created */
+};
+
+struct OSSIPCWaitpostCreateParam {
+    Uint32 version;
+    OSSIPCWaitpostCore* core;
+    void* data;
+    Uint32 dataSize;
+    const OSSIPCResID* resId; /* null: private to this process */
+    Uint32 reserved;
+    Uint32 mode;             /* OSS_WAITPOST_AUTO_RESET, or OSS_WAITPOST_UNGUARDED */
+};
+
+struct OSSIPCWaitpostOpenParam {
+    Uint32 version;
+    OSSIPCWaitpostCore* core;
+    void* data;
+    Uint32 dataSize;
+    const OSSIPCResID* resId;
+};
+
+struct OSSIPCWaitpostWaitParam {
+    Uint32 version;
+    Uint32 timeout;          /* 0 polls; 0xFFFFFFFF waits without limit */
+};
+
+class OSSE_API OSSHIPCWaitpost {
+public:
+    OSSIPCWaitpostCore* core;
+    void* data;
+    Uint32 dataSize;
+    void* event;             /* INVALID_HANDLE_VALUE when none */
+
+    OSSHIPCWaitpost() { constructor(); }
+    ~OSSHIPCWaitpost() { destructor(); }
+    void constructor();
+    void destructor() {}
+
+    Uint32 create(const OSSIPCWaitpostCreateParam* param);
+    Uint32 open(const OSSIPCWaitpostOpenParam* param);
+    Uint32 close();
+    /* The owner's teardown. Waiters blocked at that moment are woken and get
+     * ECF_WAITPOST_NOT_INITIALIZED. */
+    Uint32 destroy();
+    Uint32 wait(const OSSIPCWaitpostWaitParam* param, void* out);
+    Uint32 post(const void* in);
+    Uint32 reset();
+};
+
+/* ---- Pipe --------------------------------------------------------------------------------- */
+
+struct OSSPipeCreateParam {
+    Uint32 version;
+    Uint32 reserved[3];
+};
+
+struct OSSPipeWriteParam {
+    Uint32 version;
+    const void* buffer;
+    Uint32 length;
+    Uint32 reserved;
+};
+
+struct OSSPipeWriteInfo {
+    Uint32 version;
+    Uint32 bytesWritten;
+};
+
+/* An anonymous pipe's shape: on this platform nothing is created and nothing carries data. */
+class OSSE_API OSSHPipe {
+public:
+    intptr_t readFD;         /* -1 when none */
+    intptr_t writeFD;        /* -1 when none */
+    Uint32 bufferSize;
+
+    OSSHPipe() { constructor(); }
+    ~OSSHPipe() { destructor(); }
+    void constructor();
+    void destructor() { constructor(); }
+
+    /* Always 0; nothing is created. */
+    Uint32 create(const OSSPipeCreateParam* param);
+    /* Always ECF_NOT_SUPPORTED. */
+    Uint32 write(OSSPipeWriteParam* param, OSSPipeWriteInfo* info);
+    Uint32 destroy();
+    Uint32 closeWriteFD();
+    intptr_t getReadFD();
+
+private:
+    Uint32 closeFD(intptr_t fd, Uint32 callerId);
+    Uint32 closeReadFD();
+    void setReadFD(intptr_t fd);
+    void setWriteFD(intptr_t fd);
+    intptr_t getWriteFD();
+};
+
+/* ---- Layouts shared with other processes and with callers built separately ---------------- */
+static_assert(sizeof(OSSIPCQueueHeader) == 20, "queue header layout");
+static_assert(offsetof(OSSIPCQueueHeader, putLatch) == 0 && offsetof(OSSIPCQueueHeader, getLatch) == 1 &&
+                  offsetof(OSSIPCQueueHeader, stateLatch) == 2 &&
+                  offsetof(OSSIPCQueueHeader, capacity) == 4 &&
+                  offsetof(OSSIPCQueueHeader, writeOffset) == 8 &&
+                  offsetof(OSSIPCQueueHeader, readOffset) == 12 &&
+                  offsetof(OSSIPCQueueHeader, writerWaiting) == 16 &&
+                  offsetof(OSSIPCQueueHeader, readerWaiting) == 17 &&
+                  offsetof(OSSIPCQueueHeader, dataPresent) == 18,
+              "queue header layout");
+static_assert(sizeof(OSSIPCWaitpostCore) == 8 && offsetof(OSSIPCWaitpostCore, latch) == 1 &&
+                  offsetof(OSSIPCWaitpostCore, state) == 4,
+              "waitpost core layout");
+static_assert(sizeof(OSSIPCSemaphoreWaitParam) == 16, "layout");
+static_assert(sizeof(OSSIPCSemaphoreExPostParam) == 12, "layout");
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(OSSIPCMemoryCreateParam) == 292, "layout");
+static_assert(offsetof(OSSIPCMemoryCreateParam, resId) == 4 &&
+                  offsetof(OSSIPCMemoryCreateParam, size) == 272 &&
+                  offsetof(OSSIPCMemoryCreateParam, baseAddress) == 276 &&
+                  offsetof(OSSIPCMemoryCreateParam, auxWord) == 280 &&
+                  offsetof(OSSIPCMemoryCreateParam, flags) == 284 &&
+                  offsetof(OSSIPCMemoryCreateParam, namespacePrefix) == 288,
+              "layout");
+static_assert(sizeof(OSSIPCMemoryExCreateParam) == 48, "layout");
+static_assert(offsetof(OSSIPCMemoryExCreateParam, key) == 4 &&
+                  offsetof(OSSIPCMemoryExCreateParam, size) == 8 &&
+                  offsetof(OSSIPCMemoryExCreateParam, flags) == 16 &&
+                  offsetof(OSSIPCMemoryExCreateParam, baseAddress) == 24 &&
+                  offsetof(OSSIPCMemoryExCreateParam, auxWord) == 28 &&
+                  offsetof(OSSIPCMemoryExCreateParam, auxValue) == 32 &&
+                  offsetof(OSSIPCMemoryExCreateParam, namespacePrefix) == 40,
+              "layout");
+static_assert(sizeof(OSSIPCMemoryExAttachParam) == 40, "layout");
+static_assert(offsetof(OSSIPCMemoryExAttachParam, flags) == 8 &&
+                  offsetof(OSSIPCMemoryExAttachParam, baseAddress) == 16 &&
+                  offsetof(OSSIPCMemoryExAttachParam, auxValue) == 24 &&
+                  offsetof(OSSIPCMemoryExAttachParam, namespacePrefix) == 32,
+              "layout");
+static_assert(sizeof(OSSHIPCMemory) == 8, "layout");
+static_assert(sizeof(OSSHIPCPrivateMemory) == 276 && offsetof(OSSHIPCPrivateMemory, resId) == 8,
+              "layout");
+static_assert(offsetof(OSSHIPCMemoryEx, name) == 4 && offsetof(OSSHIPCMemoryEx, address) == 268 &&
+                  offsetof(OSSHIPCMemoryEx, size) == 272,
+              "layout");
+static_assert(sizeof(OSSIPCSemaphoreCreateParam) == 284 &&
+                  offsetof(OSSIPCSemaphoreCreateParam, initialCount) == 272,
+              "layout");
+static_assert(sizeof(OSSIPCSemaphoreExCreateParam) == 32 &&
+                  offsetof(OSSIPCSemaphoreExCreateParam, auxValue) == 8 &&
+                  offsetof(OSSIPCSemaphoreExCreateParam, semaphoreCount) == 16 &&
+                  offsetof(OSSIPCSemaphoreExCreateParam, initialCount) == 20 &&
+                  offsetof(OSSIPCSemaphoreExCreateParam, auxValue2) == 24,
+              "layout");
+static_assert(sizeof(OSSHIPCSemaphoreEx) == 304, "layout");
+static_assert(sizeof(OSSIPCQueueCreateParam) == 820 &&
+                  offsetof(OSSIPCQueueCreateParam, maxBytes) == 812,
+              "layout");
+static_assert(sizeof(OSSHIPCQueue) == 20, "layout");
+static_assert(sizeof(OSSIPCWaitpostCreateParam) == 28 &&
+                  offsetof(OSSIPCWaitpostCreateParam, resId) == 16 &&
+                  offsetof(OSSIPCWaitpostCreateParam, mode) == 24,
+              "layout");
+static_assert(sizeof(OSSHIPCWaitpost) == 16, "layout");
+static_assert(sizeof(OSSHPipe) == 12, "layout");
+#endif
+
 #endif /* __cplusplus */
 
 /* No seed is needed on this platform: always ECF_NOT_SUPPORTED. */
@@ -88,5 +585,10 @@ OSSE_C_API Uint32 ossIPCGenerateSeed(void);
  * The library keeps the pointer, not a copy; null restores the default (inheritable handles, a
  * null DACL: every user has full access). */
 OSSE_C_API void ossSetSecurityAttributesForOSS(struct _SECURITY_ATTRIBUTES* attrs);
+
+/* Does nothing here; always 0. */
+OSSE_C_API Uint32 ossIPCSemaphoreExDestroy(void);
+/* The largest message the kernel's own queues take; 0 (unknown) on this platform. */
+OSSE_C_API Uint32 ossGetMaxQueueMessageSize(void);
 
 #endif

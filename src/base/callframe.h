@@ -98,6 +98,13 @@ public:
         return 0;
     }
 
+    // A pointer argument the operation cannot do without: null is refused like a null
+    // parameter object. Returns 0 when it may be used.
+    Uint32 checkPointer(const void* p)
+    {
+        return p ? 0 : fail(0x9000000Cu, 1111, OSS_LEVEL_ERROR);
+    }
+
     // An operating-system or C-runtime call failed: the handler maps, logs and analyses it.
     template <class... I>
     Uint32 systemError(Uint32 failedCall, Uint32 osError, Uint32 probe, I... items)
@@ -107,6 +114,49 @@ public:
                                                 (Uint32)sizeof...(items), items...);
         if (gtraceFrameOn()) gtraceFrameError(id_, probe, &rc);
         return ret(rc);
+    }
+
+    // An operating-system failure whose code the operation needs but does not log here (it is
+    // expected, or the operation reports it in a record of its own): mapped and recorded in the
+    // trace, no log record and no analysis.
+    Uint32 mapError(Uint32 failedCall, Uint32 osError, Uint32 probe)
+    {
+        const Uint32 rc = ossSystemErrorHandler(id_, failedCall, osError, probe, 5,
+                                                OSS_SEH_MAP_ONLY, &ctx, 0);
+        if (gtraceFrameOn()) gtraceFrameError(id_, probe, &rc);
+        return ret(rc);
+    }
+
+    // An operating-system failure that the operation reports under a code of its own choice
+    // (every failure to open a segment is "does not exist"): the record names the call and its
+    // error number, with the mapping's severity, and carries `code` as its message.
+    template <class... I>
+    Uint32 systemErrorAs(Uint32 code, Uint32 failedCall, Uint32 osError, Uint32 probe,
+                         I... items)
+    {
+        static_assert(ossAllItems<I...>, "pass data items (ossItemHex, ossItemString, ...)");
+        Uint32 level = OSS_LEVEL_INFO;
+        ossErrorMapSystem(id_, probe, failedCall, osError, &level);
+        ossLogSysRC(nullptr, id_, failedCall, osError, code, probe, level,
+                    (Sint32)sizeof...(items), items...);
+        if (gtraceFrameOn()) gtraceFrameError(id_, probe, &code);
+        return ret(code);
+    }
+
+    // An inner operation of the library failed (and logged its own record): the failure is
+    // logged again under this operation, naming the inner one, and `code` is returned.
+    template <class... I>
+    Uint32 innerError(Uint32 innerId, Uint32 innerCode, Uint32 probe, Uint32 code, I... items)
+    {
+        static_assert(ossAllItems<I...>, "pass data items (ossItemHex, ossItemString, ...)");
+        ossLogRC(nullptr, id_, innerId, innerCode, 0, probe, OSS_LEVEL_ERROR,
+                 (Sint32)sizeof...(items), items...);
+        if (gtraceFrameOn()) gtraceFrameError(id_, probe, &code);
+        return ret(code);
+    }
+    Uint32 innerError(Uint32 innerId, Uint32 innerCode, Uint32 probe)
+    {
+        return innerError(innerId, innerCode, probe, innerCode);
     }
 
     // Logs a record of this operation; returns what ossLog returns.

@@ -104,6 +104,35 @@ extern "C" OSSE_API Uint32 ossLockGetConflict(OSSLatch* latch)
     }
 }
 
+namespace osse_sync {
+
+bool latchAcquireTimed(OSSLatch* latch, Uint32 timeoutMs)
+{
+    if (attempt(latch)) return true;
+    const Uint32 passes = readTune(g_spinTune.spinPasses);
+    const Uint32 delay = readTune(g_spinTune.spinDelay);
+    for (Uint32 pass = 0; pass < passes; ++pass) {
+        if (attempt(latch)) return true;
+        __builtin_ia32_pause();
+        busyDelay(delay);
+    }
+    if (attempt(latch)) return true;
+    if (timeoutMs == 0) return false;
+    const DWORD start = GetTickCount();
+    // Holders of such latches keep them for a copy at most: give the processor away a few
+    // times before sleeping whole milliseconds.
+    for (Uint32 round = 0;; ++round) {
+        if (round < 16)
+            ossYield();
+        else
+            ossSleep(1);
+        if (attempt(latch)) return true;
+        if (timeoutMs != 0xFFFFFFFFu && GetTickCount() - start >= timeoutMs) return false;
+    }
+}
+
+}  // namespace osse_sync
+
 void OSSLatch::getSpinCounts(OSSSpinTune& tune)
 {
     tune = g_spinTune;

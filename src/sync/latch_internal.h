@@ -32,6 +32,12 @@ constexpr OSSSpinTune spinTuneForProcessors(Uint32 processors)
 // Load step: sets the process's spin tuning from the processor count.
 void spinTuneAtLoad();
 
+// Takes the latch, giving up after about timeoutMs milliseconds (0xFFFFFFFF: no limit; 0: the
+// spin passes only, no sleep). True when the caller holds it. For latches held only for a
+// moment, also by other processes that may die holding them: after the spin passes it yields
+// the processor a few times before it sleeps whole milliseconds.
+bool latchAcquireTimed(OSSLatch* latch, Uint32 timeoutMs);
+
 // State name of a one-byte latch value; null for a corrupt value.
 inline const char* latchStateName(Uint8 value)
 {

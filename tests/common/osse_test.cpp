@@ -83,7 +83,7 @@ Child::~Child()
 }
 
 bool Child::start(const std::string& role, const std::vector<std::string>& args,
-                  const std::vector<std::string>& env)
+                  const std::vector<std::string>& env, bool inheritHandles)
 {
     char exe[MAX_PATH];
     GetModuleFileNameA(nullptr, exe, sizeof exe);
@@ -96,7 +96,7 @@ bool Child::start(const std::string& role, const std::vector<std::string>& args,
     PROCESS_INFORMATION pi = {};
     std::vector<char> cmdLine(cmd.begin(), cmd.end());
     cmdLine.push_back('\0');
-    if (!CreateProcessA(exe, cmdLine.data(), nullptr, nullptr, FALSE, 0,
+    if (!CreateProcessA(exe, cmdLine.data(), nullptr, nullptr, inheritHandles ? TRUE : FALSE, 0,
                         env.empty() ? nullptr : &envBlock[0], nullptr, &si, &pi))
         return false;
     CloseHandle(pi.hThread);
@@ -119,6 +119,20 @@ int Child::wait(unsigned timeoutMs)
     CloseHandle(process_);
     process_ = nullptr;
     return code;
+}
+
+void Child::kill()
+{
+    if (!process_) return;
+    TerminateProcess(process_, 99);
+    WaitForSingleObject(process_, INFINITE);
+    CloseHandle(process_);
+    process_ = nullptr;
+}
+
+bool Child::running() const
+{
+    return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
 }
 
 int runChild(const std::string& role, const std::vector<std::string>& args,

@@ -34,10 +34,16 @@ public:
 
     // Starts "<this exe> --osse-child=<role> args..."; the environment is inherited, with
     // `env` entries ("NAME=value", or "NAME=" to remove) applied on top.
+    // With `inheritHandles` the child inherits every inheritable handle of this process (pass
+    // a handle's value on the command line to use it there).
     bool start(const std::string& role, const std::vector<std::string>& args = {},
-               const std::vector<std::string>& env = {});
+               const std::vector<std::string>& env = {}, bool inheritHandles = false);
     // Waits for the child; returns its exit code, or -1 on timeout (the child is killed).
     int wait(unsigned timeoutMs = 60000);
+    // Ends the child at once, wherever it is (exit code 99), and waits until it is gone.
+    void kill();
+    // True while the child has not exited; false also when it was never started.
+    bool running() const;
     unsigned long pid() const { return pid_; }
 
 private:

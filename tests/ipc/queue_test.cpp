@@ -1,0 +1,483 @@
+// The message queue between real processes: delivery across ring sizes and message sizes in
+// both start orders, the stream after refusals, timeouts and dead peers, and many producers
+// and consumers at once.
+#include "ipc_test.h"
+
+#include <process.h>
+
+#include <sstream>
+
+using namespace ipctest;
+
+namespace {
+
+const Uint32 kGetId = 0x081A0048;
+
+Uint8 patternByte(Uint32 message, Uint32 j)
+{
+    return (Uint8)(message * 31u + j * 7u + 1u);
+}
+
+std::vector<Uint8> patternMessage(Uint32 message, Uint32 size)
+{
+    std::vector<Uint8> m(size);
+    for (Uint32 j = 0; j < size; ++j) m[j] = patternByte(message, j);
+    return m;
+}
+
+std::vector<Uint32> parseSizes(const std::string& text)
+{
+    std::vector<Uint32> sizes;
+    std::stringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ',')) sizes.push_back((Uint32)std::stoul(item));
+    return sizes;
+}
+
+std::string joinSizes(const std::vector<Uint32>& sizes)
+{
+    std::string out;
+    for (Uint32 s : sizes) out += (out.empty() ? "" : ",") + std::to_string(s);
+    return out;
+}
+
+bool attachQueue(OSSHIPCQueue& q, const std::string& key)
+{
+    OSSIPCQueResID id = queResId(30, key);
+    return q.attach(&id) == 0;
+}
+
+// A queue created by this process, destroyed at the end of the test.
+struct OwnQueue {
+    std::string key;
+    OSSHIPCQueue q;
+    explicit OwnQueue(Uint32 maxBytes, const char* what = "q") : key(uniqueKey(what))
+    {
+        OSSIPCQueueCreateParam p;
+        p.queResId = queResId(30, key);
+        p.maxBytes = maxBytes;
+        EXPECT_EQ(0u, q.create(&p));
+    }
+    ~OwnQueue() { q.destroy(); }
+};
+
+// Child: puts the messages of the size list args[1] into queue args[0].
+OSSE_CHILD_ROLE(q_writer)
+{
+    OSSHIPCQueue q;
+    if (!attachQueue(q, args[0])) return 2;
+    const std::vector<Uint32> sizes = parseSizes(args[1]);
+    for (Uint32 i = 0; i < sizes.size(); ++i) {
+        std::vector<Uint8> m = patternMessage(i, sizes[i]);
+        if (q.put(m.data(), sizes[i])) return 3;
+    }
+    return q.detach() ? 4 : 0;
+}
+
+// Child: gets the messages of the size list args[1] from queue args[0] and checks each; with
+// args[2] the get timeout (a poll loop: timeouts and empty polls are retried).
+OSSE_CHILD_ROLE(q_reader)
+{
+    OSSHIPCQueue q;
+    if (!attachQueue(q, args[0])) return 2;
+    const std::vector<Uint32> sizes = parseSizes(args[1]);
+    const int timeout = args.size() > 2 ? std::stoi(args[2]) : -1;
+    std::vector<Uint8> buffer(1 << 20);
+    for (Uint32 i = 0; i < sizes.size(); ++i) {
+        unsigned int length = 0xFFFFFFFF;
+        Uint32 rc;
+        while ((rc = q.get(buffer.data(), (unsigned)buffer.size(), &length, timeout)) ==
+                   ECF_QUE_INVALID_MSG_TYPE ||
+               rc == ECF_TIMEOUT) {
+        }
+        if (rc) return 3;
+        if (length != sizes[i]) return 4;
+        for (Uint32 j = 0; j < length; ++j)
+            if (buffer[j] != patternByte(i, j)) return 5;
+    }
+    return q.detach() ? 6 : 0;
+}
+
+// Child: blocks in a get on queue args[0] until it is killed.
+OSSE_CHILD_ROLE(q_blocked_reader)
+{
+    OSSHIPCQueue q;
+    if (!attachQueue(q, args[0])) return 2;
+    char buffer[64];
+    unsigned int length;
+    q.get(buffer, sizeof buffer, &length, -1);
+    return 3;
+}
+
+struct ReaderArg {
+    OSSHIPCQueue* q;
+    unsigned int length;
+};
+
+unsigned __stdcall threadReader(void* p)
+{
+    ReaderArg* a = static_cast<ReaderArg*>(p);
+    char b[64];
+    return a->q->get(b, sizeof b, &a->length, 30000);
+}
+
+}  // namespace
+
+TEST(Queue, CapacityFromMaxBytesAndTheRingSpaceOfAMessage)
+{
+    struct Case {
+        Uint32 maxBytes, capacity;
+    } cases[] = {{0, 4}, {3, 8}, {4, 8}, {5, 8}, {4096, 4096}, {4097, 4100}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.maxBytes);
+        OwnQueue own(c.maxBytes);
+        ASSERT_NE(nullptr, own.q.header);
+        EXPECT_EQ(c.capacity, own.q.header->capacity);
+        unsigned int size = 0;
+        own.q.segment.getMemorySize(&size);
+        EXPECT_GE(size, c.capacity + 20);
+    }
+    OwnQueue own(4096);
+    char ten[10] = "123456789";
+    ASSERT_EQ(0u, own.q.put(ten, 10));
+    EXPECT_EQ(16u, own.q.header->writeOffset);  // length, 10 bytes and 2 of padding
+    EXPECT_TRUE(own.q.hasMessage());
+
+    // Sizes whose ring and header would not fit in 32 bits are refused, not wrapped.
+    for (Uint32 maxBytes : {0xFFFFFFFFu, 0xFFFFFFFFu - 20u}) {
+        OSSIPCQueueCreateParam p;
+        p.queResId = queResId(30, uniqueKey("huge"));
+        p.maxBytes = maxBytes;
+        OSSHIPCQueue q;
+        EXPECT_EQ(ECF_INVALID_PARAMETER, q.create(&p));
+        EXPECT_FALSE(q.isAttached());
+    }
+}
+
+TEST(Queue, DeliveryAcrossRingAndMessageSizesInBothStartOrders)
+{
+    for (Uint32 maxBytes : {0u, 8u, 64u, 4096u}) {
+        for (bool writerFirst : {true, false}) {
+            SCOPED_TRACE(std::to_string(maxBytes) + (writerFirst ? " writer first" : " reader first"));
+            OwnQueue own(maxBytes);
+            const Uint32 cap = own.q.header->capacity;
+            // Empty messages, one byte, one that fills the ring with its length, one exactly
+            // the ring, ten rings, and small ones after the big ones.
+            const std::vector<Uint32> sizes = {0, 0, 1, cap - 4, cap, 10 * cap, 3, 0, cap + 1, 5};
+            const std::string plan = joinSizes(sizes);
+            ossetest::Child writer, reader;
+            if (writerFirst) {
+                ASSERT_TRUE(writer.start("q_writer", {own.key, plan}));
+                ASSERT_TRUE(waitUntil([&] { return own.q.hasMessage(); }));
+                ASSERT_TRUE(reader.start("q_reader", {own.key, plan}));
+            } else {
+                ASSERT_TRUE(reader.start("q_reader", {own.key, plan}));
+                ASSERT_TRUE(waitUntil([&] { return own.q.header->readerWaiting != 0; }));
+                ASSERT_TRUE(writer.start("q_writer", {own.key, plan}));
+            }
+            EXPECT_EQ(0, writer.wait());
+            EXPECT_EQ(0, reader.wait());
+            EXPECT_FALSE(own.q.hasMessage());
+        }
+    }
+}
+
+TEST(Queue, TooBigLeavesTheMessageForALargerBuffer)
+{
+    OwnQueue own(64);
+    std::vector<Uint8> m = patternMessage(1, 40), n = patternMessage(2, 7);
+    ASSERT_EQ(0u, own.q.put(m.data(), 40));
+    ASSERT_EQ(0u, own.q.put(n.data(), 7));
+    char small[10];
+    unsigned int length = 0;
+    {
+        LogCapture log;
+        EXPECT_EQ(ECF_QUE_MSG_TOO_BIG, own.q.get(small, sizeof small, &length, 0));
+        EXPECT_TRUE(log.has(kGetId, 100));
+    }
+    EXPECT_EQ(40u, length);
+    std::vector<Uint8> big(40);
+    ASSERT_EQ(0u, own.q.get(big.data(), 40, &length, 0));
+    EXPECT_EQ(m, big);
+    ASSERT_EQ(0u, own.q.get(small, sizeof small, &length, 0));
+    EXPECT_EQ(7u, length);
+    EXPECT_EQ(0, memcmp(small, n.data(), 7));
+}
+
+TEST(Queue, EmptyPollsTimeoutsAndFlush)
+{
+    OwnQueue own(64);
+    char buffer[64];
+    unsigned int length;
+    {
+        LogCapture log;
+        EXPECT_EQ(ECF_QUE_INVALID_MSG_TYPE, own.q.get(buffer, sizeof buffer, &length, 0));
+        EXPECT_EQ(0u, log.count());
+        EXPECT_EQ(ECF_TIMEOUT, own.q.get(buffer, sizeof buffer, &length, 10));
+        EXPECT_TRUE(log.has(kGetId, 80));
+        EXPECT_EQ(ECF_INVALID_PARAMETER, own.q.get(nullptr, 8, &length, 0));
+        EXPECT_EQ(ECF_INVALID_PARAMETER, own.q.put(nullptr, 8));
+    }
+    // An empty message is a message.
+    ASSERT_EQ(0u, own.q.put(nullptr, 0));
+    EXPECT_TRUE(own.q.hasMessage());
+    ASSERT_EQ(0u, own.q.get(nullptr, 0, &length, 0));
+    EXPECT_EQ(0u, length);
+
+    // flush wakes a waiting reader, which finds nothing and waits again.
+    ReaderArg arg = {&own.q, 0};
+    HANDLE t = (HANDLE)_beginthreadex(nullptr, 0, threadReader, &arg, 0, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return own.q.header->readerWaiting != 0; }));
+    EXPECT_EQ(0u, own.q.flush());
+    ASSERT_TRUE(waitUntil([&] { return own.q.header->readerWaiting != 0; }));
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(t, 0));
+    ASSERT_EQ(0u, own.q.put(buffer, 3));
+    ASSERT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(t, 20000));
+    DWORD rc = 1;
+    GetExitCodeThread(t, &rc);
+    CloseHandle(t);
+    EXPECT_EQ(0u, rc);
+    EXPECT_EQ(3u, arg.length);
+}
+
+TEST(Queue, PollingAndShortTimeoutsKeepTheStreamInStep)
+{
+    // Timeout 0 and 1 ms gets against a writer streaming messages larger than the ring: every
+    // get either finds nothing or returns one whole message, in order.
+    OwnQueue own(64);
+    const std::vector<Uint32> sizes = {640, 0, 7, 200, 60, 64, 1000, 1};
+    for (const char* timeout : {"0", "1"}) {
+        SCOPED_TRACE(timeout);
+        ossetest::Child writer, reader;
+        ASSERT_TRUE(reader.start("q_reader", {own.key, joinSizes(sizes), timeout}));
+        ASSERT_TRUE(writer.start("q_writer", {own.key, joinSizes(sizes)}));
+        EXPECT_EQ(0, writer.wait());
+        EXPECT_EQ(0, reader.wait());
+    }
+}
+
+TEST(Queue, AWriterKilledWhileWaitingForSpaceLeavesNoPartialMessage)
+{
+    OwnQueue own(64);
+    ossetest::Child writer;
+    ASSERT_TRUE(writer.start("q_writer", {own.key, "40,40"}));
+    ASSERT_TRUE(waitUntil([&] { return own.q.header->writerWaiting != 0; }));
+    writer.kill();
+    std::vector<Uint8> buffer(64);
+    unsigned int length = 0;
+    ASSERT_EQ(0u, own.q.get(buffer.data(), 64, &length, 5000));
+    EXPECT_EQ(40u, length);
+    EXPECT_EQ(ECF_TIMEOUT, own.q.get(buffer.data(), 64, &length, 20));
+    EXPECT_FALSE(own.q.hasMessage());
+    // The dead writer still holds the put latch: the recovery is a new queue of that name.
+    EXPECT_EQ(0x80, own.q.header->putLatch.lockWord);
+    EXPECT_EQ(0u, own.q.destroy());
+    OSSIPCQueueCreateParam p;
+    p.queResId = queResId(30, own.key);
+    p.maxBytes = 64;
+    ASSERT_EQ(0u, own.q.create(&p));
+    ASSERT_EQ(0u, own.q.put(buffer.data(), 8));
+}
+
+TEST(Queue, AReaderKilledWhileBlockedLeavesTheOthersWorking)
+{
+    OwnQueue own(64);
+    ossetest::Child blocked;
+    ASSERT_TRUE(blocked.start("q_blocked_reader", {own.key}));
+    ASSERT_TRUE(waitUntil([&] { return own.q.header->readerWaiting != 0; }));
+    blocked.kill();
+    char m[5] = "ping";
+    char buffer[8] = {};
+    unsigned int length = 0;
+    ASSERT_EQ(0u, own.q.put(m, 5));
+    ASSERT_EQ(0u, own.q.get(buffer, sizeof buffer, &length, 5000));
+    EXPECT_STREQ("ping", buffer);
+    ASSERT_EQ(0u, own.q.put(m, 5));
+    ASSERT_EQ(0u, own.q.get(buffer, sizeof buffer, &length, 5000));
+}
+
+TEST(Queue, ReaderLatchHeldElsewhereBoundsEveryWait)
+{
+    // As if another process held the get latch (or died holding it): a poll returns at once,
+    // a wait returns when its time is up.
+    OwnQueue own(64);
+    char buffer[8];
+    unsigned int length;
+    ASSERT_EQ(0u, own.q.put(buffer, 4));
+    own.q.header->getLatch.acquire();
+    EXPECT_EQ(ECF_QUE_INVALID_MSG_TYPE, own.q.get(buffer, sizeof buffer, &length, 0));
+    EXPECT_EQ(ECF_TIMEOUT, own.q.get(buffer, sizeof buffer, &length, 30));
+    own.q.header->getLatch.release();
+    EXPECT_EQ(0u, own.q.get(buffer, sizeof buffer, &length, 0));
+}
+
+TEST(Queue, AttachRefusesMissingMembersAndBadHeaders)
+{
+    const std::string key = uniqueKey("qmissing");
+    OSSIPCQueResID ids = queResId(30, key);
+    OSSHIPCQueue q;
+    EXPECT_EQ(ECF_QUE_DOESNT_EXIST, q.attach(&ids));
+    EXPECT_FALSE(q.isAttached());
+
+    // The segment alone: the semaphores are missing.
+    OSSIPCMemoryCreateParam mp;
+    mp.resId = ids.resID[0];
+    mp.size = 20 + 64;
+    OSSHIPCMemory seg;
+    ASSERT_EQ(0u, seg.create(&mp));
+    EXPECT_EQ(ECF_QUE_DOESNT_EXIST, q.attach(&ids));
+    EXPECT_FALSE(q.isAttached());
+
+    // All three objects, but a header whose capacity cannot be right.
+    OSSHIPCSemaphore sems[2];
+    for (int i = 0; i < 2; ++i) {
+        OSSIPCSemaphoreCreateParam sp;
+        sp.resId = ids.resID[1 + i];
+        ASSERT_EQ(0u, sems[i].create(&sp));
+    }
+    OSSIPCQueueHeader* h = static_cast<OSSIPCQueueHeader*>(seg.address);
+    for (Uint32 capacity : {0u, 6u, 1u << 20}) {
+        h->capacity = capacity;
+        EXPECT_EQ(ECF_QUE_DOESNT_EXIST, q.attach(&ids)) << capacity;
+        EXPECT_FALSE(q.isAttached());
+    }
+    h->capacity = 64;
+    EXPECT_EQ(0u, q.attach(&ids));
+    EXPECT_EQ(0u, q.detach());
+    seg.destroy();
+    sems[0].destroy();
+    sems[1].destroy();
+    EXPECT_EQ(ECF_INVALID_PARAMETER, q.attach(nullptr));
+    EXPECT_EQ(0u, ossGetMaxQueueMessageSize());
+}
+
+// ---- Many producers and consumers -------------------------------------------------------------
+
+namespace {
+
+constexpr Uint32 kProducers = 4, kConsumers = 4;
+// 60,000 messages in all. 100,000 take 12 s alone under Wine on two shared cores, and 18 s
+// while the rest of the suite runs beside them: too close to what one test may take.
+constexpr Uint32 kPerProducer = 15000;
+constexpr Uint32 kStressRing = 2048;
+
+struct StressHeader {
+    Uint32 producer, seq, size, checksum;
+};
+
+struct StressBoard {
+    volatile LONG zeroMessages;
+    volatile LONG errors;
+    Uint8 received[kProducers][kPerProducer];
+};
+
+Uint32 stressSize(Uint32 producer, Uint32 seq)
+{
+    Uint32 x = producer * 2654435761u + seq * 40503u;
+    x ^= x >> 13;
+    if (seq % 97 == 5) return 0;
+    if (seq % 41 == 3) return kStressRing * 2 + x % (kStressRing * 2);
+    return sizeof(StressHeader) + x % 300;
+}
+
+Uint32 checksum(const Uint8* p, Uint32 n)
+{
+    Uint32 c = 2166136261u;
+    for (Uint32 i = 0; i < n; ++i) c = (c ^ p[i]) * 16777619u;
+    return c;
+}
+
+bool attachBoard(OSSHIPCMemory& m, const std::string& key)
+{
+    OSSIPCResID id = resId(40, key);
+    return m.attach(&id, nullptr) == 0;
+}
+
+OSSE_CHILD_ROLE(q_producer)
+{
+    OSSHIPCQueue q;
+    if (!attachQueue(q, args[0])) return 2;
+    const Uint32 producer = (Uint32)std::stoul(args[1]);
+    std::vector<Uint8> m(kStressRing * 4 + 64);
+    for (Uint32 seq = 0; seq < kPerProducer; ++seq) {
+        const Uint32 size = stressSize(producer, seq);
+        if (size) {
+            for (Uint32 j = sizeof(StressHeader); j < size; ++j) m[j] = (Uint8)(seq + j * 13);
+            StressHeader h = {producer, seq, size,
+                              checksum(m.data() + sizeof h, size - (Uint32)sizeof h)};
+            memcpy(m.data(), &h, sizeof h);
+        }
+        if (q.put(m.data(), size)) return 3;
+    }
+    return 0;
+}
+
+OSSE_CHILD_ROLE(q_consumer)
+{
+    OSSHIPCQueue q;
+    OSSHIPCMemory board;
+    if (!attachQueue(q, args[0]) || !attachBoard(board, args[0])) return 2;
+    StressBoard* b = static_cast<StressBoard*>(board.address);
+    std::vector<Uint8> m(kStressRing * 4 + 64);
+    Sint64 last[kProducers] = {-1, -1, -1, -1};
+    for (;;) {
+        unsigned int length = 0;
+        const Uint32 rc = q.get(m.data(), (unsigned)m.size(), &length, 60000);
+        if (rc) return 3;
+        if (length == 0) {
+            InterlockedIncrement(&b->zeroMessages);
+            continue;
+        }
+        StressHeader h;
+        memcpy(&h, m.data(), sizeof h);
+        if (h.producer == 0xFF) return 0;  // stop
+        if (h.producer >= kProducers || h.seq >= kPerProducer || h.size != length ||
+            h.checksum != checksum(m.data() + sizeof h, length - (Uint32)sizeof h) ||
+            (Sint64)h.seq <= last[h.producer]) {
+            InterlockedIncrement(&b->errors);
+            continue;
+        }
+        last[h.producer] = h.seq;
+        b->received[h.producer][h.seq]++;
+    }
+}
+
+}  // namespace
+
+TEST(Queue, FourProducersAndFourConsumersDeliverEveryMessageOnceWholeAndInOrder)
+{
+    OwnQueue own(kStressRing, "stress");
+    OSSIPCMemoryCreateParam bp;
+    bp.resId = resId(40, own.key);
+    bp.size = sizeof(StressBoard);
+    OSSHIPCMemory board;
+    ASSERT_EQ(0u, board.create(&bp));
+    StressBoard* b = static_cast<StressBoard*>(board.address);
+
+    ossetest::Child consumers[kConsumers], producers[kProducers];
+    for (auto& c : consumers) ASSERT_TRUE(c.start("q_consumer", {own.key}));
+    for (Uint32 p = 0; p < kProducers; ++p)
+        ASSERT_TRUE(producers[p].start("q_producer", {own.key, std::to_string(p)}));
+    for (auto& p : producers) EXPECT_EQ(0, p.wait(120000));
+    StressHeader stop = {0xFF, 0, sizeof(StressHeader), 0};
+    for (Uint32 i = 0; i < kConsumers; ++i) ASSERT_EQ(0u, own.q.put(&stop, sizeof stop));
+    for (auto& c : consumers) EXPECT_EQ(0, c.wait(120000));
+
+    EXPECT_EQ(0, b->errors);
+    LONG zeros = 0, missing = 0, duplicated = 0;
+    for (Uint32 p = 0; p < kProducers; ++p) {
+        for (Uint32 s = 0; s < kPerProducer; ++s) {
+            const Uint32 size = stressSize(p, s);
+            if (size == 0) {
+                ++zeros;
+                continue;
+            }
+            missing += b->received[p][s] == 0;
+            duplicated += b->received[p][s] > 1;
+        }
+    }
+    EXPECT_EQ(zeros, b->zeroMessages);
+    EXPECT_EQ(0, missing);
+    EXPECT_EQ(0, duplicated);
+    board.destroy();
+}
