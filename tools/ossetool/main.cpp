@@ -12,6 +12,10 @@ const Verb kVerbs[] = {
      "decode a return code or a function identifier (hexadecimal with 0x, or decimal);\n"
      "            --list prints the library's own return codes; --help tells how a value is read",
      verbEcf},
+    {"log", "FILE [--summary | --stats] [--follow] [FILTERS] | --help",
+     "print, filter or count the records of a diagnostic log file, also while processes\n"
+     "            append to it (--follow); --help lists the filters",
+     verbLog},
 };
 
 void printHelp(FILE* out)
