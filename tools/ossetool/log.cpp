@@ -467,7 +467,7 @@ int verbLog(int argc, char** argv)
         }
         const bool atEnd = got == 0 && !o.follow;
         const size_t have = kept + got;
-        const size_t used = cutter.scan(buffer.data(), have, base, atEnd, printer);
+        const size_t used = cutter.scan(buffer.data(), have, base, atEnd, printer, got == 0);
         memmove(buffer.data(), buffer.data() + used, have - used);
         kept = have - used;
         base += used;

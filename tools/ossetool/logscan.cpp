@@ -126,7 +126,8 @@ size_t Cutter::resync(const char* data, size_t from, size_t size, uint64_t base,
     return size;
 }
 
-size_t Cutter::scan(const char* data, size_t size, uint64_t base, bool atEnd, Sink& sink)
+size_t Cutter::scan(const char* data, size_t size, uint64_t base, bool atEnd, Sink& sink,
+                    bool drained)
 {
     size_t pos = 0;
     while (pos < size) {
@@ -187,7 +188,8 @@ size_t Cutter::scan(const char* data, size_t size, uint64_t base, bool atEnd, Si
             pos = next;
             continue;
         }
-        if (size - end < kStartBytes && !atEnd) return pos;  // wait to see what follows
+        // Wait to see what follows, unless the record ends where the file ends for now.
+        if (size - end < kStartBytes && !atEnd && !(drained && end == size)) return pos;
         if (end < size) {
             if (size - end >= kStartBytes && !recordAt(data + end, size - end, base + end + shift_)) {
                 // Something other than a record follows: a record that starts inside this one

@@ -48,8 +48,10 @@ protected:
 class Cutter {
 public:
     // `data` holds `size` bytes from file offset `base`; `atEnd` when nothing follows them (the
-    // end of the file, and no more is awaited).
-    size_t scan(const char* data, size_t size, uint64_t base, bool atEnd, Sink& sink);
+    // end of the file, and no more is awaited); `drained` when they reach the current end of a
+    // file that may still grow, so that a record ending there is reported now.
+    size_t scan(const char* data, size_t size, uint64_t base, bool atEnd, Sink& sink,
+                bool drained = false);
 
     uint64_t records() const { return records_; }
     uint64_t problems() const { return problems_; }
