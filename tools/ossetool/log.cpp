@@ -207,7 +207,7 @@ public:
             return;
         }
         logscan::Header h;
-        if (!logscan::parseHeader(text, length, &h)) {
+        if (!logscan::parseHeader(text, length, &h, o_.hasCode)) {
             ++problems_;
             fprintf(stderr, "ossetool log: record at offset %llu has malformed header lines, skipped\n",
                     (unsigned long long)offset);

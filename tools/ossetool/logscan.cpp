@@ -148,7 +148,9 @@ size_t Cutter::scan(const char* data, size_t size, uint64_t base, bool atEnd, Si
             }
             return size;
         }
-        const size_t length = recordAt(data + pos, left, base + pos + shift_);
+        // The start of the record after a whole one was read when that one was checked.
+        const size_t length = base + pos == checkedAt_ ? checkedLength_
+                                                       : recordAt(data + pos, left, base + pos + shift_);
         if (length == 0) {
             // A stretch of damage continued from the previous call starts at a candidate that
             // could not be judged then.
@@ -191,7 +193,12 @@ size_t Cutter::scan(const char* data, size_t size, uint64_t base, bool atEnd, Si
         // Wait to see what follows, unless the record ends where the file ends for now.
         if (size - end < kStartBytes && !atEnd && !(drained && end == size)) return pos;
         if (end < size) {
-            if (size - end >= kStartBytes && !recordAt(data + end, size - end, base + end + shift_)) {
+            checkedAt_ = ~0ull;
+            if (size - end >= kStartBytes) {
+                checkedLength_ = recordAt(data + end, size - end, base + end + shift_);
+                if (checkedLength_) checkedAt_ = base + end;
+            }
+            if (size - end >= kStartBytes && !checkedLength_) {
                 // Something other than a record follows: a record that starts inside this one
                 // means this one was cut short.
                 const size_t next = findStart(data, pos + 2, end, size, base);
@@ -212,24 +219,50 @@ size_t Cutter::scan(const char* data, size_t size, uint64_t base, bool atEnd, Si
 
 namespace {
 
-// Splits off the next line (without its "\r\n"); false at the end of the text.
-bool nextLine(std::string_view& rest, std::string_view* line)
+// The first carriage return in [p, end), or end. Four bytes at a time: the header lines are
+// read for every record, and a library search costs more to call on lines this short.
+const char* findCR(const char* p, const char* end)
+{
+    while (p != end && ((uintptr_t)p & 3) != 0) {
+        if (*p == '\r') return p;
+        ++p;
+    }
+    while (end - p >= 4) {
+        uint32_t w;
+        memcpy(&w, p, 4);
+        w ^= 0x0D0D0D0Du;
+        if ((w - 0x01010101u) & ~w & 0x80808080u) break;
+        p += 4;
+    }
+    while (p != end && *p != '\r') ++p;
+    return p;
+}
+
+// Splits off the next line (without its "\r\n"); false at the end of the text. The header
+// lines hold no carriage return of their own.
+bool nextLine(std::string_view& rest, std::string_view* line, size_t skip = 0)
 {
     if (rest.empty()) return false;
-    const size_t eol = rest.find("\r\n");
-    if (eol == std::string_view::npos) {
+    const char* const stop = rest.data() + rest.size();
+    const char* from = rest.data() + std::min(skip, rest.size());
+    const char* cr = findCR(from, stop);
+    if (cr == stop) {
         *line = rest;
         rest = std::string_view();
-    } else {
-        *line = rest.substr(0, eol);
-        rest.remove_prefix(eol + 2);
+        return true;
     }
+    const size_t eol = (size_t)(cr - rest.data());
+    *line = rest.substr(0, eol);
+    rest.remove_prefix(eol + 1 < rest.size() && cr[1] == '\n' ? eol + 2 : eol + 1);
     return true;
 }
 
 bool startsWith(std::string_view s, std::string_view prefix)
 {
-    return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
+    if (s.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (s[i] != prefix[i]) return false;
+    return true;
 }
 
 bool decimal(std::string_view s, uint64_t* value)
@@ -273,15 +306,15 @@ std::string_view trimRight(std::string_view s)
 
 }  // namespace
 
-bool parseHeader(const char* text, size_t length, Header* out)
+bool parseHeader(const char* text, size_t length, Header* out, bool full)
 {
     std::string_view rest(text, length);
     if (!startsWith(rest, "\r\n")) return false;
     rest.remove_prefix(2);
     std::string_view line;
 
-    // "<time stamp><offset> ... LEVEL: <name>[ (OS)]"
-    if (!nextLine(rest, &line) || line.size() < 49 + 8) return false;
+    // "<time stamp><offset> ... LEVEL: <name>[ (OS)]"; the level name starts at byte 57.
+    if (!nextLine(rest, &line, 57) || line.size() < 49 + 8) return false;
     out->time = line.substr(0, 26);
     out->utcOffset = trimRight(line.substr(26, 4));
     std::string_view level = line.substr(49);
@@ -292,9 +325,11 @@ bool parseHeader(const char* text, size_t length, Header* out)
     out->level = level;
 
     // "PID     : %-21luTID : %I64u"
-    if (!nextLine(rest, &line) || !startsWith(line, "PID     : ")) return false;
+    if (!nextLine(rest, &line, 37) || !startsWith(line, "PID     : ")) return false;
     line.remove_prefix(10);
-    const size_t tidAt = line.find("TID : ");
+    // The pid is printed in a field of 21 characters; a longer one pushes the TID text on.
+    const size_t tidAt =
+        line.size() > 27 && startsWith(line.substr(21), "TID : ") ? 21 : line.find("TID : ");
     if (tidAt == std::string_view::npos) return false;
     if (!decimal(trimRight(line.substr(0, tidAt)), &out->pid)) return false;
     if (!decimal(line.substr(tidAt + 6), &out->tid)) return false;
@@ -302,16 +337,18 @@ bool parseHeader(const char* text, size_t length, Header* out)
     // "FUNCTION: product, component, function, probe:%u"
     if (!nextLine(rest, &line) || !startsWith(line, "FUNCTION: ")) return false;
     line.remove_prefix(10);
-    const size_t probeAt = line.rfind(", probe:");
-    if (probeAt == std::string_view::npos) return false;
+    size_t probeAt = line.size();
+    while (probeAt > 0 && digit(line[probeAt - 1])) --probeAt;
+    if (probeAt < 8 || !startsWith(line.substr(probeAt - 8), ", probe:")) return false;
+    probeAt -= 8;
     uint64_t probe = 0;
     if (!decimal(line.substr(probeAt + 8), &probe) || probe > 0xFFFFFFFFu) return false;
     out->probe = (uint32_t)probe;
     std::string_view names = line.substr(0, probeAt);
-    const size_t c1 = names.find(", ");
-    if (c1 == std::string_view::npos) return false;
-    const size_t c2 = names.find(", ", c1 + 2);
-    if (c2 == std::string_view::npos) return false;
+    const size_t c1 = names.find(',');
+    if (c1 == std::string_view::npos || c1 + 1 >= names.size() || names[c1 + 1] != ' ') return false;
+    const size_t c2 = names.find(',', c1 + 2);
+    if (c2 == std::string_view::npos || c2 + 1 >= names.size() || names[c2 + 1] != ' ') return false;
     out->product = names.substr(0, c1);
     out->component = names.substr(c1 + 2, c2 - c1 - 2);
     out->function = names.substr(c2 + 2);
@@ -319,10 +356,10 @@ bool parseHeader(const char* text, size_t length, Header* out)
     out->hasMessage = out->hasRetcode = false;
     out->message = out->retcode = 0;
     out->called = out->oserr = std::string_view();
-    std::string_view after = rest;
-    if (nextLine(after, &line) && startsWith(line, "MESSAGE : ")) {
-        out->hasMessage = ecfCode(line.substr(10), &out->message);
-        rest = after;
+    if (startsWith(rest, "MESSAGE : ")) {
+        out->hasMessage = ecfCode(rest.substr(10), &out->message);
+        if (!full) return true;
+        nextLine(rest, &line);
     }
     if (nextLine(rest, &line) && startsWith(line, "CALLED  : ")) {
         line.remove_prefix(10);

@@ -62,7 +62,9 @@ private:
     size_t resync(const char* data, size_t from, size_t size, uint64_t base, bool atEnd,
                   size_t* undecided);
 
-    uint64_t shift_ = 0;  // what locators name minus the records' positions (bytes inserted)
+    uint64_t shift_ = 0;
+    uint64_t checkedAt_ = ~0ull;  // a record start already checked, and its length
+    size_t checkedLength_ = 0;  // what locators name minus the records' positions (bytes inserted)
     bool inDamage_ = false;
     uint64_t damageFrom_ = 0;
     uint64_t records_ = 0;
@@ -88,7 +90,9 @@ struct Header {
 };
 
 // Reads the header lines of a record (leading "\r\n" included); false when they are malformed.
-bool parseHeader(const char* text, size_t length, Header* out);
+// Unless `full`, the lines after a MESSAGE line are not read (no called function, OSERR text or
+// RETCODE): the record's own code is enough for most uses, and the reading is then shorter.
+bool parseHeader(const char* text, size_t length, Header* out, bool full = true);
 
 // The level number of a level name (Error gives 3), 0 for a name that is none.
 unsigned levelNumber(std::string_view name);
