@@ -196,7 +196,12 @@ const char* codeName(Uint32 code)
 
 class Printer final : public logscan::Sink {
 public:
-    explicit Printer(const Options& o) : o_(o) { filtered_ = needsHeader(); }
+    explicit Printer(const Options& o) : o_(o)
+    {
+        selects_ = o.levels || o.hasPid || o.hasTid || o.function || o.component || o.hasCode ||
+                   !o.since.empty() || !o.until.empty();
+        filtered_ = selects_ || o.mode != Mode::Whole;
+    }
 
     void record(uint64_t offset, const char* text, size_t length) override
     {
@@ -266,7 +271,7 @@ public:
         printf("records: %llu (%llu bytes read", (unsigned long long)records_, (unsigned long long)bytes);
         if (problems_) printf(", %llu damaged or truncated skipped", (unsigned long long)problems_);
         printf(")\r\n");
-        if (filtered_) printf("selected: %llu\r\n", (unsigned long long)shown_);
+        if (selects_) printf("selected by the filters: %llu\r\n", (unsigned long long)shown_);
         printf("\r\nby level:\r\n");
         static const char* const kNames[] = {"Unknown", "Severe", "", "Error", "Warning", "Info", "Event"};
         for (unsigned n : {1u, 3u, 4u, 5u, 6u, 0u})
@@ -297,12 +302,6 @@ public:
 
 private:
     static constexpr uint64_t kNoCode = ~0ull;
-
-    bool needsHeader() const
-    {
-        return o_.mode != Mode::Whole || o_.levels || o_.hasPid || o_.hasTid || o_.function ||
-               o_.component || o_.hasCode || !o_.since.empty() || !o_.until.empty();
-    }
 
     void report(const char* line)
     {
@@ -374,7 +373,8 @@ private:
     }
 
     const Options& o_;
-    bool filtered_;
+    bool selects_;   // filters were given
+    bool filtered_;  // each record's header is read
     bool seenRecord_ = false;
     std::vector<std::string> held_;
     uint64_t records_ = 0, problems_ = 0, shown_ = 0;
