@@ -7,7 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "diag/diagdeps.h"
+#include "diag/logfile.h"
 #include "diag/logtext.h"
 #include "osse/tick.h"
 
@@ -338,9 +338,10 @@ extern "C" OSSE_API OSSNodeNumCallback ossSetNodeNumCallback(OSSNodeNumCallback 
 }
 
 namespace ossdiag {
-// The default facility, for readers of its settings (the assertion output appends to its file).
-const OSSLogFacility* defaultFacility()
+const char* defaultFacilityLogFile()
 {
-    return &g_defaultFacility;
+    const OSSLogFacility* f = &g_defaultFacility;
+    if (!f->open || !f->path[0]) return nullptr;
+    return f->path;
 }
 }  // namespace ossdiag
