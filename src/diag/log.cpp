@@ -39,10 +39,12 @@ constexpr DWORD kWriterWaitLimitMs = 2000;
 // callbacks.
 DWORD volatile g_nestSlot = TLS_OUT_OF_INDEXES;
 
+// Released at unload; a request made later (from another module's unload) goes on without it.
 struct NestSlotRelease {
     ~NestSlotRelease()
     {
-        if (g_nestSlot != TLS_OUT_OF_INDEXES) TlsFree(g_nestSlot);
+        const DWORD slot = __atomic_exchange_n(&g_nestSlot, (DWORD)TLS_OUT_OF_INDEXES, __ATOMIC_ACQ_REL);
+        if (slot != TLS_OUT_OF_INDEXES) TlsFree(slot);
     }
 } g_nestSlotRelease;
 
