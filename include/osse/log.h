@@ -101,4 +101,9 @@ OSSE_C_API OSSLogCallback ossSetOSSeLogCallback(OSSLogCallback callback);
 OSSE_C_API OSSDiagLevelCallback ossSetDiagLevelCallback(OSSDiagLevelCallback callback);
 OSSE_C_API OSSNodeNumCallback ossSetNodeNumCallback(OSSNodeNumCallback callback);
 
+/* Records lost because the thread gave up waiting for another thread's record to be written
+ * (about 2 seconds; such a request returns 0x90000013 ECF_TIMEOUT), since the library was
+ * loaded. */
+OSSE_C_API Uint32 ossLogGetGiveUpCount(void);
+
 #endif

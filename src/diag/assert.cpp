@@ -7,11 +7,17 @@
 #include <time.h>
 
 #include "diag/assert_internal.h"
-#include "mem/osse_deps.h"
+#include "diag/logfile.h"
+#include "osse/osse.h"
 
 namespace {
 
 OSSAssertionCallback volatile g_assertionCallback = nullptr;
+
+inline void hexDump(const void* data, Uint32 length, char* buffer, Uint32 size)
+{
+    ossHexDumpToBuffer(data, length, buffer, size, nullptr, OSS_HEXDUMP_ADDRESS);
+}
 
 // Items past this many are not reported (a callback sees the list ended here).
 const unsigned kMaxItems = 64;
@@ -51,7 +57,7 @@ Uint32 failureAction(const char* expression, const char* file, Uint32 line, cons
             printf("%s", record);
             for (unsigned i = 0; items[i].data && items[i].length; ++i) {
                 char dump[4096];
-                osse_deps::hexDump(items[i].data, items[i].length, dump, sizeof dump);
+                hexDump(items[i].data, items[i].length, dump, sizeof dump);
                 printf("dump data %u:\n%s", i, dump);
             }
             fflush(stdout);
@@ -59,13 +65,13 @@ Uint32 failureAction(const char* expression, const char* file, Uint32 line, cons
         DWORD n = GetEnvironmentVariableA("OSS_DEBUG_LOG_FILE", outName, sizeof outName);
         if (n == 0 || n >= sizeof outName) {
             outName[0] = 0;
-            if (const char* logFile = osse_deps::defaultFacilityLogFile())
+            if (const char* logFile = ossdiag::defaultFacilityLogFile())
                 ossSnprintf(outName, sizeof outName, "%s", logFile);
         }
     }
 
     if (outName[0]) {
-        osse_deps::PrimitiveFile out;
+        OSSPrimitiveFileOp out;
         if (out.open(outName, 0x14) == 0 && out.isValid()) {
             out.seekToEnd();
             out.write(record, 0);
@@ -74,7 +80,7 @@ Uint32 failureAction(const char* expression, const char* file, Uint32 line, cons
                 ossSnprintf(head, sizeof head, "dump data %u:\n", i);
                 out.write(head, 0);
                 char dump[4096];
-                osse_deps::hexDump(items[i].data, items[i].length, dump, sizeof dump);
+                hexDump(items[i].data, items[i].length, dump, sizeof dump);
                 if (dump[0]) out.write(dump, 0);
             }
             out.close();

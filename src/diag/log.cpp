@@ -7,8 +7,9 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "diag/diagdeps.h"
+#include "diag/logfile.h"
 #include "diag/logtext.h"
+#include "osse/tick.h"
 
 namespace {
 
@@ -21,13 +22,70 @@ OSSDiagLevelCallback volatile g_diagLevelCallback = nullptr;
 OSSNodeNumCallback volatile g_nodeNumCallback = nullptr;
 
 // The writing flag: the identifier of the thread that is building and writing a record, 0 when
-// none. A request made by that thread while it writes (a failure of the log's own file
-// operations reported through the handler) returns 0 at once, so logging never recurses;
-// requests of other threads wait for it to finish.
+// none. Requests of other threads wait for it to finish, for at most kWriterWaitLimitMs: a writer
+// stuck in the file-lock wait of the file destination (a log file locked by a hung process)
+// must not stall every logging thread of the process with it. A request that gives up is
+// counted in g_giveUps (ossLogGetGiveUpCount) and returns ECF_TIMEOUT.
 volatile DWORD g_writingThread = 0;
+volatile Uint32 g_giveUps = 0;
+constexpr DWORD kWriterWaitLimitMs = 2000;
+
+// Marks the threads that are inside the log: writing, waiting for the writer, or running a
+// callback the log called (the log callback, the diagnostic-level callback, the yield callbacks
+// of the wait). A request from a marked thread is a nested request: it returns 0 at once, so a
+// host callback that logs cannot make the log recurse. The mark lives in a thread-local slot
+// taken at the first request; without one (the process ran out of slots) only the writer's own
+// nested requests are recognised, by the writing flag, and the wait does not run the yield
+// callbacks.
+DWORD volatile g_nestSlot = TLS_OUT_OF_INDEXES;
+
+// Released at unload; a request made later (from another module's unload) goes on without it.
+struct NestSlotRelease {
+    ~NestSlotRelease()
+    {
+        const DWORD slot = __atomic_exchange_n(&g_nestSlot, (DWORD)TLS_OUT_OF_INDEXES, __ATOMIC_ACQ_REL);
+        if (slot != TLS_OUT_OF_INDEXES) TlsFree(slot);
+    }
+} g_nestSlotRelease;
+
+DWORD nestSlot()
+{
+    DWORD slot = __atomic_load_n(&g_nestSlot, __ATOMIC_ACQUIRE);
+    if (slot != TLS_OUT_OF_INDEXES) return slot;
+    const DWORD mine = TlsAlloc();
+    if (mine == TLS_OUT_OF_INDEXES) return mine;
+    if (__atomic_compare_exchange_n(&g_nestSlot, &slot, mine, false, __ATOMIC_ACQ_REL,
+                                    __ATOMIC_ACQUIRE))
+        return mine;
+    TlsFree(mine);  // another thread took the slot first
+    return slot;
+}
+
+// Marks the calling thread as inside the log for its lifetime; nested() tells a request made
+// while the thread was already inside.
+class InsideLog {
+public:
+    InsideLog() : slot_(nestSlot())
+    {
+        if (slot_ == TLS_OUT_OF_INDEXES) return;
+        nested_ = TlsGetValue(slot_) != nullptr;
+        if (!nested_) TlsSetValue(slot_, (LPVOID)1);
+    }
+    ~InsideLog()
+    {
+        if (slot_ != TLS_OUT_OF_INDEXES && !nested_) TlsSetValue(slot_, nullptr);
+    }
+    bool nested() const { return nested_; }
+    bool marked() const { return slot_ != TLS_OUT_OF_INDEXES; }
+
+private:
+    DWORD slot_;
+    bool nested_ = false;
+};
 
 constexpr Uint32 kEcfFailed = 0x90000002u;
 constexpr Uint32 kEcfInvalidParameter = 0x9000000Cu;
+constexpr Uint32 kEcfTimeout = 0x90000013u;
 
 inline OSSLogFacility* facilityOf(OSSLogFacility* facility)
 {
@@ -74,21 +132,30 @@ Uint32 send(const OSSLogFacility* facility, Uint32 level, char* record, Uint32 l
     }
 }
 
-// Takes the writing flag; false when the calling thread already holds it.
-bool takeWritingFlag()
+enum class Take { Taken, Nested, GaveUp };
+
+// Takes the writing flag, waiting for another thread's record to be written first.
+Take takeWritingFlag(const InsideLog& inside)
 {
     const DWORD self = GetCurrentThreadId();
+    const DWORD start = GetTickCount();
     for (unsigned spins = 0;; ++spins) {
         DWORD owner = g_writingThread;
-        if (owner == self) return false;
+        if (owner == self) return Take::Nested;
         if (owner == 0 &&
             __atomic_compare_exchange_n(&g_writingThread, &owner, self, false, __ATOMIC_ACQUIRE,
                                         __ATOMIC_RELAXED))
-            return true;
-        if (spins < 64)
+            return Take::Taken;
+        if (spins < 64) {
             YieldProcessor();
+            continue;
+        }
+        if (GetTickCount() - start >= kWriterWaitLimitMs) return Take::GaveUp;
+        // The host sees the wait through its yield callbacks; what they log is dropped as nested.
+        if (inside.marked())
+            ossSleep(1);
         else
-            pause();
+            Sleep(1);
     }
 }
 
@@ -122,17 +189,32 @@ Uint32 writeRecord(const LogRequest& rq)
 
 Uint32 logRequest(const LogRequest& req)
 {
-    if (OSSLogCallback callback = g_logCallback)
-        return callback(req.facility, req.functionId, req.calledId, req.code, req.messageCode,
-                        req.probe, req.level, req.flags, req.count, req.items);
-
     // Reporting a failure must not change what the failing operation sees afterwards.
     const DWORD lastError = GetLastError();
     const int savedErrno = errno;
     Uint32 rc = 0;
-    if (takeWritingFlag()) {
-        rc = writeRecord(req);
-        dropWritingFlag();
+    {
+        InsideLog inside;
+        if (!inside.nested()) {
+            if (OSSLogCallback callback = g_logCallback) {
+                rc = callback(req.facility, req.functionId, req.calledId, req.code,
+                              req.messageCode, req.probe, req.level, req.flags, req.count,
+                              req.items);
+            } else {
+                switch (takeWritingFlag(inside)) {
+                case Take::Taken:
+                    rc = writeRecord(req);
+                    dropWritingFlag();
+                    break;
+                case Take::Nested:
+                    break;
+                case Take::GaveUp:
+                    __atomic_add_fetch(&g_giveUps, 1u, __ATOMIC_RELAXED);
+                    rc = kEcfTimeout;
+                    break;
+                }
+            }
+        }
     }
     errno = savedErrno;
     SetLastError(lastError);
@@ -246,6 +328,11 @@ extern "C" OSSE_API OSSDiagLevelCallback ossSetDiagLevelCallback(OSSDiagLevelCal
     return callback;
 }
 
+extern "C" OSSE_API Uint32 ossLogGetGiveUpCount(void)
+{
+    return __atomic_load_n(&g_giveUps, __ATOMIC_RELAXED);
+}
+
 extern "C" OSSE_API OSSNodeNumCallback ossSetNodeNumCallback(OSSNodeNumCallback callback)
 {
     g_nodeNumCallback = callback;
@@ -253,9 +340,10 @@ extern "C" OSSE_API OSSNodeNumCallback ossSetNodeNumCallback(OSSNodeNumCallback 
 }
 
 namespace ossdiag {
-// The default facility, for readers of its settings (the assertion output appends to its file).
-const OSSLogFacility* defaultFacility()
+const char* defaultFacilityLogFile()
 {
-    return &g_defaultFacility;
+    const OSSLogFacility* f = &g_defaultFacility;
+    if (!f->open || !f->path[0]) return nullptr;
+    return f->path;
 }
 }  // namespace ossdiag

@@ -5,7 +5,7 @@
 
 #include "osse/file.h"
 
-#include "diag/diagdeps.h"
+#include "diag/logfile.h"
 
 namespace ossdiag {
 

@@ -7,11 +7,22 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "diag/diagdeps.h"
+#include "osse/ecf.h"
+#include "osse/tick.h"
 
 namespace ossdiag {
 
 namespace {
+
+// The seconds straight from the system clock: the C runtime's time functions also settle the
+// time zone on every call, which costs more than building the rest of a record.
+Sint64 utcNow()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const Uint64 ticks = ((Uint64)now.dwHighDateTime << 32) | now.dwLowDateTime;
+    return (Sint64)(ticks / 10000000u) - 11644473600ll;  // 100 ns since 1601 -> s since 1970
+}
 
 // The header and the message lines end by this many bytes; the items may fill the rest.
 constexpr size_t kHeaderEnd = 4093;
@@ -85,8 +96,8 @@ void utcOffsetText(char* out, size_t size)
 {
     const Sint64 now = utcNow();
     struct tm local, utc;
-    localCalendar(now, &local);
-    utcCalendar(now, &utc);
+    ossTimeLocalTime(now, &local);
+    ossTimeGmTime(now, &utc);
     int days = 0;
     if (local.tm_year != utc.tm_year)
         days = local.tm_year > utc.tm_year ? 1 : -1;
@@ -300,23 +311,23 @@ Uint32 buildRecordText(const LogRequest& req, char* record)
           "FUNCTION: %.40s, %.40s, %.40s, probe:%u\r\n",
           stamp, offset, levelName(req.level), (req.flags & OSS_LOG_FLAG_OSERR) ? " (OS)" : "",
           (unsigned long)GetCurrentProcessId(), (Uint64)GetCurrentThreadId(),
-          orEmpty(productName(req.functionId)), orEmpty(componentName(req.functionId)),
-          orEmpty(functionName(req.functionId)), req.probe);
+          orEmpty(ecfGetProductName(req.functionId)), orEmpty(ecfGetComponentName(req.functionId)),
+          orEmpty(ecfGetFunctionName(req.functionId)), req.probe);
 
     if (req.messageCode != 0)
         t.add("MESSAGE : ECF=0x%X %.128s\r\n", req.messageCode,
-              orEmpty(codeDescription(req.messageCode)));
+              orEmpty(ecfErrorGetDescription(req.messageCode)));
 
     if (req.calledId != 0) {
         const Uint32 product = req.calledId >> 27;
         const Uint32 component = (req.calledId >> 19) & 0xFF;
         const bool osCall = product == 1 && component == 2;
-        const char* productText = osCall ? "OS" : orEmpty(productName(req.calledId));
-        const char* componentText = osCall ? "-" : orEmpty(componentName(req.calledId));
-        const char* functionText = orEmpty(functionName(req.calledId));
+        const char* productText = osCall ? "OS" : orEmpty(ecfGetProductName(req.calledId));
+        const char* componentText = osCall ? "-" : orEmpty(ecfGetComponentName(req.calledId));
+        const char* functionText = orEmpty(ecfGetFunctionName(req.calledId));
         if (!(req.flags & OSS_LOG_FLAG_OSERR)) {
             t.add("CALLED  : %.40s, %.40s, %.40s\r\nRETCODE : ECF=0x%X %.128s\r\n", productText,
-                  componentText, functionText, req.code, orEmpty(codeDescription(req.code)));
+                  componentText, functionText, req.code, orEmpty(ecfErrorGetDescription(req.code)));
         } else {
             const size_t lineStart = t.length();
             t.add("CALLED  : %.40s, %.40s, %.40s", productText, componentText, functionText);

@@ -1,9 +1,11 @@
 // Platform identification at load: version flags, terminal services, 32-on-64.
 #include <windows.h>
 
+#include <string.h>
+
 #include "diag/platform_internal.h"
 #include "diag/platform_rules.h"
-#include "mem/osse_deps.h"
+#include "osse/osse.h"
 
 OSSE_API Uint8 g_bIsPlatformID_Win32On95 = 0;
 OSSE_API Uint8 g_bIsPlatformID_Win32OnNT = 0;
@@ -20,6 +22,22 @@ OSSE_API Uint8 g_bRunningTerminalServiceRemoteAdminMode = 0;
 namespace osse_platform {
 
 Uint8 g_bIsWow64Process = 0;
+
+namespace {
+
+// A failed module or function lookup of the terminal-services checks: maps the error and writes
+// one ossLogSysRC record with the name as argument 1.
+void logLookupFailure(Uint32 failedCall, Uint32 osError, Uint32 probe, const char* name)
+{
+    const Uint32 kFnCheckTerminalServices = 0x081A00A7u;
+    Uint32 level = OSS_LEVEL_INFO;
+    const Uint32 code =
+        ossErrorMapSystem(kFnCheckTerminalServices, probe, failedCall, osError, &level);
+    ossLogSysRC(nullptr, kFnCheckTerminalServices, failedCall, osError, code, probe, level,
+                (Sint32)0x80000001u, OSSLogItem{name, (Sint32)strlen(name), OSS_ITEM_STRING});
+}
+
+}  // namespace
 
 void identifyPlatform()
 {
@@ -38,9 +56,9 @@ void identifyPlatform()
     g_bIsPlatformID_Longhorn = f.longhorn;
 
     const LookupNames& names = defaultLookupNames();
-    const Uint32 checkA = terminalServicesCheck(v, 0x0100, 0, names, osse_deps::logLookupFailure);
+    const Uint32 checkA = terminalServicesCheck(v, 0x0100, 0, names, logLookupFailure);
     const Uint32 checkB =
-        checkA == 0 ? 0 : terminalServicesCheck(v, 0x0010, 1, names, osse_deps::logLookupFailure);
+        checkA == 0 ? 0 : terminalServicesCheck(v, 0x0010, 1, names, logLookupFailure);
     if (terminalServicesRunning(checkA, checkB)) {
         g_bRunningTerminalService = 1;
         g_bRunningTerminalServiceRemoteAdminMode = 1;

@@ -205,6 +205,11 @@ Uint32 OSSHFile::seek(const OSSFileSeekParam* param, Uint64* newPosition)
     }
     if (!fileSize(file, &size, &e)) {
         f.ctx.setTargetFileHandle(file);
+        // For whence 2 this query is the one that finds the base, and is reported as that step.
+        if (method == FILE_END) {
+            return f.systemError(kCallSetFilePointer, e, 130, ossItemHex(file),
+                                 ossItemUnsigned(param->whence));
+        }
         return f.systemError(kCallGetFileSize, e, 140, ossItemHex(file));
     }
     if (method == FILE_END) base = size;

@@ -6,7 +6,7 @@
 
 #include "diag/assert_internal.h"
 #include "mem/mem_internal.h"
-#include "mem/osse_deps.h"
+#include "osse/osse.h"
 
 namespace osse_mem {
 
@@ -22,6 +22,29 @@ OSSMemUserFreeFn g_userFreeFn = nullptr;
 const Uint32 kHeaderSize = sizeof(OSSMemBlockHeader);
 const Uint32 kPrefixSize = sizeof(OSSMemPad);  // idle prefix, light front and back pads
 const Uint32 kRecordSize = sizeof(OSSMemFullRecord);
+
+const Uint32 kFnMemAlloc = 0x081A0058u;  // _ossMemAlloc
+const Uint32 kFnMemFree = 0x081A0059u;   // _ossMemFree
+const Uint32 kFailedMalloc = 0x08140020u;
+
+// Reports a failed malloc of `total` bytes under _ossMemAlloc's identifier; returns the code the
+// caller returns.
+Uint32 reportAllocFailure(Uint32 osError, Uint32 total, Uint32 flags)
+{
+    OSSErrorContext ctx;
+    ctx.init();
+    ctx.setAllocationSize(total);
+    return ossSystemErrorHandler(kFnMemAlloc, kFailedMalloc, osError, 40, OSS_LEVEL_INFO, 0, &ctx,
+                                 2, OSSLogItem{&total, 4, OSS_ITEM_UNSIGNED},
+                                 OSSLogItem{&flags, 4, OSS_ITEM_HEX});
+}
+
+// Logs a release of a null address (message code ECF_MEM_NULL_POINTER, the text as one item).
+void logNullFree(const char* text)
+{
+    ossLog(nullptr, kFnMemFree, ECF_MEM_NULL_POINTER, 10, OSS_LEVEL_ERROR, 1,
+           OSSLogItem{text, (Sint32)strlen(text), OSS_ITEM_STRING});
+}
 
 inline Uint32 load(const Uint32& field) { return __atomic_load_n(&field, __ATOMIC_RELAXED); }
 inline void store(Uint32& field, Uint32 value) { __atomic_store_n(&field, value, __ATOMIC_RELAXED); }
@@ -263,7 +286,7 @@ __attribute__((noinline)) Uint32 allocBlock(void** ppMem, Uint32 size, Uint32 fl
     Uint8* start = total ? (Uint8*)malloc(total) : nullptr;
     if (!start) {
         if (!total) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return osse_deps::reportAllocFailure(GetLastError(), total ? total : 0xFFFFFFFFu, flags);
+        return reportAllocFailure(GetLastError(), total ? total : 0xFFFFFFFFu, flags);
     }
 
     Uint8* user;
@@ -351,7 +374,7 @@ __attribute__((noinline, cold)) Uint32 releaseOfNull(const char* file, Uint32 li
     ossSnprintf(text, sizeof text,
                        "NULL pointer for memory allocation address found at: %s, line %u",
                        file ? file : "", line);
-    osse_deps::logNullFree(text);
+    logNullFree(text);
     return ECF_MEM_NULL_POINTER;
 }
 

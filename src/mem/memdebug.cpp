@@ -6,7 +6,7 @@
 #include <string.h>
 
 #include "mem/mem_internal.h"
-#include "mem/osse_deps.h"
+#include "osse/osse.h"
 
 OSSE_API OSSMemDebugCB* g_pMemDebugCB = nullptr;
 OSSE_API char g_szMemDebugLogPath[260] = "";

@@ -193,12 +193,15 @@ void copyItems(Uint8* headers, const ItemPlan& plan, va_list ap) {
         const Uint32 size = va_arg(ap, Uint32);
         const Uint32 word = va_arg(ap, Uint32);
         const bool cut = plan.cut && i + 1 == plan.accepted;
-        const Uint32 n = cut ? plan.cutSize : static_cast<Uint32>(wanted(kind, size));
+        Uint32 n = cut ? plan.cutSize : static_cast<Uint32>(wanted(kind, size));
         Uint32 header[2] = {cut ? GTRACE_ITEM_CUT : kind, n};
         if (byValue(kind)) {
             memcpy(bytes, &word, n);
         } else if (word == 0) {
-            header[1] = GTRACE_ITEM_NULL_SIZE;  // its reserved bytes stay unused
+            // Nothing stored: the next item's bytes follow the bytes stored so far, and this
+            // item's reserved bytes stay unused at the end of the area.
+            header[1] = GTRACE_ITEM_NULL_SIZE;
+            n = 0;
         } else {
             memcpy(bytes, reinterpret_cast<const void*>(static_cast<uintptr_t>(word)), n);
         }

@@ -184,3 +184,37 @@ TEST(Assert, DumpDirectoryGetsThePerThreadFileWithNumberedItems)
     EXPECT_TRUE(std::regex_match(text, whole)) << text;
     EXPECT_EQ(text.find("dump data 2:"), std::string::npos);
 }
+
+namespace {
+// The fatal stop raises a breakpoint; the child ends with a code of its own when it sees it, so
+// that no debugger is started for it.
+LONG CALLBACK exitOnBreakpoint(EXCEPTION_POINTERS* info)
+{
+    if (info->ExceptionRecord->ExceptionCode == EXCEPTION_BREAKPOINT) ExitProcess(77);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+}  // namespace
+
+OSSE_CHILD_ROLE(assert_fatal)
+{
+    (void)args;
+    AddVectoredExceptionHandler(1, exitOnBreakpoint);
+    ossAssertFailureAction("p != 0", "fatal.cpp", 9, nullptr, 1, (const void*)nullptr, 0);
+    return 0;  // not reached when the breakpoint is raised
+}
+
+// Without a callback, a fatal failure writes its record without the non-fatal prefix and then
+// stops at a breakpoint.
+TEST(Assert, FatalFailureWritesItsRecordAndRaisesABreakpoint)
+{
+    ossetest::TempDir dir;
+    const std::string log = dir.file("assert.log");
+    ossetest::Child child;
+    ASSERT_TRUE(child.start("assert_fatal", {}, {"OSS_DEBUG_LOG_FILE=" + log}));
+    const unsigned long pid = child.pid();
+    EXPECT_EQ(child.wait(), 77);
+    const std::string text = readFile(log);
+    EXPECT_TRUE(std::regex_match(text, std::regex(recordPattern(true, "p != 0", pid, "",
+                                                                "fatal\\.cpp", 9))))
+        << text;
+}

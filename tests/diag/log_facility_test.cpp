@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <atomic>
+#include <thread>
+
 #include "diag_test.h"
 
 using namespace diagtest;
@@ -287,4 +290,114 @@ TEST(LogFacility, RecordRequestedWhileWritingOnTheSameThreadIsDropped)
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(texts[0], header("Info", kFn, 1));
     EXPECT_EQ(texts[1], header("Info", kFn, 1));
+}
+
+namespace {
+
+// A writer held inside its record by a slow diagnostic-level callback, until released.
+struct HeldWriter {
+    HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ~HeldWriter()
+    {
+        CloseHandle(inside);
+        CloseHandle(release);
+    }
+};
+HeldWriter* g_held;
+std::atomic<bool> g_holdNext;
+void holdingDiagLevel(Uint16* level)
+{
+    if (g_holdNext.exchange(false)) {
+        SetEvent(g_held->inside);
+        WaitForSingleObject(g_held->release, INFINITE);
+    }
+    *level = 5;
+}
+
+OSSLogFacility* g_yieldTarget;
+std::atomic<int> g_yieldLogs;
+std::atomic<Uint32> g_yieldRc;
+HANDLE g_waiterYielded;
+Uint32 loggingPreYield()
+{
+    g_yieldRc = ossLog(g_yieldTarget, kFn, 0, 77, 1, 0);
+    ++g_yieldLogs;
+    SetEvent(g_waiterYielded);
+    return 0;
+}
+
+}  // namespace
+
+// A thread waiting for another thread's record runs the host's yield callbacks; a record they
+// request is dropped as nested instead of making the wait recurse, and the waiting record is
+// written once the writer is done.
+TEST(LogFacility, RecordRequestedFromAYieldCallbackWhileWaitingIsDropped)
+{
+    FileLog log;
+    HeldWriter held;
+    g_held = &held;
+    g_holdNext = true;
+    g_yieldTarget = log.facility();
+    g_yieldLogs = 0;
+    g_yieldRc = 12345;
+    g_waiterYielded = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ossSetDiagLevelCallback(holdingDiagLevel);
+    ossSetYieldCallbacks(loggingPreYield, nullptr);
+
+    Uint32 writerRc = 1, waiterRc = 1;
+    std::thread writer([&] { writerRc = ossLog(log.facility(), kFn, 0, 1, 5, 0); });
+    ASSERT_EQ(WaitForSingleObject(held.inside, 10000), WAIT_OBJECT_0);
+    std::thread waiter([&] { waiterRc = ossLog(log.facility(), kFn, 0, 2, 5, 0); });
+    const DWORD yielded = WaitForSingleObject(g_waiterYielded, 10000);
+    SetEvent(held.release);
+    writer.join();
+    waiter.join();
+    ossSetYieldCallbacks(nullptr, nullptr);
+    ossSetDiagLevelCallback(nullptr);
+    CloseHandle(g_waiterYielded);
+
+    ASSERT_EQ(yielded, WAIT_OBJECT_0);
+    EXPECT_GE(g_yieldLogs.load(), 1);
+    EXPECT_EQ(g_yieldRc.load(), 0u);
+    EXPECT_EQ(writerRc, 0u);
+    EXPECT_EQ(waiterRc, 0u);
+    std::vector<Record> records = log.records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_NE(records[0].text.find("probe:1\r\n"), std::string::npos);
+    EXPECT_NE(records[1].text.find("probe:2\r\n"), std::string::npos);
+}
+
+// A writer that does not finish makes a waiting request give up after a bounded wait: it
+// returns ECF_TIMEOUT and is counted, and logging goes on once the writer is done.
+TEST(LogFacility, WaitForAStuckWriterIsBoundedAndCounted)
+{
+    FileLog log;
+    HeldWriter held;
+    g_held = &held;
+    g_holdNext = true;
+    ossSetDiagLevelCallback(holdingDiagLevel);
+
+    const Uint32 before = ossLogGetGiveUpCount();
+    Uint32 writerRc = 1;
+    std::thread writer([&] { writerRc = ossLog(log.facility(), kFn, 0, 1, 5, 0); });
+    ASSERT_EQ(WaitForSingleObject(held.inside, 10000), WAIT_OBJECT_0);
+    const DWORD start = GetTickCount();
+    const Uint32 waiterRc = ossLog(log.facility(), kFn, 0, 2, 5, 0);
+    const DWORD waited = GetTickCount() - start;
+    const Uint32 after = ossLogGetGiveUpCount();
+    SetEvent(held.release);
+    writer.join();
+    EXPECT_EQ(ossLog(log.facility(), kFn, 0, 3, 5, 0), 0u);
+    ossSetDiagLevelCallback(nullptr);
+
+    EXPECT_EQ(waiterRc, 0x90000013u);
+    EXPECT_EQ(after, before + 1);
+    EXPECT_GE(waited, 1900u);
+    EXPECT_EQ(writerRc, 0u);
+    EXPECT_EQ(ossLogGetGiveUpCount(), after);
+    std::vector<Record> records = log.records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_NE(records[0].text.find("probe:1\r\n"), std::string::npos);
+    EXPECT_NE(records[1].text.find("probe:3\r\n"), std::string::npos);
 }

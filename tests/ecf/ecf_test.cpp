@@ -751,3 +751,47 @@ TEST(EcfExports, EveryLookupIsFoundByItsPlainName)
     EXPECT_EQ(findComponent(1, "COMP_OSSE"), 3u);
     EXPECT_EQ(numProducts(), 3u);
 }
+
+// Codes the library does not own name their own product and component, not one of the library's:
+// the codes given in full, and the generated codes of a subject, whose token tells the owner.
+TEST(EcfCodes, CodesOfOtherOwnersNameTheirOwners)
+{
+    const struct {
+        Uint32 code;
+        const char* name;
+        const char* product;
+        const char* component;
+    } cases[] = {
+        {0x100005F3, "ECF_CLP_OUTPUT_TRUNCATED", "NRV Tools", "command line processor"},
+        {0x100002A0, "ECF_CFG_DEFAULT_VALUE_USED", "NRV Common Services", "configuration services"},
+    };
+    for (const auto& c : cases) {
+        for (Uint32 form : {c.code, c.code ^ 0x80000000u, c.code | 0x0F800000u}) {
+            SCOPED_TRACE(form);
+            EXPECT_EQ(str(ecfErrorGetCodeName(form)), c.name);
+            EXPECT_EQ(str(ecfErrorGetProductName(form)), c.product);
+            EXPECT_EQ(str(ecfErrorGetComponentName(form)), c.component);
+        }
+    }
+    const struct {
+        const char* prefix;
+        const char* product;
+        const char* component;
+    } subjects[] = {
+        {"ECF_SYS_CALL_", "NRV Common Services", "operating system"},
+        {"ECF_LIC_KEY_", "NRV Common Services", "licence manager"},
+        {"ECF_CLP_", "NRV Tools", "command line processor"},
+    };
+    for (const auto& s : subjects) {
+        SCOPED_TRACE(s.prefix);
+        int found = 0;
+        for (Uint32 i = 1; i <= ecfErrorGetNumCodes(ECF_SET_ECF); ++i) {
+            const Uint32 code = 0x90000000u | i;
+            if (str(ecfErrorGetCodeName(code)).rfind(s.prefix, 0) != 0) continue;
+            ++found;
+            EXPECT_EQ(str(ecfErrorGetProductName(code)), s.product) << i;
+            EXPECT_EQ(str(ecfErrorGetComponentName(code)), s.component) << i;
+        }
+        EXPECT_GT(found, 0);
+    }
+}

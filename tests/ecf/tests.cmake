@@ -16,5 +16,9 @@ ecf_tool_test(DecodesFunctionId 0 out
 ecf_tool_test(DecodesSystemCall 0 out "COMP_SYSFUNCS.*105 CloseHandle.*4 \\(operating-system call\\)" 0x08140069)
 ecf_tool_test(RejectsUndecodable 1 err "neither a return code nor a function identifier" 0x90000657)
 ecf_tool_test(RejectsText 2 err "not a 32-bit value" 0x9000000G)
+ecf_tool_test(IgnoresReservedBitsWithANote 0 out
+  "0x9080000C is a return code.*reserved bits 23-27 \\(0x00800000\\) are set; they were ignored.*ECF_INVALID_PARAMETER" 0x9080000C)
+ecf_tool_test(DecodesNegativeDecimal 0 out "0x9000000C is a return code.*ECF_INVALID_PARAMETER" -1879048180)
+ecf_tool_test(RejectsNegativeBeyond32Bits 2 err "not a 32-bit value" -2147483649)
 ecf_tool_test(ListsLibraryCodes 0 out
   "0x10000006 +ECF_PARTIAL_INFO +Only partial information available.*0x90000501 +ECF_EXISTS" --list)

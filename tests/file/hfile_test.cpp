@@ -395,6 +395,7 @@ TEST(HFile, Seek)
     } cases[] = {
         {0, 0, OSS_FILE_SEEK_END, 0, 1000},
         {0, 1, OSS_FILE_SEEK_END, ECF_FILE_SEEK_BEYOND_EOF, 0},
+        {500, 1, OSS_FILE_SEEK_END, ECF_FILE_SEEK_BEYOND_EOF, 500},
         {500, -1, OSS_FILE_SEEK_END, 0, 999},
         {500, -5000, OSS_FILE_SEEK_END, 0, 0},
         {500, 100, OSS_FILE_SEEK_CUR, 0, 600},
@@ -817,6 +818,12 @@ TEST(HFile, FailureRecords)
     };
     char buf[16];
     Uint32 n = 0;
+    // A handle value that names nothing open in this process.
+    const HANDLE kBogusHandle = (HANDLE)(uintptr_t)0x00FFFFF0;
+    OSSHFile bogus;
+    bogus.constructor();
+    bogus.file = kBogusHandle;
+    HANDLE realMapping = nullptr;
     Case cases[] = {
         {"create-new on an existing file", openWith(of.name, OSS_FILE_CREATE_NEW, 2),
          ECF_FILE_EXISTS, 0x081A0002, none, 0, 260, 5, 1, of.name},
@@ -859,6 +866,37 @@ TEST(HFile, FailureRecords)
          bytesOf(INVALID_HANDLE_VALUE)},
         {"FlushFileBuffers on a closed handle", [&] { return fresh.sync(); },
          ECF_INVALID_PARAMETER, 0x081A000D, 0x08140076, ERROR_INVALID_HANDLE, 10, 5, 1, ""},
+        // The end-of-file query of a seek from the end finds its base: reported as that step.
+        {"seek from the end on a closed handle", [&] { return seekTo(fresh, 0, OSS_FILE_SEEK_END); },
+         ECF_INVALID_PARAMETER, 0x081A0004, 0x0814009A, ERROR_INVALID_HANDLE, 130, 5, 2,
+         bytesOf(INVALID_HANDLE_VALUE)},
+        {"seek from the position on a closed handle",
+         [&] { return seekTo(fresh, 0, OSS_FILE_SEEK_CUR); }, ECF_INVALID_PARAMETER, 0x081A0004,
+         0x0814009A, ERROR_INVALID_HANDLE, 130, 5, 2, bytesOf(INVALID_HANDLE_VALUE)},
+        {"seek from the start on a closed handle",
+         [&] { return seekTo(fresh, 0, OSS_FILE_SEEK_SET); }, ECF_INVALID_PARAMETER, 0x081A0004,
+         0x0814007E, ERROR_INVALID_HANDLE, 140, 5, 1, bytesOf(INVALID_HANDLE_VALUE)},
+        {"CloseHandle of a handle that is not open", [&] { return bogus.close(); },
+         ECF_INVALID_PARAMETER, 0x081A0003, 0x08140069, ERROR_INVALID_HANDLE, 10, 5, 1,
+         bytesOf(kBogusHandle)},
+        {"LockFileEx on a closed handle",
+         [&] { return lockFile(fresh, OSS_FILE_LOCK_EXCLUSIVE, OSS_FILE_LOCK_NOWAIT); },
+         ECF_INVALID_PARAMETER, 0x081A0009, 0x08140087, ERROR_INVALID_HANDLE, 160, 5, 3, ""},
+        {"UnlockFileEx on a closed handle", [&] { return fresh.unlock(); }, ECF_INVALID_PARAMETER,
+         0x081A000A, 0x081400A3, ERROR_INVALID_HANDLE, 10, 5, 1, ""},
+        {"CloseHandle of the mapping after the view is gone",
+         [&] {
+             void* a = nullptr;
+             OSSFileMapParam p = {kVersion, 0, OSS_FILE_MAP_READ, 0};
+             if (f.map(&p, &a) != 0) return 1u;
+             realMapping = f.mapping;
+             f.mapping = kBogusHandle;
+             return f.unmap(nullptr);
+         },
+         ECF_INVALID_PARAMETER, 0x081A000C, 0x08140069, ERROR_INVALID_HANDLE, 30, 5, 2, ""},
+        {"SetFilePointer of setSize on a closed handle",
+         [&] { OSSFileSetSizeParam p = {kVersion, 1, 0}; return fresh.setSize(&p); },
+         ECF_INVALID_PARAMETER, 0x081A0006, 0x0814009A, ERROR_INVALID_HANDLE, 100, 5, 1, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -881,6 +919,12 @@ TEST(HFile, FailureRecords)
         }
     }
     EXPECT_TRUE(isReset(fresh));
+    // The refused close and unmap left their handles in place.
+    EXPECT_EQ(bogus.file, kBogusHandle);
+    EXPECT_EQ(f.mapping, kBogusHandle);
+    if (realMapping) CloseHandle(realMapping);
+    f.mapping = INVALID_HANDLE_VALUE;
+    f.view = nullptr;
 
     // The seek record carries the target and the size as 8-byte values.
     {
@@ -902,4 +946,38 @@ TEST(HFile, FailureRecords)
     }
     EXPECT_EQ(ro.close(), 0u);
     EXPECT_EQ(wo.close(), 0u);
+}
+
+// A write that the system takes only in part (a non-blocking pipe whose buffer fills up) ends
+// with the count written so far and ECF_FILE_INCOMPLETE_WRITE, logged with both counts.
+TEST(HFile, ShortWriteIsReportedWithBothCounts)
+{
+    const std::string name = "\\\\.\\pipe\\osse_short_write_" + std::to_string(GetCurrentProcessId());
+    HANDLE server = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_NOWAIT,
+                                     1, 4096, 4096, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    HANDLE client = CreateFileA(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(client, INVALID_HANDLE_VALUE);
+    OSSHFile f;
+    f.constructor();
+    f.file = server;
+    const std::string big(1 << 20, 'w');
+    Uint32 written = 0xFFFFFFFF;
+    Uint32 rc;
+    {
+        RecordCapture capture;
+        rc = writeText(f, big, &written);
+        if (rc == ECF_FILE_INCOMPLETE_WRITE) {
+            ASSERT_EQ(g_records.size(), 1u);
+            EXPECT_EQ(g_records[0].functionId, 0x081A0008u);
+            EXPECT_EQ(g_records[0].probe, 60u);
+            ASSERT_EQ(g_records[0].values.size(), 2u);
+            EXPECT_EQ(g_records[0].values[0], bytesOf<Uint32>((Uint32)big.size()));
+            EXPECT_EQ(g_records[0].values[1], bytesOf<Uint32>(written));
+        }
+    }
+    CloseHandle(client);
+    CloseHandle(server);
+    if (rc != ECF_FILE_INCOMPLETE_WRITE) GTEST_SKIP() << "this system blocks or fails the write (rc " << std::hex << rc << ")";
+    EXPECT_LT(written, big.size());
 }

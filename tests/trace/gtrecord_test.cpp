@@ -160,6 +160,25 @@ TEST_F(GTraceRecords, NullItemReservesItsBytesButStoresNone) {
     EXPECT_EQ(readAt<Uint32>(s.payload, 0x3C), 0xFFFFFFFFu);
 }
 
+// A null item between two real ones: the second real item's bytes follow the first's directly,
+// and the null item's reserved bytes are left at the end of the area.
+TEST_F(GTraceRecords, ItemAfterANullItemFollowsTheStoredBytes) {
+    start();
+    const char first[] = "abc";
+    const char second[] = "WXYZ";
+    _gtraceVar(1, 0, kId, 9, 3, 3, GTRACE_ITEM_BYTES, 3u, (Uint32)(uintptr_t)first,
+               GTRACE_ITEM_BYTES, 6u, 0u, GTRACE_ITEM_BYTES, 4u, (Uint32)(uintptr_t)second);
+    const Slotted s = only();
+    const Uint32 area = 3 * 8 + 3 + 6 + 4;
+    EXPECT_EQ(readAt<Uint16>(s.payload, 0x26), area);
+    EXPECT_EQ(readAt<Uint32>(s.payload, 0x34), 3u);
+    const Uint32 headers[6] = {GTRACE_ITEM_BYTES, 3, GTRACE_ITEM_BYTES, 0xFFFFFFFF,
+                               GTRACE_ITEM_BYTES, 4};
+    EXPECT_EQ(memcmp(s.payload + 0x38, headers, sizeof headers), 0);
+    const Uint8 bytes[] = {'a', 'b', 'c', 'W', 'X', 'Y', 'Z'};
+    EXPECT_EQ(memcmp(s.payload + 0x38 + 24, bytes, sizeof bytes), 0);
+}
+
 TEST_F(GTraceRecords, ItemAreaIsCutAt65535Bytes) {
     start(GTRACE_MODE_LINEAR, 0, 0x100000);
     std::string big(70000, '\0');

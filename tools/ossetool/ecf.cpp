@@ -16,11 +16,13 @@ const char kHelp[] =
     "usage: ossetool ecf VALUE\n"
     "       ossetool ecf --list\n"
     "\n"
-    "VALUE is hexadecimal with 0x (0x9000000C) or decimal (2415919116).\n"
+    "VALUE is hexadecimal with 0x (0x9000000C) or decimal (2415919116), also a negative\n"
+    "decimal as a code printed as a signed integer (-1879048180).\n"
     "\n"
     "A value is read as a return code when it is 0 (success), or when its set field\n"
-    "(bits 28-30) is not 0, its reserved bits 23-27 are 0 and the tables name it; then\n"
-    "its name, description and owning product and component are printed.\n"
+    "(bits 28-30) is not 0 and the tables name its set and index; then its name,\n"
+    "description and owning product and component are printed. Like the library's own\n"
+    "lookups, the reading ignores the reserved bits 23-27, with a note when any is set.\n"
     "A value is read as a function identifier when its product field (bits 27-31) is\n"
     "1 to 3, its component field (bits 19-26) names a component of that product and its\n"
     "function field (bits 0-15) is 0 (the component itself) or names a function of it;\n"
@@ -30,9 +32,19 @@ const char kHelp[] =
     "\n"
     "--list prints the return codes of the library itself: value, name, description.\n";
 
-// Parses "0x..." as hexadecimal and anything else as decimal; the whole text must be used.
+// Parses "0x..." as hexadecimal and anything else as decimal, a negative decimal as the 32-bit
+// pattern of that signed value; the whole text must be used.
 bool parseValue(const char* text, Uint32* value)
 {
+    if (text[0] == '-') {
+        Uint32 magnitude = 0;
+        if (text[1] == '-' || text[1] == '+' || (text[1] == '0' && (text[2] == 'x' || text[2] == 'X')))
+            return false;
+        if (!parseValue(text + 1, &magnitude) || magnitude == 0 || magnitude > 0x80000000u)
+            return false;
+        *value = 0u - magnitude;
+        return true;
+    }
     const char* digits = text;
     int base = 10;
     if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
@@ -75,7 +87,6 @@ std::string whyNotCode(Uint32 v)
     Uint32 set = ECF_CODE_SET(v);
     if (v == 0) return "";
     if (set == 0) return "as a return code, its set field (bits 28-30) is 0";
-    if ((v >> 23) & 0x1Fu) return "as a return code, its reserved bits 23-27 are not 0";
     if (ecfErrorGetNumCodes(set) == 0) {
         snprintf(why, sizeof why, "as a return code, set %u is not defined", set);
         return why;
@@ -127,7 +138,12 @@ void printCode(Uint32 v)
     }
     Uint32 canonical = ecfErrorGetCodeValue(v);
     printf("  value:       0x%08X (%s)\n", canonical, ECF_CODE_IS_ERROR(canonical) ? "error" : "warning");
-    if (canonical != v)
+    const Uint32 reserved = v & (0x1Fu << 23);
+    if (reserved)
+        printf("  note:        reserved bits 23-27 (0x%08X) are set; they were ignored, as the\n"
+               "               library's lookups ignore them\n",
+               reserved);
+    else if (canonical != v)
         printf("  note:        the table holds this code as 0x%08X; lookups read only set and index\n",
                canonical);
     printf("  name:        %s\n", ecfErrorGetCodeName(v));

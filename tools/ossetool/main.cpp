@@ -16,6 +16,10 @@ const Verb kVerbs[] = {
      "print the processor, memory, swap, OS, caches, drives, network interfaces, the disk\n"
      "            holding PATH and the usage counters; --json for scripts",
      verbSysinfo},
+    {"log", "FILE [--summary | --stats] [--follow] [FILTERS] | --help",
+     "print, filter or count the records of a diagnostic log file, also while processes\n"
+     "            append to it (--follow); --help lists the filters",
+     verbLog},
 };
 
 void printHelp(FILE* out)

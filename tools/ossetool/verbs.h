@@ -11,5 +11,6 @@ struct Verb {
 
 int verbEcf(int argc, char** argv);
 int verbSysinfo(int argc, char** argv);
+int verbLog(int argc, char** argv);
 
 #endif
