@@ -19,6 +19,8 @@
 #include "osse/platform.h"
 #include "osse/sysinfo.h"
 #include "osse/ipc.h"
+#include "osse/stack.h"
+#include "osse/security.h"
 
 /* Load-time work is done by the library's entry point; this call is kept for callers that
  * expect an explicit initialisation and does nothing. */

@@ -12,6 +12,10 @@ const Verb kVerbs[] = {
      "decode a return code or a function identifier (hexadecimal with 0x, or decimal);\n"
      "            --list prints the library's own return codes; --help tells how a value is read",
      verbEcf},
+    {"trap", "FILE [--offset N]",
+     "print a trap file's sections (header, exception, registers, modules, frames with symbol\n"
+     "            names, memory regions) and say where the file is cut or damaged",
+     verbTrap},
 };
 
 void printHelp(FILE* out)

@@ -10,5 +10,6 @@ struct Verb {
 };
 
 int verbEcf(int argc, char** argv);
+int verbTrap(int argc, char** argv);
 
 #endif
