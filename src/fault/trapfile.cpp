@@ -131,29 +131,43 @@ Uint32 findExport(Uint32 base, Uint32 size, const char* wanted)
     if (!osse_fault::safeRead((const void*)(uintptr_t)(base + dir.VirtualAddress), &exp,
                               sizeof exp))
         return 0;
+    // The name table is sorted (the loader searches it the same way): a binary search reads a
+    // dozen names instead of every one.
     const size_t wantedLength = strlen(wanted);
-    for (Uint32 i = 0; i < exp.NumberOfNames && i < 65536; ++i) {
+    Uint32 low = 0, high = exp.NumberOfNames;
+    while (low < high) {
+        const Uint32 mid = low + (high - low) / 2;
         Uint32 nameRva = 0;
-        if (!osse_fault::safeRead((const void*)(uintptr_t)(base + exp.AddressOfNames + 4 * i),
-                                  &nameRva, 4))
+        if (!osse_fault::safeRead((const void*)(uintptr_t)(base + exp.AddressOfNames + 4 * mid),
+                                  &nameRva, 4) ||
+            nameRva >= size)
             return 0;
-        char name[64];
-        if (nameRva >= size) continue;
-        if (!osse_fault::safeRead((const void*)(uintptr_t)(base + nameRva), name,
-                                  wantedLength + 1))
-            continue;
-        if (memcmp(name, wanted, wantedLength + 1) != 0) continue;
-        Uint16 ordinal = 0;
-        Uint32 functionRva = 0;
-        if (!osse_fault::safeRead(
-                (const void*)(uintptr_t)(base + exp.AddressOfNameOrdinals + 2 * i), &ordinal, 2))
+        char name[64] = {};
+        // The name may be shorter than the one wanted and end near the image's end: read what
+        // can be read, byte runs of the wanted length plus its terminator at most.
+        Uint32 readLength = (Uint32)wantedLength + 1;
+        if (nameRva + readLength > size) readLength = size - nameRva;
+        if (!osse_fault::safeRead((const void*)(uintptr_t)(base + nameRva), name, readLength))
             return 0;
-        if (ordinal >= exp.NumberOfFunctions) return 0;
-        if (!osse_fault::safeRead(
-                (const void*)(uintptr_t)(base + exp.AddressOfFunctions + 4 * ordinal),
-                &functionRva, 4))
-            return 0;
-        return functionRva && functionRva < size ? base + functionRva : 0;
+        const int order = strncmp(name, wanted, wantedLength + 1);
+        if (order < 0) {
+            low = mid + 1;
+        } else if (order > 0) {
+            high = mid;
+        } else {
+            Uint16 ordinal = 0;
+            Uint32 functionRva = 0;
+            if (!osse_fault::safeRead(
+                    (const void*)(uintptr_t)(base + exp.AddressOfNameOrdinals + 2 * mid),
+                    &ordinal, 2))
+                return 0;
+            if (ordinal >= exp.NumberOfFunctions) return 0;
+            if (!osse_fault::safeRead(
+                    (const void*)(uintptr_t)(base + exp.AddressOfFunctions + 4 * ordinal),
+                    &functionRva, 4))
+                return 0;
+            return functionRva && functionRva < size ? base + functionRva : 0;
+        }
     }
     return 0;
 }

@@ -81,18 +81,27 @@ void flagText(Uint32 flags)
 }
 
 // Symbol names of the trapped process, from the module images on disk.
+// An image is loaded when a frame first falls into it: reading debug information takes a
+// while, and most modules hold no frame.
 struct Symbols {
+    const std::vector<OSSTrapModuleRecord>* modules = nullptr;
+    std::vector<bool> loaded;
+    bool tried = false;
     bool ready = false;
-    void load(const std::vector<OSSTrapModuleRecord>& modules)
+    std::string name(Uint32 address)
     {
-        ready = ossSymInitialize(GetCurrentProcess(), nullptr, FALSE) != 0;
-        if (!ready) return;
-        for (const OSSTrapModuleRecord& m : modules)
-            ossSymLoadModule(GetCurrentProcess(), nullptr, m.path, nullptr, m.base, m.end - m.base);
-    }
-    std::string name(Uint32 address) const
-    {
+        if (!tried && modules) {
+            tried = true;
+            ready = ossSymInitialize(GetCurrentProcess(), nullptr, FALSE) != 0;
+            loaded.assign(modules->size(), false);
+        }
         if (!ready || !address) return "";
+        for (size_t i = 0; i < modules->size(); ++i) {
+            const OSSTrapModuleRecord& m = (*modules)[i];
+            if (address < m.base || address >= m.end || loaded[i]) continue;
+            loaded[i] = true;
+            ossSymLoadModule(GetCurrentProcess(), nullptr, m.path, nullptr, m.base, m.end - m.base);
+        }
         char out[300];
         Uint32 displacement = 0;
         ossSymbolNameForAddress((const void*)(uintptr_t)address, out, sizeof out, &displacement);
@@ -252,7 +261,7 @@ int verbTrap(int argc, char** argv)
         }
     }
     Symbols symbols;
-    symbols.load(modules);
+    symbols.modules = &modules;
     if (h.flags & OSS_TRAP_HDR_API_VERSION) {
         API_VERSION v;
         if (r.peek(&v) && v.MajorVersion < 100 && v.Reserved == 0) {
