@@ -307,6 +307,7 @@ void writeEnvironmentSection(OSSTrapFile& file)
 {
     char* block = GetEnvironmentStrings();
     if (block) {
+        OSSLatchGuard guard(g_copyLock);
         static char copy[kEnvCopyBuffer];
         for (const char* s = block; *s; s += strlen(s) + 1) {
             // A string longer than the copy buffer is cut; its length says what was written.
