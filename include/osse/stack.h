@@ -181,13 +181,12 @@ public:
     bool writeXMLProlog();
 
     const OSSTrapFileHeader& header() const { return m_header; }
-
-    /* Used by the section writers of the library. */
-    void writeHeaderAt(Uint32 offset);
-    OSSTrapFileHeader& headerRef() { return m_header; }
     void* processHandle() const { return m_hProcess; }
 
 private:
+    /* Rewrites the header where this object wrote it, when its eye-catcher is still there. */
+    void writeHeaderAt(Uint32 offset);
+
     OSSTrapFileHeader m_header;
     Uint32 m_headerOffset;
     Uint32 m_reserved;

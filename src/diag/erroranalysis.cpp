@@ -313,10 +313,15 @@ void ioAnalysis(const OSSErrorAnalysisRequest& request)
 
 extern "C" OSSE_API void ossErrorAnalysis(const OSSErrorAnalysisRequest* request)
 {
-    if (!request || t_analysing) return;
-    t_analysing = true;
-    // What the failing operation sees afterwards must not change.
+    if (!request) return;
+    // What the failing operation sees afterwards must not change (reading the per-thread guard
+    // may itself reset the last error).
     const DWORD lastError = GetLastError();
+    if (t_analysing) {
+        SetLastError(lastError);
+        return;
+    }
+    t_analysing = true;
     switch (request->kind) {
     case OSS_ERRANALYSIS_IO:
         ioAnalysis(*request);

@@ -204,6 +204,11 @@ TEST(ErrorAnalysis, ReadFailureAndTheRecursionGuard)
     ctx.init();
     ctx.setTargetFileName(target.c_str());
     ctx.setIOSize(5);
+    SetLastError(4321);
+    ossErrorAnalysis(nullptr);
+    OSSErrorAnalysisRequest none = {OSS_CURRENT_VERSION, OSS_ERRANALYSIS_GENERAL, nullptr, 1, 2, kRead, 5, 5, 0, 0};
+    ossErrorAnalysis(&none);
+    EXPECT_EQ(4321u, GetLastError());
     ossSystemErrorHandler(OSS_FUNC_ID(OSS_FN_OSSHFile_read), kRead, 5, 40, 5, 0, &ctx, 0);
     ASSERT_EQ(2u, g_records.size());
     const std::string all = joined(g_records[1]);
