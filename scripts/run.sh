@@ -13,3 +13,10 @@ run ecf 0x9000000C
 run ecf 0x081A0003
 run ecf 0x08140069
 run ecf --list
+# A trap file written by a process that takes a real access violation (a role of the fault
+# tests' program), then read back.
+trapfile="$OSSE_BUILD/run-fault.trap"
+rm -f "$trapfile"
+wine "$OSSE_BUILD/tests/test_fault.exe" --osse-child=crash_with_trap_file "$(winepath -w "$trapfile")" \
+  >/dev/null 2>&1 || true
+run trap "$(winepath -w "$trapfile")"

@@ -248,8 +248,7 @@ void writeMemorySection(OSSTrapFile& file)
         const Uint32 regionBase = (Uint32)(uintptr_t)info.BaseAddress;
         const Uint32 regionSize = (Uint32)info.RegionSize;
         if (regionSize == 0) break;
-        if (info.State == MEM_COMMIT && (info.Protect & 0x1F1) == 0 &&
-            (const void*)g_copyBuffer != info.BaseAddress) {
+        if (info.State == MEM_COMMIT && (info.Protect & 0x1F1) == 0) {
             file.write(&regionBase, 4);
             file.write(&regionSize, 4);
             writeMemory(file, regionBase, regionSize);
