@@ -190,7 +190,7 @@ TEST(ErrorAnalysis, PathWalkStopsQuietlyAtAMissingDirectory)
     EXPECT_NE(std::string::npos, joined(g_records[1]).find("(" + dir.path() + "\\)"));
 }
 
-TEST(ErrorAnalysis, ReadFailureAndTheRecursionGuard)
+TEST(ErrorAnalysis, ReadAndDiskFullTextsAndTheRecursionGuard)
 {
     ossetest::TempDir dir;
     const std::string target = dir.file("data.bin");
@@ -216,6 +216,16 @@ TEST(ErrorAnalysis, ReadFailureAndTheRecursionGuard)
     EXPECT_NE(std::string::npos, all.find("I/O attempt not implemented yet.\n"));
     EXPECT_NE(std::string::npos, all.find("\n Target file = " + target));
     EXPECT_NE(std::string::npos, all.find("size = 5 bytes"));
+
+    // A full disk: the file system that holds the target is described.
+    g_records.clear();
+    ossSystemErrorHandler(OSS_FUNC_ID(OSS_FN_OSSHFile_write), 0x08140067, 28, 40, 5, 0, &ctx, 0);
+    ASSERT_EQ(2u, g_records.size());
+    const std::string full = joined(g_records[1]);
+    EXPECT_NE(std::string::npos, full.find(" - File system\n")) << full;
+    EXPECT_NE(std::string::npos, full.find("\n File system of ")) << full;
+    EXPECT_NE(std::string::npos, full.find("free to this user = ")) << full;
+    EXPECT_NE(std::string::npos, full.find("Resource limits")) << full;
 
     // A failure reported while the analysis writes its record is logged, not analysed.
     g_records.clear();
