@@ -37,3 +37,10 @@ head -c $(( $(stat -c %s "$log_unix") - 100 )) "$log_unix" > "$demo/cut.log"
 echo "\$ ossetool log $(winepath -w "$demo/cut.log") --stats"
 "$tool" log "$(winepath -w "$demo/cut.log")" --stats || echo "(exit status $?)"
 echo
+# A trap file written by a process that takes a real access violation (a role of the fault
+# tests' program), then read back.
+trapfile="$OSSE_BUILD/run-fault.trap"
+rm -f "$trapfile"
+wine "$OSSE_BUILD/tests/test_fault.exe" --osse-child=crash_with_trap_file "$(winepath -w "$trapfile")" \
+  >/dev/null 2>&1 || true
+run trap "$(winepath -w "$trapfile")"

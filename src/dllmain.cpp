@@ -3,6 +3,7 @@
 
 #include "osse/osse.h"
 #include "diag/platform_internal.h"
+#include "fault/fault_internal.h"
 #include "mem/mem_internal.h"
 #include "sync/latch_internal.h"
 #include "sync/tick_internal.h"
@@ -21,6 +22,8 @@ void runLoadSequence()
     osse_mem::configureFromEnvironment();    // 3. memory debugging settings
     osse_platform::identifyPlatform();       // 4. platform identification,
     ossMicrosecondClock();                   //    the microsecond clock's origin (first call)
+    ossLoadSymDLL(false);                    //    and the debug-help mutexes (the library
+                                             //    itself is bound at its first use)
 }
 }  // namespace
 
@@ -28,7 +31,7 @@ extern "C" OSSE_API void ossOneTimeOnly(void)
 {
 }
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
 {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
@@ -38,6 +41,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
         }
         return TRUE;
     case DLL_PROCESS_DETACH:
+        // At process exit (reserved not null) the other threads are already gone, possibly
+        // holding the table's lock or one of the mutexes: nothing is freed then.
+        osse_fault::releaseAtDetach(reserved != nullptr);
         ossTerminate();
         return TRUE;
     default:

@@ -22,6 +22,8 @@
 #include "osse/thread.h"
 #include "osse/process.h"
 #include "osse/library.h"
+#include "osse/stack.h"
+#include "osse/security.h"
 
 /* Load-time work is done by the library's entry point; this call is kept for callers that
  * expect an explicit initialisation and does nothing. */

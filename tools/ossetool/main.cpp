@@ -20,6 +20,10 @@ const Verb kVerbs[] = {
      "print, filter or count the records of a diagnostic log file, also while processes\n"
      "            append to it (--follow); --help lists the filters",
      verbLog},
+    {"trap", "FILE [--offset N]",
+     "print a trap file's sections (header, exception, registers, modules, frames with symbol\n"
+     "            names, memory regions) and say where the file is cut or damaged",
+     verbTrap},
 };
 
 void printHelp(FILE* out)

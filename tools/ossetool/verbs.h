@@ -12,5 +12,6 @@ struct Verb {
 int verbEcf(int argc, char** argv);
 int verbSysinfo(int argc, char** argv);
 int verbLog(int argc, char** argv);
+int verbTrap(int argc, char** argv);
 
 #endif
