@@ -227,12 +227,14 @@ TEST(ErrorAnalysis, ReadAndDiskFullTextsAndTheRecursionGuard)
     EXPECT_NE(std::string::npos, full.find("free to this user = ")) << full;
     EXPECT_NE(std::string::npos, full.find("Resource limits")) << full;
 
-    // A failure reported while the analysis writes its record is logged, not analysed.
+    // A failure reported from inside the log's callback while the analysis writes its record
+    // is a nested request of the log: dropped, and never analysed.
     g_records.clear();
     g_reenter = true;
     ossSystemErrorHandler(OSS_FUNC_ID(OSS_FN_OSSHFile_read), kRead, 5, 40, 5, 0, &ctx, 0);
+    EXPECT_FALSE(g_reenter);
     EXPECT_EQ(1, c.count(kFnIOAnalysis));
-    EXPECT_EQ(1, c.count(kFnMemAlloc));
+    EXPECT_EQ(0, c.count(kFnMemAlloc));
     EXPECT_EQ(0, c.count(kFnMemoryAnalysis));
     // The guard is per analysis, not for good.
     g_records.clear();
