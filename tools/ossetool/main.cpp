@@ -12,6 +12,10 @@ const Verb kVerbs[] = {
      "decode a return code or a function identifier (hexadecimal with 0x, or decimal);\n"
      "            --list prints the library's own return codes; --help tells how a value is read",
      verbEcf},
+    {"trace", "on|off|clear|info|dump|stream|format|profile|coverage ... | --help",
+     "switch a named trace on and off, dump or stream it, format dumps as text or JSON;\n"
+     "            --help tells how a process binds to a named trace",
+     verbTrace},
 };
 
 void printHelp(FILE* out)

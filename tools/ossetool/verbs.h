@@ -10,5 +10,6 @@ struct Verb {
 };
 
 int verbEcf(int argc, char** argv);
+int verbTrace(int argc, char** argv);
 
 #endif
