@@ -324,6 +324,13 @@ OSSE_C_API GTracePreTraceCallBack gtraceGetAppPreTraceCallBackFnPtr(void);
 /* One step of random-sleep mode: every period-th call sleeps 0..199 ms. */
 OSSE_C_API void _gtraceRandSleep(void);
 
+/* ---- Coverage mode --------------------------------------------------------------------------------------- */
+/* 0 when the bound block's mode word is exactly 0x80; 0x9000000A when no block is bound; 0x9000000C
+ * otherwise. */
+OSSE_C_API OSSErr gctraceValidateTraceType(void);
+/* Stores the address of the coverage area (bound block + 0x318D8). */
+OSSE_C_API OSSErr gctraceGetOffset(Uint32* out);
+
 /* ---- Named traces ---------------------------------------------------------------------------------------
  * A trace control block in a shared segment found by name (letters, digits, '_', '-', '.'; at most 64
  * characters): a mapping of the file "ossetrace-NAME.gtcb" in the temporary folder, so the trace outlives

@@ -49,11 +49,6 @@ OSSErr checkBound() {
     return OSS_OK;
 }
 
-bool isTableMode(Uint32 mode) {
-    const Uint32 m = mode & 0x88u;
-    return m == GTRACE_MODE_PROFILE || m == GTRACE_MODE_COVERAGE;
-}
-
 OSSErr checkRing(const RamboControlBlock* cb) {
     if (cb == nullptr) return ECF_INVALID_PARAMETER;
     if (memcmp(cb->eyeCatcher, RAMBO_CB_EYECATCHER, 8) != 0) return ECF_RAMBO_NOT_INITIALIZED;
