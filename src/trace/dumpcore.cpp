@@ -70,14 +70,13 @@ struct ImageReader {
 };
 
 Uint32 walkRing(ImageReader& r, RamboDumpParser* p, RecordVisitor visit, void* context) {
-    Uint8* out = static_cast<Uint8*>(malloc(RAMBO_MAX_PAYLOAD));
+    static Uint8 out[RAMBO_MAX_PAYLOAD];  // image parsing runs on one thread (the fuzz target)
     Uint32 n = 0;
     Uint64 offset = 0;
     while (Uint32 length = parseNext(r, p, &offset, out, RAMBO_MAX_PAYLOAD)) {
         ++n;
         if (visit) visit(context, out, length, offset);
     }
-    free(out);
     closeRing(r, p);
     return n;
 }
@@ -98,7 +97,8 @@ OSSErr parseTraceImage(const Uint8* image, size_t size, bool forward, RecordVisi
                        void* context, Uint32* records) {
     ImageReader r(image, size);
     *records = 0;
-    GTraceDumpHeader* header = static_cast<GTraceDumpHeader*>(malloc(sizeof(GTraceDumpHeader)));
+    alignas(8) static Uint8 storage[sizeof(GTraceDumpHeader)];
+    GTraceDumpHeader* header = reinterpret_cast<GTraceDumpHeader*>(storage);
     OSSErr rc = validateTrace(r, GTRACE_DUMP_ANY, header);
     if (rc == OSS_OK) rc = readTraceHeader(r, header);
     if (rc == OSS_OK && isProfileMode(header->options.mode)) {
@@ -118,7 +118,6 @@ OSSErr parseTraceImage(const Uint8* image, size_t size, bool forward, RecordVisi
         rc = openRing(r, &p, forward, header->options.wrappingDumpMarker != 0);
         if (rc == OSS_OK) *records = walkRing(r, &p, visit, context);
     }
-    free(header);
     return rc;
 }
 

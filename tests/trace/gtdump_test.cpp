@@ -16,7 +16,27 @@ protected:
     std::string save(const Bytes& b, const char* name = "t.dmp") {
         const std::string path = dir_.file(name);
         EXPECT_TRUE(writeBytes(path, b));
+        saveSeed(b);
         return path;
+    }
+    // With OSSE_FUZZ_SEED_DIR set, the dump also goes there as a seed of the fuzz target: the
+    // bare ring dump, an instantaneous one cut to its used slots and tail (the target pads the
+    // data area out again).
+    void saveSeed(const Bytes& b) {
+        const char* dir = getenv("OSSE_FUZZ_SEED_DIR");
+        if (!dir || b.size() < GTRACE_DUMP_HEADER_BUFFER_SIZE) return;
+        Bytes ring(b.begin() + GTRACE_DUMP_HEADER_SIZE, b.end());
+        RamboDumpHead head;
+        memcpy(&head, ring.data(), sizeof head);
+        if (head.kind == RAMBO_DUMP_KIND_INSTANT && ring.size() > 16 + 32 + 0x4000) {
+            Bytes cut(ring.begin(), ring.begin() + 16 + 0x4000);
+            cut.insert(cut.end(), ring.end() - 32, ring.end());
+            ring.swap(cut);
+        }
+        static int n = 0;
+        writeBytes(std::string(dir) + "\\seed-" + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                       "-" + std::to_string(n++),
+                   ring);
     }
     // Parses both ways; checks that backwards gives the same records, newest first.
     std::vector<Uint32> roundTrip(const std::string& path, Parsed* fwdOut = nullptr) {
