@@ -229,42 +229,67 @@ inline void advance(RamboDumpParser* p, Uint32 slots) {
     p->slotOffset = Uint64(p->slotIndex) * kSlot;
 }
 
-// The next record in the parse direction; its payload length, 0 when none is left.
+// The next record in the parse direction; its payload length, 0 when none is left. The loop
+// keeps the buffered window and the position in locals and writes the parser back when it
+// returns or refills: most slots cost a few loads and compares.
 template <class R>
 Uint32 parseNext(R& r, RamboDumpParser* p, Uint64* recordOffset, void* out, Uint32 outSize) {
     const bool windowed = p->kind == RAMBO_DUMP_KIND_INSTANT;
-    while (p->bytesLeft >= kSlot) {
-        const Uint32 i = currentOf(p);
-        if (!ensure(r, p, i, 1)) {
-            finish(p);
-            return 0;
-        }
-        const Uint32 lo = static_cast<Uint32>(p->bufferStart);
-        p->cursor = (i - lo) * kSlot;
-        p->backSlots = p->forward ? 0 : i - lo;
-        const Uint8* slot = p->buffer + p->cursor;
-        // A record may not claim more slots than its run still holds: that is no record, and
-        // the parse moves on by one slot.
-        const Uint32 available = runEndOf(p, i) - i;
-        const Uint32 word = loadAt<Uint32>(slot + 4);
-        const Uint32 k = word >> 16;
-        if ((word & 0xFFFFu) == RAMBO_SLOT_MARKER && k >= 1 && k <= kMaxRecordSlots &&
-            k <= available && k > 1) {
-            if (!ensure(r, p, i, k)) {
+    const bool forward = p->forward != 0;
+    const Uint32 n = p->slotCount;
+    const Uint32 tail = p->tailPosition;
+    const Uint32 nMask = (n & (n - 1)) == 0 ? n - 1 : 0;  // power of two: a mask for seq mod n
+    Uint32 left = static_cast<Uint32>(p->bytesLeft / kSlot);
+    Uint32 i = left ? currentOf(p) : 0;
+    Uint32 lo = 0, hi = 0, runEnd = 0, physLo = 0;
+    bool have = false;
+    auto window = [&](Uint32 need) {
+        p->bytesLeft = Uint64(left) * kSlot;
+        if (!ensure(r, p, i, need)) return false;
+        lo = static_cast<Uint32>(p->bufferStart);
+        hi = lo + p->held / kSlot;
+        runEnd = runEndOf(p, i);
+        physLo = physicalOf(p, lo);
+        have = true;
+        return true;
+    };
+    while (left != 0) {
+        if (!have || i < lo || i >= hi) {
+            const Uint32 l0 = static_cast<Uint32>(p->bufferStart), h0 = l0 + p->held / kSlot;
+            if (p->held && i >= l0 && i < h0 && runStartOf(p, l0) == runStartOf(p, i)) {
+                lo = l0, hi = h0, runEnd = runEndOf(p, i), physLo = physicalOf(p, lo), have = true;
+            } else if (!window(1)) {
                 finish(p);
                 return 0;
             }
-            p->cursor = (i - static_cast<Uint32>(p->bufferStart)) * kSlot;
-            slot = p->buffer + p->cursor;
         }
-        Uint32 slots = 0;
-        const Uint32 physical = physicalOf(p, i);
-        if (recordStart(slot, available, windowed, p->tailPosition, p->slotCount, physical,
-                        &slots) != kRecord) {
-            advance(p, 1);
+        const Uint8* slot = p->buffer + (i - lo) * kSlot;
+        const Uint32 word = loadAt<Uint32>(slot + 4);
+        Uint32 k = word >> 16;
+        bool record = (word & 0xFFFFu) == RAMBO_SLOT_MARKER && k >= 1 && k <= kMaxRecordSlots &&
+                      k <= runEnd - i;  // more slots than the run holds: no record
+        if (record && i + k > hi) {
+            if (!window(k)) {
+                finish(p);
+                return 0;
+            }
+            slot = p->buffer + (i - lo) * kSlot;
+        }
+        const Uint32 physical = physLo + (i - lo);
+        if (record) {
+            const Uint32 seq = loadAt<Uint32>(slot);
+            record = loadAt<Uint32>(slot + k * kSlot - 4) == ~seq;
+            if (record && windowed) {
+                const Uint32 index = nMask ? (seq & nMask) : seq % n;
+                record = inWindow(seq, tail, n) && index == physical;
+            }
+        }
+        if (!record) {
+            --left;
+            i = forward ? i + 1 : i - 1;
             continue;
         }
-        const Uint32 length = slots * kSlot - RAMBO_SLOT_HEADER_SIZE - RAMBO_SLOT_TRAILER_SIZE;
+        const Uint32 length = k * kSlot - RAMBO_SLOT_HEADER_SIZE - RAMBO_SLOT_TRAILER_SIZE;
         if (out != nullptr && outSize != 0) {
             memcpy(out, slot + RAMBO_SLOT_HEADER_SIZE, outSize < length ? outSize : length);
         }
@@ -272,9 +297,18 @@ Uint32 parseNext(R& r, RamboDumpParser* p, Uint64* recordOffset, void* out, Uint
             *recordOffset = p->dataOffset + Uint64(physical) * kSlot + RAMBO_SLOT_HEADER_SIZE;
         }
         // Backwards every step is one slot: a record's own later slots were passed already.
-        advance(p, p->forward ? slots : 1);
+        const Uint32 step = forward ? k : 1;
+        left = step < left ? left - step : 0;
+        i = forward ? i + step : i - 1;
+        p->bytesLeft = Uint64(left) * kSlot;
+        p->cursor = (physical - physLo) * kSlot;
+        if (left) {
+            p->slotIndex = physicalOf(p, i);
+            p->slotOffset = Uint64(p->slotIndex) * kSlot;
+        }
         return length;
     }
+    p->bytesLeft = 0;
     return 0;
 }
 
