@@ -43,6 +43,17 @@ std::string tool(const std::string& args) {
     return "\"" + exe + "\" " + args;
 }
 
+// Removes the segment file of a named trace when the test ends.
+struct SegmentFile {
+    std::string path;
+    explicit SegmentFile(const std::string& name) {
+        char dir[MAX_PATH];
+        GetTempPathA(sizeof dir, dir);
+        path = std::string(dir) + "ossetrace-" + name + ".gtcb";
+    }
+    ~SegmentFile() { DeleteFileA(path.c_str()); }
+};
+
 int runTool(const std::string& args) {
     Process p;
     return p.start(tool(args)) ? p.wait(60000) : -2;
@@ -66,6 +77,7 @@ OSSE_CHILD_ROLE(streamWriter) {
 TEST(TraceStream, WritersLoseNoRecordWhileOssetoolDrains) {
     ossetest::TempDir dir;
     const std::string name = "osse-stream-" + std::to_string(GetCurrentProcessId());
+    SegmentFile segment(name);
     ASSERT_EQ(runTool("trace on " + name + " --mode autodump --size 512K"), 0);
     const std::string file = dir.file("s.dmp");
     Process streamer;
@@ -91,6 +103,7 @@ TEST(TraceStream, WritersLoseNoRecordWhileOssetoolDrains) {
 TEST(TraceStream, KillingTheStreamerReleasesTheWriters) {
     ossetest::TempDir dir;
     const std::string name = "osse-kill-" + std::to_string(GetCurrentProcessId());
+    SegmentFile segment(name);
     ASSERT_EQ(runTool("trace on " + name + " --mode autodump --size 512K"), 0);
     Process streamer;
     ASSERT_TRUE(streamer.start(tool("trace stream " + name + " \"" + dir.file("k.dmp") + "\"")));
