@@ -126,19 +126,35 @@ bool functionByName(const char* text, Uint32* function) {
     return false;
 }
 
-std::string functionName(Uint32 id) {
+// Names are looked up once per identifier: a dump repeats a few functions millions of times.
+struct Names {
+    std::string function, component;
+};
+const Names& namesOf(Uint32 id);
+
+std::string functionName(Uint32 id) { return namesOf(id).function; }
+std::string componentName(Uint32 id) { return namesOf(id).component; }
+
+std::string lookupFunctionName(Uint32 id) {
     const char* f = ecfGetFunctionName(id);
     if (f) return f;
     char buf[16];
     snprintf(buf, sizeof buf, "0x%08X", id);
     return buf;
 }
-std::string componentName(Uint32 id) {
+std::string lookupComponentName(Uint32 id) {
     const char* c = ecfGetComponentShortName(id);
     if (c) return c;
     char buf[16];
     snprintf(buf, sizeof buf, "comp%u", ECF_FUNC_COMPONENT(id));
     return buf;
+}
+
+const Names& namesOf(Uint32 id) {
+    static std::map<Uint32, Names> cache;
+    auto it = cache.find(id);
+    if (it == cache.end()) it = cache.emplace(id, Names{lookupFunctionName(id), lookupComponentName(id)}).first;
+    return it->second;
 }
 
 const char* typeName(Uint32 t) {
@@ -502,10 +518,42 @@ void jsonString(std::string& out, const std::string& s) {
     out += '"';
 }
 
-std::string hexOf(const Uint8* p, Uint32 n) {
+void padLeft(std::string& out, const std::string& v, size_t width) {
+    if (v.size() < width) out.append(width - v.size(), ' ');
+    out += v;
+}
+void padRight(std::string& out, const std::string& v, size_t width) {
+    out += v;
+    if (v.size() < width) out.append(width - v.size(), ' ');
+}
+const Uint64 pow10[6] = {1, 10, 100, 1000, 10000, 100000};
+// Decimal digits of v, left-aligned in `width` columns.
+void padNumber(std::string& out, Uint64 v, size_t width) {
+    char b[24];
+    int n = 0;
+    do b[n++] = char('0' + v % 10), v /= 10; while (v);
+    for (size_t k = n; k < width; ++k) b[n++] = ' ';  // reversed below: padding ends up last
+    std::reverse(b, b + n);
+    // The padding came out in front: move the digits left.
+    size_t pad = 0;
+    while (pad < (size_t)n && b[pad] == ' ') ++pad;
+    out.append(b + pad, n - pad);
+    out.append(pad, ' ');
+}
+std::string hexWord(Uint32 v) {
+    static const char digits[] = "0123456789ABCDEF";
+    char b[9];
+    int n = 0;
+    do b[n++] = digits[v & 15], v >>= 4; while (v);
     std::string s;
-    char b[4];
-    for (Uint32 i = 0; i < n; ++i) snprintf(b, sizeof b, "%02X", p[i]), s += b;
+    while (n) s += b[--n];
+    return s;
+}
+
+std::string hexOf(const Uint8* p, Uint32 n) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string s(2 * n, '0');
+    for (Uint32 i = 0; i < n; ++i) s[2 * i] = digits[p[i] >> 4], s[2 * i + 1] = digits[p[i] & 15];
     return s;
 }
 std::string textOf(const Uint8* p, Uint32 n) {
@@ -547,11 +595,16 @@ void decode(const Uint8* rec, Uint32 len, Decoded* d) {
     }
 }
 
-std::string rcName(Uint32 rc) {
-    const char* n = ecfErrorGetCodeName(rc);
-    char b[16];
-    snprintf(b, sizeof b, "0x%08X", rc);
-    return n ? std::string(b) + " " + n : std::string(b);
+const std::string& rcName(Uint32 rc) {
+    static std::map<Uint32, std::string> cache;
+    auto it = cache.find(rc);
+    if (it == cache.end()) {
+        const char* n = ecfErrorGetCodeName(rc);
+        char b[16];
+        snprintf(b, sizeof b, "0x%08X", rc);
+        it = cache.emplace(rc, n ? std::string(b) + " " + n : std::string(b)).first;
+    }
+    return it->second;
 }
 
 int traceFormat(int argc, char** argv) {
@@ -580,6 +633,7 @@ int traceFormat(int argc, char** argv) {
     GTraceDumpHeader* header = new GTraceDumpHeader;
     if (!readHeader(path, header)) return fprintf(stderr, "ossetool trace format: cannot read %s\n", path), 1;
     const double freq = header->tickFactor.frequency ? (double)header->tickFactor.frequency : 0.0;
+    const Uint64 freqTicks = header->tickFactor.frequency;
     delete header;
     OSSHFile f;
     OSSFileOpenParam op = {OSS_CURRENT_VERSION, path, OSS_FILE_OPEN_EXISTING, OSS_FILE_ACCESS_READ, 0, 0, 0};
@@ -634,7 +688,9 @@ int traceFormat(int argc, char** argv) {
         ++shown;
         // Without timestamps the record order gives the time line, one microsecond apart.
         const double ts = freq > 0 && h.timestamp ? (double)h.timestamp * 1e6 / freq : (double)count;
-        const std::string fname = functionName(h.functionId), cname = componentName(h.functionId);
+        const Names& names = namesOf(h.functionId);
+        const std::string& fname = names.function;
+        const std::string& cname = names.component;
         const char* tn = typeName(h.recordType);
         if (o.json) {
             char b[128];
@@ -673,27 +729,32 @@ int traceFormat(int argc, char** argv) {
                 jsonEvent("i", fname, cname, t, h.processId, h.threadId, args);
             }
         } else {
-            char b[256];
-            if (h.timestamp && freq > 0) snprintf(b, sizeof b, "%14.6f ", (double)h.timestamp / freq);
-            else snprintf(b, sizeof b, "%14s ", "-");
-            out += b;
-            snprintf(b, sizeof b, "pid %-6u tid %-6s %-8s %-32s ", h.processId, std::to_string(h.threadId).c_str(), cname.c_str(),
-                     fname.c_str());
-            out += b;
-            if (tn) snprintf(b, sizeof b, "%-10s", tn);
-            else snprintf(b, sizeof b, "TYPE %-5u", h.recordType);
-            out += b;
-            snprintf(b, sizeof b, " probe %-5u", h.probe);
-            out += b;
+            // Formatted by hand: a dump holds millions of records.
+            if (h.timestamp && freqTicks) {
+                const Uint64 sec = h.timestamp / freqTicks;
+                const Uint64 usec = (h.timestamp % freqTicks) * 1000000 / freqTicks;
+                char frac[8];
+                for (int k = 5; k >= 0; --k) frac[k] = char('0' + (usec / pow10[5 - k]) % 10);
+                frac[6] = 0;
+                padLeft(out, std::to_string(sec) + "." + frac, 14);
+            } else {
+                padLeft(out, "-", 14);
+            }
+            out += " pid ";
+            padNumber(out, h.processId, 6);
+            out += " tid ";
+            padNumber(out, h.threadId, 6);
+            out += ' ';
+            padRight(out, cname, 8);
+            out += ' ';
+            padRight(out, fname, 32);
+            out += ' ';
+            padRight(out, tn ? std::string(tn) : "TYPE " + std::to_string(h.recordType), 10);
+            out += " probe ";
+            padNumber(out, h.probe, 5);
             if (h.recordType == GTRACE_TYPE_EXIT || h.result) out += " rc " + rcName(h.result);
-            if (h.data1 || h.data2) {
-                snprintf(b, sizeof b, " data 0x%X 0x%X", h.data1, h.data2);
-                out += b;
-            }
-            if (d.hasExtra) {
-                snprintf(b, sizeof b, " extra 0x%08X%08X", d.extra[1], d.extra[0]);
-                out += b;
-            }
+            if (h.data1 || h.data2) out += " data 0x" + hexWord(h.data1) + " 0x" + hexWord(h.data2);
+            if (d.hasExtra) out += " extra 0x" + hexWord(d.extra[1]) + hexWord(d.extra[0]);
             for (size_t i = 0; i < d.itemsHex.size(); ++i) out += " [" + d.itemsHex[i] + " \"" + d.itemsText[i] + "\"]";
             out += "\n";
         }
