@@ -289,9 +289,9 @@ void coverageClear(GTCB* cb) {
 
 void profileAttach() { createStackSlot(); }
 
-void profileEntry(GTCB* cb, Uint32 f, Uint32 q, Uint64 timestamp) {
+void profileEntry(GTCB* cb, Uint32 threadLow, Uint32 f, Uint32 q, Uint64 timestamp) {
     const Uint32 flags = cb->options.flags;
-    if ((flags & kProfileFilterFlags) && !preOptions(GTRACE_TYPE_ENTRY, f, 0, GetCurrentThreadId(), &timestamp))
+    if ((flags & kProfileFilterFlags) && !preOptions(GTRACE_TYPE_ENTRY, f, 0, threadLow, &timestamp))
         return;
     GTraceProfileEntry* e;
     if (flags & GTRACE_FLAG_PROFILE_TIMING) {
@@ -312,9 +312,9 @@ void profileEntry(GTCB* cb, Uint32 f, Uint32 q, Uint64 timestamp) {
     else __atomic_fetch_add(&cb->stopCounter, 1u, __ATOMIC_SEQ_CST);  // lost calls
 }
 
-void profileExit(GTCB* cb, Uint32 f, Uint64 timestamp) {
+void profileExit(GTCB* cb, Uint32 threadLow, Uint32 f, Uint64 timestamp) {
     const Uint32 flags = cb->options.flags;
-    if ((flags & kProfileFilterFlags) && !preOptions(GTRACE_TYPE_EXIT, f, 0, GetCurrentThreadId(), &timestamp))
+    if ((flags & kProfileFilterFlags) && !preOptions(GTRACE_TYPE_EXIT, f, 0, threadLow, &timestamp))
         return;
     if (!(flags & GTRACE_FLAG_PROFILE_TIMING)) return;
     ProfileStack* s = threadStack(false);

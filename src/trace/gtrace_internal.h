@@ -41,8 +41,8 @@ void profileClear(GTCB* cb);
 void coverageClear(GTCB* cb);
 // Creates the process's slot for the per-thread call stacks (once).
 void profileAttach();
-void profileEntry(GTCB* cb, Uint32 functionId, Uint32 qualifier, Uint64 timestamp);
-void profileExit(GTCB* cb, Uint32 functionId, Uint64 timestamp);
+void profileEntry(GTCB* cb, Uint32 threadLow, Uint32 functionId, Uint32 qualifier, Uint64 timestamp);
+void profileExit(GTCB* cb, Uint32 threadLow, Uint32 functionId, Uint64 timestamp);
 void coveragePoint(GTCB* cb, Uint32 functionId, Uint32 probe, Uint32 type);
 void coverageExit(GTCB* cb, Uint32 functionId, Uint32 data1, Uint32 data2);
 

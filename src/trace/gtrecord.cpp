@@ -58,8 +58,8 @@ bool routedToTable(GTCB* cb, const Point& pt) {
     const Uint32 mode = cb->options.mode & 0x88u;
     if (__builtin_expect(mode != GTRACE_MODE_PROFILE && mode != GTRACE_MODE_COVERAGE, 1)) return false;
     if (mode == GTRACE_MODE_PROFILE) {
-        if (pt.kind == Kind::Entry) profileEntry(cb, pt.functionId, pt.data2, 0);
-        else if (pt.kind == Kind::Exit) profileExit(cb, pt.functionId, 0);
+        if (pt.kind == Kind::Entry) profileEntry(cb, static_cast<Uint32>(pt.threadId), pt.functionId, pt.data2, 0);
+        else if (pt.kind == Kind::Exit) profileExit(cb, static_cast<Uint32>(pt.threadId), pt.functionId, 0);
     } else if (pt.kind == Kind::Exit) {
         coverageExit(cb, pt.functionId, pt.data1, pt.data2);
     } else {
