@@ -24,6 +24,7 @@ echo "\$ ossetool trace stream demo $twin\\stream.dmp --count 2600 &"
 streamer=$!
 sleep 1
 run trace workload demo 4 50
+# The streamer ends at the record count; switching the trace off would end it as well.
 wait "$streamer"
 run trace info demo
 "$tool" trace format "$twin\\stream.dmp" > "$tracedir/stream.txt"
@@ -48,7 +49,9 @@ run trace off demo
 run trace on snap --mode circular --size 512K
 run trace workload snap 2 10
 run trace dump snap "$twin\\snap.dmp"
-"$tool" trace format --reverse "$twin\\snap.dmp" | head -4
+"$tool" trace format --reverse "$twin\\snap.dmp" > "$tracedir/snap.txt"
+echo "\$ ossetool trace format --reverse $twin\\snap.dmp  (newest first)"
+head -4 "$tracedir/snap.txt"; echo
 run trace on prof --mode profile --size 512K --profile-timing
 run trace workload prof 2 20
 run trace dump prof "$twin\\prof.dmp"

@@ -24,7 +24,8 @@ const char kHelp[] =
     "       ossetool trace off NAME | clear NAME | info NAME\n"
     "       ossetool trace dump NAME FILE        instantaneous dump\n"
     "       ossetool trace stream NAME FILE [--count N]\n"
-    "                                            drain an auto-dump trace until Ctrl-C or N records\n"
+    "                                            drain an auto-dump trace until Ctrl-C, N records,\n"
+    "                                            or 'trace off'\n"
     "       ossetool trace format FILE [--json] [--reverse] [--pid N] [--tid N]\n"
     "                                  [--component C] [--function F] [--type T]\n"
     "       ossetool trace profile FILE [--by calls|time]\n"
@@ -459,7 +460,8 @@ int streamFn(const char*, GTCB* cb) {
         }
         walker.chunkNumber = (walker.chunkNumber + 1) % chunks;
     };
-    while (!rc && !g_stop) {
+    // Switching the trace off ends the stream too (what was written is drained first).
+    while (!rc && !g_stop && cb->enabled) {
         RamboChunk* c = &walker.chunk0[walker.chunkNumber];
         if (InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&c->filled), 0, 0) >= (LONG)RAMBO_SLOTS_PER_CHUNK) {
             drain(true);
