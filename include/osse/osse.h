@@ -14,6 +14,7 @@
 #include "osse/strutil.h"
 #include "osse/rambo.h"
 #include "osse/trace.h"
+#include "osse/tracedump.h"
 #include "osse/mem.h"
 #include "osse/assert.h"
 #include "osse/platform.h"

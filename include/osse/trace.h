@@ -324,6 +324,33 @@ OSSE_C_API GTracePreTraceCallBack gtraceGetAppPreTraceCallBackFnPtr(void);
 /* One step of random-sleep mode: every period-th call sleeps 0..199 ms. */
 OSSE_C_API void _gtraceRandSleep(void);
 
+/* ---- Coverage mode --------------------------------------------------------------------------------------- */
+/* 0 when the bound block's mode word is exactly 0x80; 0x9000000A when no block is bound; 0x9000000C
+ * otherwise. */
+OSSE_C_API OSSErr gctraceValidateTraceType(void);
+/* Stores the address of the coverage area (bound block + 0x318D8). */
+OSSE_C_API OSSErr gctraceGetOffset(Uint32* out);
+
+/* ---- Named traces ---------------------------------------------------------------------------------------
+ * A trace control block in a shared segment found by name (letters, digits, '_', '-', '.'; at most 64
+ * characters): a mapping of the file "ossetrace-NAME.gtcb" in the temporary folder, so the trace outlives
+ * the process that created it. A process of the product binds to a named trace with one call:
+ *     gtraceAttachNamed("NAME", processId, nullptr, nullptr, nullptr);
+ * after which its operations write records whenever the trace is enabled. */
+/* Creates (or re-creates) the segment sized by gtraceGetAllocSize and formats it with the options; the
+ * trace starts disabled. *block receives the mapping when block is not null (release it with
+ * gtraceCloseNamed). */
+OSSE_C_API OSSErr gtraceCreateNamed(const char* name, GTraceOptions* options, GTCBType** block);
+/* Maps an existing named trace without binding the process to it (a dumper must not be bound to the
+ * trace it drains). */
+OSSE_C_API OSSErr gtraceOpenNamed(const char* name, GTCBType** block);
+/* Maps the named trace and binds the calling process to it (gtraceAttach). */
+OSSE_C_API OSSErr gtraceAttachNamed(const char* name, Uint32 processId, GTraceAppCallBack appCallBack,
+                                    GTraceDisableCallBack disableCallBack,
+                                    GTracePreTraceCallBack preTraceCallBack);
+/* Unmaps a block from gtraceCreateNamed or gtraceOpenNamed; the bound block is refused. */
+OSSE_C_API OSSErr gtraceCloseNamed(GTCBType* block);
+
 /* ---- Filtering step (the bound block must be set) ---------------------------------------------------- */
 OSSE_C_API bool gtraceIsTracePointIncludedInMask(Uint16 type, Uint32 functionId, Uint16 probe,
                                                  Uint64 threadId);

@@ -65,8 +65,8 @@ OSSErr gtraceInitialize(void* memory, GTraceOptions* options) {
     }
     if (memory == nullptr) return ECF_INVALID_PARAMETER;
     const Uint32 mode = options->mode;
-    // The profile and coverage tables are not built by this library yet.
-    if (isProfile(mode) || isCoverage(mode)) return ECF_NOT_SUPPORTED;
+    if (isProfile(mode)) return profileInitialize(memory, options);
+    if (isCoverage(mode)) return coverageInitialize(memory, options);
 
     Uint32 ringMode;
     if (mode & GTRACE_MODE_AUTODUMP) ringMode = 4;
@@ -100,8 +100,9 @@ OSSErr gtraceAttach(GTCB* block, Uint32 processId, GTraceAppCallBack appCallBack
     g_state.disableCallBack = disableCallBack;
     g_state.preTraceCallBack = preTraceCallBack;
     ramboSetCallBack(gtraceDisable);
-    // The per-thread call stacks of timed profiling belong to the profile tables, which are
-    // not built by this library yet.
+    if ((block->options.mode & GTRACE_MODE_PROFILE) && (block->options.flags & GTRACE_FLAG_PROFILE_TIMING)) {
+        profileAttach();
+    }
     __atomic_store_n(&g_pGTCB, block, __ATOMIC_RELEASE);
     if (__atomic_load_n(&block->initialized, __ATOMIC_ACQUIRE) == 0) return OSS_OK;
     if (memcmp(block->eyeCatcher, kEye, sizeof kEye) != 0 ||
@@ -156,18 +157,30 @@ OSSErr gtraceSetOptions(GTraceOptions* options) {
     if (o->mode & GTRACE_MODE_PROFILE) {
         options->flags &= ~(GTRACE_FLAG_TIMESTAMP | GTRACE_FLAG_PROFILE_TIMING);
     }
-    const size_t from = offsetof(GTraceOptions, flags);
+    // The flags word is stored once, with the mode's own bits already in it: a trace point
+    // running meanwhile never sees the flags of a table mode without them.
+    Uint32 flags = options->flags;
+    if (o->mode & GTRACE_MODE_PROFILE) flags |= GTRACE_FLAG_PROFILE_MODE;
+    if (o->mode & GTRACE_MODE_RANDOM_SLEEP) flags |= GTRACE_FLAG_RANDOM_SLEEP;
+    if (o->mode & GTRACE_MODE_COVERAGE) flags |= GTRACE_FLAG_COVERAGE_MODE;
+    const size_t from = offsetof(GTraceOptions, flags) + sizeof(Uint32);
     memcpy(reinterpret_cast<Uint8*>(o) + from, reinterpret_cast<const Uint8*>(options) + from,
            sizeof(GTraceOptions) - from);
-    deriveModeFlags(o);
+    __atomic_store_n(&o->flags, flags, __ATOMIC_RELEASE);
     return OSS_OK;
 }
 
 OSSErr gtraceClear(void) {
     if (OSSErr rc = checkBound()) return rc;
     const Uint32 mode = g_pGTCB->options.mode;
-    // No profile or coverage table to clear yet (such a block is never formatted here).
-    if (isProfile(mode) || isCoverage(mode)) return ECF_NOT_SUPPORTED;
+    if (isProfile(mode)) {
+        profileClear(g_pGTCB);
+        return OSS_OK;
+    }
+    if (isCoverage(mode)) {
+        coverageClear(g_pGTCB);
+        return OSS_OK;
+    }
     return ramboNewSequence(ringOf(g_pGTCB));
 }
 

@@ -29,6 +29,23 @@ extern ProcessState g_state;
 constexpr Uint32 kErrorClassTypes = (1u << 2) | (1u << 4) | (1u << 5) | (1u << 11) | (1u << 13);
 inline bool isErrorClass(Uint32 type) { return type < 16 && ((kErrorClassTypes >> type) & 1u); }
 
+// ---- Profile and coverage modes -------------------------------------------------------------------
+// A block whose mode word selects one of them keeps a table behind it instead of a ring buffer.
+inline bool isTableMode(Uint32 mode) {
+    const Uint32 m = mode & 0x88u;
+    return m == GTRACE_MODE_PROFILE || m == GTRACE_MODE_COVERAGE;
+}
+OSSErr profileInitialize(void* memory, GTraceOptions* options);
+OSSErr coverageInitialize(void* memory, GTraceOptions* options);
+void profileClear(GTCB* cb);
+void coverageClear(GTCB* cb);
+// Creates the process's slot for the per-thread call stacks (once).
+void profileAttach();
+void profileEntry(GTCB* cb, Uint32 threadLow, Uint32 functionId, Uint32 qualifier, Uint64 timestamp);
+void profileExit(GTCB* cb, Uint32 threadLow, Uint32 functionId, Uint64 timestamp);
+void coveragePoint(GTCB* cb, Uint32 functionId, Uint32 probe, Uint32 type);
+void coverageExit(GTCB* cb, Uint32 functionId, Uint32 data1, Uint32 data2);
+
 // ---- Ring buffer ----------------------------------------------------------------------------------
 // The ring buffer that follows the block; reservation and publication are the inline ones.
 using RingToken = RamboReservation;

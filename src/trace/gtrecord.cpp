@@ -51,15 +51,27 @@ bool filter(const GTCB* cb, Uint16 type, Uint32 functionId, Uint16 probe, Uint64
     return includedInMask(cb, type, functionId, probe, threadId);
 }
 
+// Profile and coverage mode keep tables behind the block, not a ring buffer: every writer
+// looks at the mode first, so that no record is ever reserved in a table, whatever the flags
+// word holds at the moment. True when the point went to a table.
+bool routedToTable(GTCB* cb, const Point& pt) {
+    const Uint32 mode = cb->options.mode & 0x88u;
+    if (__builtin_expect(mode != GTRACE_MODE_PROFILE && mode != GTRACE_MODE_COVERAGE, 1)) return false;
+    if (mode == GTRACE_MODE_PROFILE) {
+        if (pt.kind == Kind::Entry) profileEntry(cb, static_cast<Uint32>(pt.threadId), pt.functionId, pt.data2, 0);
+        else if (pt.kind == Kind::Exit) profileExit(cb, static_cast<Uint32>(pt.threadId), pt.functionId, 0);
+    } else if (pt.kind == Kind::Exit) {
+        coverageExit(cb, pt.functionId, pt.data1, pt.data2);
+    } else {
+        coveragePoint(cb, pt.functionId, pt.probe, pt.type);
+    }
+    return true;
+}
+
 // Steps before the reservation that only run when a flag asks for them. True: write the record.
 bool admit(GTCB* cb, Uint32 flags, const Point& pt, Uint64* timestamp) {
     if (flags & GTRACE_FILTER_FLAGS) {
         const Uint32 mode = cb->options.mode;
-        // Profile and coverage tables are not built by this library yet: such a trace records
-        // nothing.
-        if ((mode & 0x88u) == GTRACE_MODE_PROFILE || (mode & 0x88u) == GTRACE_MODE_COVERAGE) {
-            return false;
-        }
         if (!filter(cb, pt.type, pt.functionId, pt.probe, pt.threadId, timestamp)) return false;
         if (mode & GTRACE_MODE_RANDOM_SLEEP) {
             _gtraceRandSleep();
@@ -127,6 +139,7 @@ static_assert(offsetof(GTraceRecord, recordFlags) == 4 * 8 + 2 && offsetof(GTrac
 void writeFixed(const Point& pt) {
     GTCB* cb = __atomic_load_n(&g_pGTCB, __ATOMIC_ACQUIRE);
     if (cb == nullptr) return;  // detached since the caller looked
+    if (routedToTable(cb, pt)) return;
     const Uint32 flags = cb->options.flags;
     Uint64 timestamp = 0;
     if ((flags & (GTRACE_FILTER_FLAGS | GTRACE_FLAG_PRE_TRACE)) && !admit(cb, flags, pt, &timestamp)) {
@@ -214,6 +227,7 @@ void copyItems(Uint8* headers, const ItemPlan& plan, va_list ap) {
 void writeVar(const Point& pt, Uint32 n, va_list ap) {
     GTCB* cb = __atomic_load_n(&g_pGTCB, __ATOMIC_ACQUIRE);
     if (cb == nullptr) return;  // detached since the caller looked
+    if (routedToTable(cb, pt)) return;
     const Uint32 flags = cb->options.flags;
     Uint64 timestamp = 0;
     if ((flags & (GTRACE_FILTER_FLAGS | GTRACE_FLAG_PRE_TRACE)) && !admit(cb, flags, pt, &timestamp)) {
@@ -329,7 +343,7 @@ void _gtraceEntry(Uint32 lo, Uint32 hi, Uint32 functionId, Uint32 data1, Uint32 
     if (__builtin_expect(cb == nullptr, 0)) return;  // detached since the caller looked
     const Uint32 flags = cb->options.flags;
     if (__builtin_expect((flags & (GTRACE_FILTER_FLAGS | GTRACE_FLAG_PRE_TRACE |
-                                   GTRACE_AFTER_RECORD_FLAGS)) != 0, 0)) {
+                                   GTRACE_AFTER_RECORD_FLAGS)) != 0 || isTableMode(cb->options.mode), 0)) {
         Point pt = point(Kind::Entry, lo, hi, functionId, GTRACE_TYPE_ENTRY, 0);
         pt.data1 = data1;
         pt.data2 = data2;

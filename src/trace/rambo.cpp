@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include <windows.h>
+
 namespace osse {
 namespace rambo {
 namespace {
@@ -42,11 +44,37 @@ struct LapGeometry {
     Uint32 lapOf(Uint32 seq) const { return seq >> shift; }
 };
 
+// The process that placed a chunk walker (the dumper) is kept in the first reserved word of
+// the header, so that waiting writers can tell a dumper that died from a slow one.
+constexpr size_t kDumperPidOffset = offsetof(RamboControlBlock, reserved1);
+static_assert(kDumperPidOffset == 0x0C, "dumper process id in the reserved bytes");
+inline volatile Uint32* dumperPid(RamboControlBlock* cb) {
+    return reinterpret_cast<volatile Uint32*>(reinterpret_cast<Uint8*>(cb) + kDumperPidOffset);
+}
+
+// True when the dumper's process is known to have ended.
+bool dumperGone(RamboControlBlock* cb) {
+    const Uint32 pid = load32(dumperPid(cb));
+    if (pid == 0 || pid == GetCurrentProcessId()) return false;
+    HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (h == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;  // no such process
+    const bool ended = WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+    CloseHandle(h);
+    return ended;
+}
+
 // A writer of `lap` may write into `chunk` once the dumper has moved the chunk to that lap, or
-// at once while auto-dump is off.
+// at once while auto-dump is off. A dumper killed without switching auto-dump off would leave
+// every writer waiting for ever: now and then the waiter checks that the dumper still runs, and
+// switches auto-dump off for everyone when it does not.
 void waitForLap(RamboControlBlock* cb, RamboChunk* chunk, Uint32 lap, const LapGeometry& g) {
+    Uint32 spins = 0;
     while (load8(&cb->autoDumpEnabled) != 0 && ((load32(&chunk->lap) ^ lap) & g.mask) != 0) {
         yieldWhileWaiting();
+        if ((++spins & 0x3FFu) == 0 && dumperGone(cb)) {
+            store32(dumperPid(cb), 0);
+            ramboAutoDumpEnabled(cb, false);
+        }
     }
 }
 
@@ -266,6 +294,7 @@ OSSErr ramboInitializeChunkWalker(RamboControlBlock* cb, RamboChunkWalker* walke
     if (OSSErr rc = checkBlock(cb)) return rc;
     if (!cb->autoDumpAllowed) return ECF_RAMBO_AUTO_DUMP_NOT_ALLOWED;
     if (walker == nullptr) return ECF_INVALID_PARAMETER;
+    store32(dumperPid(cb), GetCurrentProcessId());
     walker->controlBlock = cb;
     walker->chunk0 = chunkTable(cb);
     walker->chunkNumber = 0;

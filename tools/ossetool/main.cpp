@@ -24,6 +24,10 @@ const Verb kVerbs[] = {
      "print a trap file's sections (header, exception, registers, modules, frames with symbol\n"
      "            names, memory regions) and say where the file is cut or damaged",
      verbTrap},
+    {"trace", "on|off|clear|info|dump|stream|format|profile|coverage ... | --help",
+     "switch a named trace on and off, dump or stream it, format dumps as text or JSON;\n"
+     "            --help tells how a process binds to a named trace",
+     verbTrace},
 };
 
 void printHelp(FILE* out)

@@ -13,5 +13,6 @@ int verbEcf(int argc, char** argv);
 int verbSysinfo(int argc, char** argv);
 int verbLog(int argc, char** argv);
 int verbTrap(int argc, char** argv);
+int verbTrace(int argc, char** argv);
 
 #endif

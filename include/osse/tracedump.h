@@ -1,0 +1,231 @@
+/* Trace dump files: the pieces a dump writer puts into a file, the file layouts, the parsers that
+ * read records back, and the decoding of one record's data items.
+ *
+ * File layouts (little-endian):
+ *   instantaneous  GTraceDumpHeader . RamboDumpHead (kind 1) . data area image (S bytes, slot 0
+ *                  first) . RamboDumpTail
+ *   stream         GTraceDumpHeader . RamboDumpHead (kind 2) . drained 128 KiB chunks in the order
+ *                  drained, to the end of the file
+ *   profile        GTraceDumpHeader . 16 bytes (zero) . profile table (GTraceProfileEntry)
+ * A bare ring buffer dump starts directly with the RamboDumpHead; the rambo parsers read that
+ * form, the gtrace parsers the full form. */
+#ifndef OSSE_TRACEDUMP_H
+#define OSSE_TRACEDUMP_H
+
+#include "osse/base.h"
+#include "osse/rambo.h"
+#include "osse/trace.h"
+
+#define GTRACE_DUMP_EYECATCHER   "GTDUMP1"     /* and a NUL byte */
+#define RAMBO_DUMP_HEAD_EYECATCHER "@HEAD\r\n"  /* and a NUL byte */
+#define RAMBO_DUMP_TAIL_EYECATCHER "@TAIL\r\n"  /* and a NUL byte */
+#define GTRACE_DUMP_HEADER_SIZE  0x318D0u
+/* Smallest header buffer gtraceGetDumpHeaderBuffer accepts: the header and the ring head. */
+#define GTRACE_DUMP_HEADER_BUFFER_SIZE 0x318E0u
+#define RAMBO_DUMP_KIND_INSTANT  1u
+#define RAMBO_DUMP_KIND_STREAM   2u
+/* gtraceValidateDumpFile's expected kinds and GTraceDumpParser::kind. */
+#define GTRACE_DUMP_ANY          0u
+#define GTRACE_DUMP_RECORDS      1u
+#define GTRACE_DUMP_PROFILE      2u
+#define GTRACE_PROFILE_ENTRY_SIZE 24u
+#define GTRACE_PROFILE_READ_BUFFER 24576u
+#define GTRACE_PROFILE_MAX_DEPTH 512u
+/* Qualifier of a profile entry that is not keyed by qualifier. */
+#define GTRACE_PROFILE_NO_QUALIFIER 1000000u
+
+#ifdef __cplusplus
+#include "osse/file.h"
+#include "osse/tick.h"
+
+/* Ring buffer head, 16 bytes. */
+struct RamboDumpHead {
+    char   eyeCatcher[8]; /* "@HEAD\r\n\0" */
+    Uint32 bufferSize;    /* S */
+    Uint16 kind;          /* RAMBO_DUMP_KIND_ */
+    Uint8  wraps;         /* 1: the buffer was circular */
+    Uint8  zero;
+};
+
+/* Ring buffer tail, 32 bytes; instantaneous dumps only. */
+struct RamboDumpTail {
+    char   eyeCatcher[8];  /* "@TAIL\r\n\0" */
+    Uint32 position;       /* next sequence at dump time (linear: clamped, see ramboGetDumpTail) */
+    Uint32 index;          /* circular: position AND index mask (the oldest slot); linear: 0 */
+    Uint32 sequenceStart;  /* circular: sequence start; linear: 0 */
+    Uint8  truncated;      /* 1: a linear buffer had overflowed */
+    Uint8  zero[11];
+};
+
+/* Trace dump header, 202,960 bytes. */
+struct GTraceDumpHeader {
+    char                    eyeCatcher[8]; /* "GTDUMP1\0" */
+    GTraceOptions           options;       /* of the traced control block */
+    OSSTickConversionFactor tickFactor;    /* at dump time: turns timestamps into time */
+};
+
+/* One entry of the profile table. */
+struct GTraceProfileEntry {
+    Uint32 calls;
+    Uint32 functionId;  /* 0: entry free */
+    Uint32 qualifier;
+    Uint32 zero;
+    Uint64 ticks;       /* accumulated elapsed performance-counter ticks */
+};
+
+/* Reader of the records of a ring buffer dump (in memory of the caller; opened by
+ * ramboOpenDumpFileParser, which allocates its read buffer, and closed by
+ * ramboCloseDumpFileParser). Slots are visited in parse order: logical slot i of totalSlots is
+ * physical slot (startSlot + i) mod slotCount. */
+struct RamboDumpParser {
+    Uint64 dataOffset;      /* file offset of slot 0 */
+    Uint64 slotOffset;      /* offset of the current slot from slot 0 */
+    Uint64 bytesLeft;       /* bytes of slots not yet visited */
+    Uint8* buffer;          /* read buffer */
+    Uint32 cursor;          /* offset of the current slot in the buffer */
+    Uint32 held;            /* bytes held in the buffer */
+    Uint32 capacity;        /* buffer capacity */
+    Uint32 padding1;
+    Uint64 bufferStart;     /* logical slot of the first buffered byte */
+    Uint32 backSlots;       /* backwards: buffered slots before the current one */
+    Uint32 slotIndex;       /* physical slot of the current slot */
+    Uint32 slotCount;       /* N: slots of the data area (or of a scanned stream) */
+    Uint32 tailPosition;    /* instantaneous dumps: the tail's position */
+    Uint16 kind;            /* RAMBO_DUMP_KIND_ */
+    Uint8  forward;
+    Uint8  open;
+    Uint8  wrapped;
+    Uint8  truncated;
+    Uint8  scanning;        /* stream dump of a circularly written file */
+    Uint8  padding2;
+    Uint32 startSlot;       /* physical slot of logical slot 0 */
+    Uint32 totalSlots;      /* slots to visit */
+};
+
+/* Reader of a profile dump's table. */
+struct GTraceProfileParser {
+    Uint64 tablePosition;   /* file offset of the table */
+    Uint8* buffer;          /* GTRACE_PROFILE_READ_BUFFER bytes */
+    Uint32 cursor;          /* next entry in the buffer */
+    Uint32 bufferOffset;    /* table offset of the buffer's first byte */
+    Uint32 held;            /* bytes in the buffer */
+    Uint8  open;
+    Uint8  padding[3];
+    Uint32 entries;         /* entries of the table (buffer size / 24) */
+    Uint32 consumed;        /* entries handed out or skipped */
+    Uint8  endOfFile;
+    Uint8  padding2[3];
+};
+
+struct GTraceDumpParser {
+    Uint32 kind;            /* GTRACE_DUMP_RECORDS or GTRACE_DUMP_PROFILE */
+    Uint32 padding;
+    union {
+        RamboDumpParser     rambo;
+        GTraceProfileParser profile;
+    };
+};
+
+/* Walk over the data items of one record (see gtraceRecordItemsBegin). */
+struct GTraceItemWalk {
+    const Uint8* headers;   /* next item header */
+    const Uint8* bytes;     /* next item's bytes */
+    const Uint8* end;       /* end of the item area */
+    Uint32 count;           /* items in the record */
+    Uint32 index;           /* items handed out */
+    Uint32 hasExtra;        /* 1: 8 extra bytes precede the items (or stand alone) */
+    Uint32 extra[2];
+};
+
+static_assert(sizeof(RamboDumpHead) == 16, "RamboDumpHead is 16 bytes");
+static_assert(offsetof(RamboDumpHead, bufferSize) == 8, "layout");
+static_assert(offsetof(RamboDumpHead, kind) == 12, "layout");
+static_assert(offsetof(RamboDumpHead, wraps) == 14, "layout");
+static_assert(offsetof(RamboDumpHead, zero) == 15, "layout");
+static_assert(sizeof(RamboDumpTail) == 32, "RamboDumpTail is 32 bytes");
+static_assert(offsetof(RamboDumpTail, position) == 8, "layout");
+static_assert(offsetof(RamboDumpTail, index) == 12, "layout");
+static_assert(offsetof(RamboDumpTail, sequenceStart) == 16, "layout");
+static_assert(offsetof(RamboDumpTail, truncated) == 20, "layout");
+static_assert(sizeof(OSSTickConversionFactor) == 16, "tick factor is 16 bytes");
+static_assert(sizeof(GTraceDumpHeader) == GTRACE_DUMP_HEADER_SIZE, "GTraceDumpHeader size");
+static_assert(offsetof(GTraceDumpHeader, options) == 8, "layout");
+static_assert(offsetof(GTraceDumpHeader, tickFactor) == 0x318C0, "layout");
+static_assert(GTRACE_DUMP_HEADER_BUFFER_SIZE == GTRACE_DUMP_HEADER_SIZE + sizeof(RamboDumpHead),
+              "header buffer holds the ring head");
+static_assert(sizeof(GTraceProfileEntry) == GTRACE_PROFILE_ENTRY_SIZE, "profile entry");
+static_assert(offsetof(GTraceProfileEntry, functionId) == 4, "layout");
+static_assert(offsetof(GTraceProfileEntry, qualifier) == 8, "layout");
+static_assert(offsetof(GTraceProfileEntry, ticks) == 16, "layout");
+#if defined(_WIN32) && !defined(_WIN64) || defined(__i386__)
+static_assert(sizeof(RamboDumpParser) == 88, "parser layout of the 32-bit library");
+static_assert(offsetof(RamboDumpParser, buffer) == 24, "layout");
+static_assert(offsetof(RamboDumpParser, bufferStart) == 48, "layout");
+static_assert(offsetof(RamboDumpParser, kind) == 72, "layout");
+static_assert(offsetof(RamboDumpParser, startSlot) == 80, "layout");
+static_assert(sizeof(GTraceProfileParser) == 40, "profile parser layout");
+static_assert(offsetof(GTraceProfileParser, open) == 24, "layout");
+static_assert(offsetof(GTraceProfileParser, entries) == 28, "layout");
+static_assert(offsetof(GTraceDumpParser, rambo) == 8, "layout");
+static_assert(sizeof(GTraceDumpParser) == 96, "layout");
+static_assert(sizeof(GTraceItemWalk) == 32, "layout");
+#endif
+
+/* ---- Writers' side (the bound control block; attached and initialized are checked first) ---- */
+
+/* Fills the dump header; in the ring buffer modes also the ring head behind it (kind 1 when
+ * instantaneous, else 2) and the address and size of the data area in *data and *size. In
+ * profile and coverage mode *data and *size give that mode's table and the 16 bytes behind the
+ * header are zeroed. header: at least GTRACE_DUMP_HEADER_BUFFER_SIZE bytes. */
+OSSE_C_API OSSErr gtraceGetDumpHeaderBuffer(bool instantaneous, void* header, void** data,
+                                            Uint32* size);
+/* Ring buffer modes: ramboGetDumpTail on the bound buffer; profile and coverage: 0, nothing. */
+OSSE_C_API OSSErr gtraceGetDumpTail(RamboDumpTail* tail);
+/* ramboAutoDumpEnabled on the bound buffer. */
+OSSE_C_API OSSErr gtraceAutoDumpEnabled(bool enabled);
+/* ramboInitializeChunkWalker on the bound buffer. */
+OSSE_C_API OSSErr gtraceInitializeChunkWalker(RamboChunkWalker* walker);
+
+/* Fills the 16-byte head under the buffer's lock; data and size may be null. */
+OSSE_C_API OSSErr ramboGetDumpHeaderBuffer(RamboControlBlock* cb, bool instantaneous,
+                                           RamboDumpHead* head, void** data, Uint32* size);
+/* Fills the 32-byte tail under the buffer's lock from the next-sequence counter. A linear buffer
+ * that overflowed reports sequence start + N as position (the records it holds) and truncated. */
+OSSE_C_API OSSErr ramboGetDumpTail(RamboControlBlock* cb, RamboDumpTail* tail);
+
+/* ---- Readers' side: file is an open OSSHFile, read from its current position ---------------- */
+
+/* 0 when the file is a trace dump of the expected kind (GTRACE_DUMP_); position restored. */
+OSSE_C_API OSSErr gtraceValidateDumpFile(OSSHFile* file, Uint32 expectedKind);
+OSSE_C_API OSSErr gtraceOpenDumpFileParser(OSSHFile* file, GTraceDumpParser* parser, bool forward);
+/* Payload length of the next record (kind 1) or 24 (kind 2); 0 when none is left. */
+OSSE_C_API Uint32 gtraceParseRecords(OSSHFile* file, GTraceDumpParser* parser, Uint64* recordOffset,
+                                     void* out, Uint32 outSize);
+OSSE_C_API OSSErr gtraceCloseDumpFileParser(GTraceDumpParser* parser);
+
+/* 0 when the file is a valid ring buffer dump from its current position; position restored. */
+OSSE_C_API OSSErr ramboValidateDumpFile(OSSHFile* file);
+OSSE_C_API OSSErr ramboOpenDumpFileParser(OSSHFile* file, RamboDumpParser* parser, bool forward);
+/* Payload length of the next record (64 k - 12), copying min(length, outSize) bytes to out and
+ * the payload's file offset to *recordOffset when given; 0 when no record is left, on a read
+ * error, or for a parser that is null or not open. */
+OSSE_C_API Uint32 ramboParseDumpFile(OSSHFile* file, RamboDumpParser* parser, Uint64* recordOffset,
+                                     void* out, Uint32 outSize);
+OSSE_C_API OSSErr ramboCloseDumpFileParser(RamboDumpParser* parser);
+OSSE_C_API OSSErr ramboDidBufferWrap(RamboDumpParser* parser, bool* wrapped);
+OSSE_C_API OSSErr ramboWasBufferTruncated(RamboDumpParser* parser, bool* truncated);
+
+/* ---- Decoding one record --------------------------------------------------------------------- */
+
+/* Starts a walk over the items of a record payload of `length` bytes (as a parser returns it).
+ * False when the payload is too short to be a record. An item that follows an item stored with
+ * a null pointer starts right after the bytes stored before it. */
+OSSE_C_API bool gtraceRecordItemsBegin(const void* payload, Uint32 length, GTraceItemWalk* walk);
+/* The next item: its stored kind and size, and the bytes present (null and 0 for an item stored
+ * with a null pointer, size GTRACE_ITEM_NULL_SIZE). False when no item is left. */
+OSSE_C_API bool gtraceRecordItemsNext(GTraceItemWalk* walk, Uint32* kind, Uint32* size,
+                                      const void** bytes, Uint32* present);
+
+#endif /* __cplusplus */
+
+#endif

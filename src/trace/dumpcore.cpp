@@ -1,0 +1,192 @@
+// Decoding of one record's data items, and the dump parsers over a memory image. No Windows
+// header: this file also builds natively for the fuzz target.
+#include "trace/dumpcore.h"
+#include "trace/dumpimage.h"
+
+#include <stdlib.h>
+
+namespace osse {
+namespace tracedump {
+namespace {
+
+constexpr Uint32 kHeadBytes = 0x38;        // record head; items follow
+constexpr Uint32 kItemCountEnd = 0x38;     // the item count is present from this length on
+
+// True when `count` item headers at `headers` with their stored bytes fit `area` bytes; an
+// exact fit is required unless an item was stored with a null pointer (its reserved bytes stay
+// unused at the end of the record).
+bool itemsFit(const Uint8* headers, Uint32 count, Uint32 area) {
+    if (Uint64(count) * 8 > area) return false;
+    Uint64 used = Uint64(count) * 8;
+    bool anyNull = false;
+    for (Uint32 i = 0; i < count; ++i) {
+        const Uint32 size = loadAt<Uint32>(headers + 8 * i + 4);
+        if (size == GTRACE_ITEM_NULL_SIZE) {
+            anyNull = true;
+            continue;
+        }
+        used += size;
+        if (used > area) return false;
+    }
+    return anyNull ? used <= area : used == area;
+}
+
+// A memory image read like a file.
+struct ImageReader {
+    const Uint8* image;
+    size_t total;
+    size_t pos = 0;
+
+    ImageReader(const Uint8* i, size_t n) : image(i), total(n) {}
+    OSSErr read(void* to, Uint32 n, Uint32* got) {
+        const size_t left = pos < total ? total - pos : 0;
+        const Uint32 take = left < n ? static_cast<Uint32>(left) : n;
+        if (take) memcpy(to, image + pos, take);
+        pos += take;
+        *got = take;
+        return take == n ? OSS_OK : ECF_FILE_EOF;
+    }
+    OSSErr tell(Uint64* p) {
+        *p = pos;
+        return OSS_OK;
+    }
+    OSSErr seekTo(Uint64 p) {
+        if (p > total) return ECF_FILE_SEEK_BEYOND_EOF;
+        pos = static_cast<size_t>(p);
+        return OSS_OK;
+    }
+    OSSErr size(Uint64* s) {
+        *s = total;
+        return OSS_OK;
+    }
+    OSSErr alloc(Uint8** p, Uint32 n) {
+        *p = static_cast<Uint8*>(malloc(n));
+        return *p ? OSS_OK : ECF_INVALID_PARAMETER;
+    }
+    void release(Uint8** p) {
+        free(*p);
+        *p = nullptr;
+    }
+};
+
+Uint32 walkRing(ImageReader& r, RamboDumpParser* p, RecordVisitor visit, void* context) {
+    static Uint8 out[RAMBO_MAX_PAYLOAD];  // image parsing runs on one thread (the fuzz target)
+    Uint32 n = 0;
+    Uint64 offset = 0;
+    while (Uint32 length = parseNext(r, p, &offset, out, RAMBO_MAX_PAYLOAD)) {
+        ++n;
+        if (visit) visit(context, out, length, offset);
+    }
+    closeRing(r, p);
+    return n;
+}
+
+}  // namespace
+
+OSSErr parseRingImage(const Uint8* image, size_t size, bool forward, RecordVisitor visit,
+                      void* context, Uint32* records) {
+    ImageReader r(image, size);
+    *records = 0;
+    RamboDumpParser p;
+    if (OSSErr rc = openRing(r, &p, forward, false)) return rc;
+    *records = walkRing(r, &p, visit, context);
+    return OSS_OK;
+}
+
+OSSErr parseTraceImage(const Uint8* image, size_t size, bool forward, RecordVisitor visit,
+                       void* context, Uint32* records) {
+    ImageReader r(image, size);
+    *records = 0;
+    alignas(8) static Uint8 storage[sizeof(GTraceDumpHeader)];
+    GTraceDumpHeader* header = reinterpret_cast<GTraceDumpHeader*>(storage);
+    OSSErr rc = validateTrace(r, GTRACE_DUMP_ANY, header);
+    if (rc == OSS_OK) rc = readTraceHeader(r, header);
+    if (rc == OSS_OK && isProfileMode(header->options.mode)) {
+        GTraceProfileParser p;
+        rc = openProfile(r, &p, *header);
+        if (rc == OSS_OK) {
+            Uint8 entry[GTRACE_PROFILE_ENTRY_SIZE];
+            Uint64 offset = 0;
+            while (profileNext(r, &p, &offset, entry, sizeof entry)) {
+                ++*records;
+                if (visit) visit(context, entry, sizeof entry, offset);
+            }
+            closeProfile(r, &p);
+        }
+    } else if (rc == OSS_OK) {
+        RamboDumpParser p;
+        rc = openRing(r, &p, forward, header->options.wrappingDumpMarker != 0);
+        if (rc == OSS_OK) *records = walkRing(r, &p, visit, context);
+    }
+    return rc;
+}
+
+}  // namespace tracedump
+}  // namespace osse
+
+using namespace osse::tracedump;
+
+extern "C" {
+
+bool gtraceRecordItemsBegin(const void* payload, Uint32 length, GTraceItemWalk* walk) {
+    if (walk == nullptr) return false;
+    memset(walk, 0, sizeof *walk);
+    if (payload == nullptr || length < RAMBO_ONE_SLOT_PAYLOAD) return false;
+    const Uint8* rec = static_cast<const Uint8*>(payload);
+    const Uint8* end = rec + length;
+    walk->headers = walk->bytes = walk->end = end;
+    if (length < kItemCountEnd + 8) return true;  // one slot: no items, no extra bytes
+    Uint32 area = loadAt<Uint16>(rec + 0x26);
+    Uint32 count = loadAt<Uint32>(rec + 0x34);
+    const Uint32 room = length - kHeadBytes;
+    if (area > room) area = room;
+    const Uint16 type = loadAt<Uint16>(rec + 0x20);
+    if (count == 0) {
+        // A two-slot record without items: the error writers' 8 extra bytes.
+        if (area == 0 && (type == GTRACE_TYPE_ERROR_TRANS || type == GTRACE_TYPE_ERROR ||
+                          type == GTRACE_TYPE_STOP_ERROR || type == GTRACE_TYPE_ERROR11)) {
+            walk->hasExtra = 1;
+        } else if (area == 8) {
+            walk->hasExtra = 1;  // items dropped by the length limit behind the extra bytes
+        }
+    } else if (!itemsFit(rec + kHeadBytes, count, area) && area >= 8 &&
+               itemsFit(rec + kHeadBytes + 8, count, area - 8)) {
+        walk->hasExtra = 1;
+    }
+    if (walk->hasExtra) {
+        walk->extra[0] = loadAt<Uint32>(rec + kHeadBytes);
+        walk->extra[1] = loadAt<Uint32>(rec + kHeadBytes + 4);
+        area = area >= 8 ? area - 8 : 0;
+    }
+    const Uint8* headers = rec + kHeadBytes + (walk->hasExtra ? 8 : 0);
+    if (count > area / 8) count = area / 8;
+    walk->headers = headers;
+    walk->bytes = headers + 8 * count;
+    walk->end = headers + area;
+    walk->count = count;
+    return true;
+}
+
+bool gtraceRecordItemsNext(GTraceItemWalk* walk, Uint32* kind, Uint32* size, const void** bytes,
+                           Uint32* present) {
+    if (walk == nullptr || walk->index >= walk->count) return false;
+    const Uint8* h = walk->headers + 8 * walk->index++;
+    const Uint32 k = loadAt<Uint32>(h);
+    const Uint32 s = loadAt<Uint32>(h + 4);
+    if (kind) *kind = k;
+    if (size) *size = s;
+    if (s == GTRACE_ITEM_NULL_SIZE) {
+        // Nothing was stored: the next item's bytes start where this one's would have.
+        if (bytes) *bytes = nullptr;
+        if (present) *present = 0;
+        return true;
+    }
+    const Uint32 left = static_cast<Uint32>(walk->end - walk->bytes);
+    const Uint32 n = s < left ? s : left;
+    if (bytes) *bytes = walk->bytes;
+    if (present) *present = n;
+    walk->bytes += n;
+    return true;
+}
+
+}  // extern "C"

@@ -1,0 +1,546 @@
+// Byte-level reading of trace dumps: the record-start test, the window test, validation of the
+// ring buffer head and tail, and the record walk of the parsers, written once over a reader
+// (a file through OSSHFile in the library, a memory image in the native fuzz build). No Windows
+// header may come in here.
+//
+// A reader provides:
+//   OSSErr read(void* to, Uint32 n, Uint32* got)   0, ECF_FILE_EOF (short, *got valid) or error
+//   OSSErr tell(Uint64* pos)
+//   OSSErr seekTo(Uint64 pos)                        pos is never beyond the end
+//   OSSErr size(Uint64* bytes)
+//   OSSErr alloc(Uint8** p, Uint32 n)  /  void release(Uint8** p)
+#ifndef OSSE_TRACE_DUMPCORE_H
+#define OSSE_TRACE_DUMPCORE_H
+
+#include "osse/ecf.h"
+#include "osse/tracedump.h"
+
+#include <string.h>
+
+namespace osse {
+namespace tracedump {
+
+constexpr Uint32 kSlot = RAMBO_SLOT_SIZE;
+constexpr Uint32 kMaxRecordSlots = RAMBO_MAX_RECORD_SLOTS;
+constexpr Uint32 kReadBuffer = 0x100000;  // 1 MiB
+
+template <class T>
+inline T loadAt(const Uint8* p) {
+    T v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Results of the record-start test.
+enum StartTest : int {
+    kRecord = 0,
+    kNoMarker = 1,
+    kBadSlotCount = 2,
+    kNeedMore = 3,     // the record's slots are not all available
+    kBadTrailer = 4,
+    kStale = 5,        // left over from an earlier lap (instantaneous dumps)
+};
+
+// The window of an instantaneous dump: the N sequences before the tail position, counted modulo
+// 2^32 so that a dump taken just after the sequence counter wrapped keeps its newest records.
+inline bool inWindow(Uint32 seq, Uint32 tailPosition, Uint32 n) {
+    return static_cast<Uint32>(tailPosition - 1u - seq) < n;
+}
+
+// Tests `slot` as the start of a record. `available`: slots present from it on (the record must
+// not run past them). windowed: instantaneous dump with its tail position, slot count n and the
+// physical index of the slot, whose sequence must fall in the window and map to that index.
+inline int recordStart(const Uint8* slot, Uint32 available, bool windowed, Uint32 tailPosition,
+                       Uint32 n, Uint32 physical, Uint32* slotsOut) {
+    const Uint32 word = loadAt<Uint32>(slot + 4);
+    if ((word & 0xFFFFu) != RAMBO_SLOT_MARKER) return kNoMarker;
+    const Uint32 k = word >> 16;
+    if (k < 1 || k > kMaxRecordSlots) return kBadSlotCount;
+    if (k > available) return kNeedMore;
+    const Uint32 seq = loadAt<Uint32>(slot);
+    if (loadAt<Uint32>(slot + k * kSlot - 4) != ~seq) return kBadTrailer;
+    if (windowed && (!inWindow(seq, tailPosition, n) || seq % n != physical)) return kStale;
+    *slotsOut = k;
+    return kRecord;
+}
+
+// ---- Validation of a ring buffer dump ---------------------------------------------------------
+
+struct RingInfo {
+    RamboDumpHead head;
+    RamboDumpTail tail;
+    Uint64 slot0;     // file offset of slot 0
+    Uint64 fileSize;
+};
+
+// Validates the head (and tail) from the current position; the position is restored in every
+// case, its error reported only when all else succeeded. A cut file is found by comparing the
+// sizes the head states with the file's size, never by seeking past its end.
+template <class R>
+OSSErr validateRing(R& r, RingInfo* info) {
+    Uint64 start = 0;
+    if (OSSErr rc = r.tell(&start)) return rc;
+    OSSErr rc = OSS_OK;
+    Uint32 got = 0;
+    memset(info, 0, sizeof *info);
+    do {
+        if ((rc = r.size(&info->fileSize))) break;
+        rc = r.read(&info->head, sizeof info->head, &got);
+        if (rc == ECF_FILE_EOF || (rc == OSS_OK && got < sizeof info->head)) {
+            rc = ECF_RAMBO_DUMP_HEADER_TRUNCATED;
+            break;
+        }
+        if (rc) break;
+        const RamboDumpHead& h = info->head;
+        if (memcmp(h.eyeCatcher, RAMBO_DUMP_HEAD_EYECATCHER, 8) != 0) {
+            rc = ECF_RAMBO_INVALID_DUMP_HEADER_EYE_CATCHER;
+            break;
+        }
+        if (h.kind != RAMBO_DUMP_KIND_INSTANT && h.kind != RAMBO_DUMP_KIND_STREAM) {
+            rc = ECF_RAMBO_INVALID_DUMP_TYPE;
+            break;
+        }
+        if (h.bufferSize < RAMBO_MIN_BUFFER_SIZE || h.bufferSize > RAMBO_MAX_BUFFER_SIZE) {
+            rc = ECF_RAMBO_INVALID_DUMP_BUFFER_SIZE;
+            break;
+        }
+        info->slot0 = start + sizeof(RamboDumpHead);
+        const Uint64 rest = info->fileSize > info->slot0 ? info->fileSize - info->slot0 : 0;
+        if (h.kind == RAMBO_DUMP_KIND_INSTANT) {
+            if (rest < Uint64(h.bufferSize) + sizeof(RamboDumpTail)) {
+                rc = ECF_RAMBO_INSTANT_DUMP_TRUNCATED;
+                break;
+            }
+            if ((rc = r.seekTo(info->slot0 + h.bufferSize))) break;
+            rc = r.read(&info->tail, sizeof info->tail, &got);
+            if (rc == ECF_FILE_EOF || (rc == OSS_OK && got < sizeof info->tail)) {
+                rc = ECF_RAMBO_INSTANT_DUMP_TRUNCATED;
+                break;
+            }
+            if (rc) break;
+            if (memcmp(info->tail.eyeCatcher, RAMBO_DUMP_TAIL_EYECATCHER, 8) != 0) {
+                rc = ECF_RAMBO_INVALID_DUMP_TAIL_EYE_CATCHER;
+                break;
+            }
+            if (info->tail.index >= h.bufferSize / kSlot) {
+                rc = ECF_RAMBO_INVALID_DUMP_SLOT_INDEX;
+                break;
+            }
+        } else if (rest != 0 && rest < kSlot) {
+            rc = ECF_RAMBO_DUMP_TRUNCATED;
+            break;
+        }
+    } while (false);
+    const OSSErr seekRc = r.seekTo(start);
+    return rc ? rc : seekRc;
+}
+
+// ---- The parser -------------------------------------------------------------------------------
+
+// Logical slot i maps to physical slot (start + i) mod N. The slots run in at most two
+// physically contiguous runs: [0, split) from `start`, and [split, total) from physical 0.
+inline Uint32 splitOf(const RamboDumpParser* p) {
+    return p->startSlot == 0 ? p->totalSlots : p->slotCount - p->startSlot;
+}
+inline Uint32 physicalOf(const RamboDumpParser* p, Uint32 i) {
+    const Uint32 split = splitOf(p);
+    return i < split ? p->startSlot + i : i - split;
+}
+inline Uint32 runStartOf(const RamboDumpParser* p, Uint32 i) {
+    const Uint32 split = splitOf(p);
+    return i < split ? 0 : split;
+}
+inline Uint32 runEndOf(const RamboDumpParser* p, Uint32 i) {
+    const Uint32 split = splitOf(p);
+    return i < split ? split : p->totalSlots;
+}
+// The logical slot the parser stands at.
+inline Uint32 currentOf(const RamboDumpParser* p) {
+    const Uint32 left = static_cast<Uint32>(p->bytesLeft / kSlot);
+    return p->forward ? p->totalSlots - left : left - 1;
+}
+
+template <class R>
+OSSErr readSlots(R& r, RamboDumpParser* p, Uint32 from, Uint32 count, Uint8* to, Uint32* gotSlots) {
+    *gotSlots = 0;
+    if (count == 0) return OSS_OK;
+    if (OSSErr rc = r.seekTo(p->dataOffset + Uint64(physicalOf(p, from)) * kSlot)) return rc;
+    Uint32 got = 0;
+    const OSSErr rc = r.read(to, count * kSlot, &got);
+    if (rc && rc != ECF_FILE_EOF) return rc;
+    *gotSlots = got / kSlot;
+    return OSS_OK;
+}
+
+// Makes logical slots [i, i + need) present in the buffer (need never leaves i's run). The new
+// window is read from the file, keeping whatever of it the buffer already holds. False when the
+// slots cannot be read.
+template <class R>
+bool ensure(R& r, RamboDumpParser* p, Uint32 i, Uint32 need) {
+    const Uint32 lo0 = static_cast<Uint32>(p->bufferStart);
+    const Uint32 hi0 = lo0 + p->held / kSlot;
+    if (p->held && i >= lo0 && i + need <= hi0) return true;
+    const Uint32 capSlots = p->capacity / kSlot;
+    const Uint32 runStart = runStartOf(p, i), runEnd = runEndOf(p, i);
+    Uint32 lo, hi;
+    if (p->forward) {
+        lo = i;
+        hi = runEnd - i > capSlots ? i + capSlots : runEnd;
+    } else {
+        hi = runEnd - i > kMaxRecordSlots ? i + kMaxRecordSlots : runEnd;
+        lo = hi - runStart > capSlots ? hi - capSlots : runStart;
+    }
+    // Keep the overlap with what is buffered (same run only).
+    Uint32 ovLo = lo, ovHi = lo;
+    if (p->held && runStartOf(p, lo0) == runStart) {
+        ovLo = lo0 > lo ? lo0 : lo;
+        ovHi = hi0 < hi ? hi0 : hi;
+        if (ovLo < ovHi) {
+            memmove(p->buffer + (ovLo - lo) * kSlot, p->buffer + (ovLo - lo0) * kSlot,
+                    (ovHi - ovLo) * kSlot);
+        } else {
+            ovLo = ovHi = lo;
+        }
+    }
+    Uint32 got = 0;
+    Uint32 newHi = hi;
+    if (ovLo > lo) {
+        if (readSlots(r, p, lo, ovLo - lo, p->buffer, &got) || got < ovLo - lo) newHi = lo + got;
+    }
+    if (newHi == hi && ovHi < hi) {
+        if (readSlots(r, p, ovHi, hi - ovHi, p->buffer + (ovHi - lo) * kSlot, &got) ||
+            got < hi - ovHi) {
+            newHi = ovHi + got;
+        }
+    }
+    p->bufferStart = lo;
+    p->held = (newHi - lo) * kSlot;
+    return i >= lo && i + need <= newHi;
+}
+
+inline void finish(RamboDumpParser* p) { p->bytesLeft = 0; }
+
+// Moves to the next logical slot in the parse direction, `slots` of them forwards.
+inline void advance(RamboDumpParser* p, Uint32 slots) {
+    p->bytesLeft -= Uint64(slots) * kSlot;
+    if (p->bytesLeft == 0) return;
+    const Uint32 i = currentOf(p);
+    p->slotIndex = physicalOf(p, i);
+    p->slotOffset = Uint64(p->slotIndex) * kSlot;
+}
+
+// The next record in the parse direction; its payload length, 0 when none is left. The loop
+// keeps the buffered window and the position in locals and writes the parser back when it
+// returns or refills: most slots cost a few loads and compares.
+template <class R>
+Uint32 parseNext(R& r, RamboDumpParser* p, Uint64* recordOffset, void* out, Uint32 outSize) {
+    const bool windowed = p->kind == RAMBO_DUMP_KIND_INSTANT;
+    const bool forward = p->forward != 0;
+    const Uint32 n = p->slotCount;
+    const Uint32 tail = p->tailPosition;
+    const Uint32 nMask = (n & (n - 1)) == 0 ? n - 1 : 0;  // power of two: a mask for seq mod n
+    Uint32 left = static_cast<Uint32>(p->bytesLeft / kSlot);
+    Uint32 i = left ? currentOf(p) : 0;
+    Uint32 lo = 0, hi = 0, runEnd = 0, physLo = 0;
+    bool have = false;
+    auto window = [&](Uint32 need) {
+        p->bytesLeft = Uint64(left) * kSlot;
+        if (!ensure(r, p, i, need)) return false;
+        lo = static_cast<Uint32>(p->bufferStart);
+        hi = lo + p->held / kSlot;
+        runEnd = runEndOf(p, i);
+        physLo = physicalOf(p, lo);
+        have = true;
+        return true;
+    };
+    while (left != 0) {
+        if (!have || i < lo || i >= hi) {
+            const Uint32 l0 = static_cast<Uint32>(p->bufferStart), h0 = l0 + p->held / kSlot;
+            if (p->held && i >= l0 && i < h0 && runStartOf(p, l0) == runStartOf(p, i)) {
+                lo = l0, hi = h0, runEnd = runEndOf(p, i), physLo = physicalOf(p, lo), have = true;
+            } else if (!window(1)) {
+                finish(p);
+                return 0;
+            }
+        }
+        const Uint8* slot = p->buffer + (i - lo) * kSlot;
+        const Uint32 word = loadAt<Uint32>(slot + 4);
+        Uint32 k = word >> 16;
+        bool record = (word & 0xFFFFu) == RAMBO_SLOT_MARKER && k >= 1 && k <= kMaxRecordSlots &&
+                      k <= runEnd - i;  // more slots than the run holds: no record
+        if (record && i + k > hi) {
+            if (!window(k)) {
+                finish(p);
+                return 0;
+            }
+            slot = p->buffer + (i - lo) * kSlot;
+        }
+        const Uint32 physical = physLo + (i - lo);
+        if (record) {
+            const Uint32 seq = loadAt<Uint32>(slot);
+            record = loadAt<Uint32>(slot + k * kSlot - 4) == ~seq;
+            if (record && windowed) {
+                const Uint32 index = nMask ? (seq & nMask) : seq % n;
+                record = inWindow(seq, tail, n) && index == physical;
+            }
+        }
+        if (!record) {
+            --left;
+            i = forward ? i + 1 : i - 1;
+            continue;
+        }
+        const Uint32 length = k * kSlot - RAMBO_SLOT_HEADER_SIZE - RAMBO_SLOT_TRAILER_SIZE;
+        if (out != nullptr && outSize != 0) {
+            memcpy(out, slot + RAMBO_SLOT_HEADER_SIZE, outSize < length ? outSize : length);
+        }
+        if (recordOffset) {
+            *recordOffset = p->dataOffset + Uint64(physical) * kSlot + RAMBO_SLOT_HEADER_SIZE;
+        }
+        // Backwards every step is one slot: a record's own later slots were passed already.
+        const Uint32 step = forward ? k : 1;
+        left = step < left ? left - step : 0;
+        i = forward ? i + step : i - 1;
+        p->bytesLeft = Uint64(left) * kSlot;
+        p->cursor = (physical - physLo) * kSlot;
+        if (left) {
+            p->slotIndex = physicalOf(p, i);
+            p->slotOffset = Uint64(p->slotIndex) * kSlot;
+        }
+        return length;
+    }
+    p->bytesLeft = 0;
+    return 0;
+}
+
+// Scanning form of a stream dump that may have been written circularly: the slots, modulo the
+// file's slot count, start after the newest record, which is the last one before the sequence
+// drops (the records of a later lap overwrote the file's start).
+template <class R>
+void scanForStart(R& r, RamboDumpParser* p) {
+    const Uint32 n = p->totalSlots;
+    bool first = true, dropped = false;
+    Uint32 prevSeq = 0, newestSlot = 0, newestK = 0;
+    Uint32 i = 0;
+    while (i < n && !dropped) {
+        if (!ensure(r, p, i, 1)) break;
+        const Uint8* slot = p->buffer + (i - static_cast<Uint32>(p->bufferStart)) * kSlot;
+        const Uint32 k = loadAt<Uint32>(slot + 4) >> 16;
+        if (k >= 1 && k <= kMaxRecordSlots && k <= n - i && k > 1) {
+            if (!ensure(r, p, i, k)) break;
+            slot = p->buffer + (i - static_cast<Uint32>(p->bufferStart)) * kSlot;
+        }
+        Uint32 slots = 0;
+        if (recordStart(slot, n - i, false, 0, n, i, &slots) != kRecord) {
+            ++i;
+            continue;
+        }
+        const Uint32 seq = loadAt<Uint32>(slot);
+        if (!first && static_cast<Sint32>(seq - prevSeq) < 0) {
+            dropped = true;
+            break;
+        }
+        first = false;
+        prevSeq = seq;
+        newestSlot = i;
+        newestK = slots;
+        i += slots;
+    }
+    p->held = 0;
+    p->bufferStart = 0;
+    if (dropped) {
+        p->startSlot = (newestSlot + newestK) % n;
+        p->wrapped = 1;
+    }
+}
+
+// Opens the ring buffer parser on the dump at the reader's position. scanning: a stream dump
+// written circularly. The parser is marked open only once it owns its buffer.
+template <class R>
+OSSErr openRing(R& r, RamboDumpParser* p, bool forward, bool scanning) {
+    memset(p, 0, sizeof *p);
+    RingInfo info;
+    if (OSSErr rc = validateRing(r, &info)) return rc;
+    const Uint32 s = info.head.bufferSize;
+    const Uint32 n = s / kSlot;
+    p->dataOffset = info.slot0;
+    p->kind = info.head.kind;
+    p->forward = forward ? 1 : 0;
+    p->slotCount = n;
+    Uint32 total = 0;
+    if (info.head.kind == RAMBO_DUMP_KIND_INSTANT) {
+        p->tailPosition = info.tail.position;
+        if (info.head.wraps) {
+            total = n;
+            p->startSlot = info.tail.index;
+            p->wrapped = Uint32(info.tail.position - info.tail.sequenceStart) > n ? 1 : 0;
+        } else {
+            const Uint32 rest = info.tail.position % n;
+            total = rest != 0 ? rest : n;
+            p->truncated = info.tail.truncated ? 1 : 0;
+        }
+    } else {
+        const Uint64 bytes = info.fileSize > info.slot0 ? info.fileSize - info.slot0 : 0;
+        const Uint64 slots = bytes / kSlot;
+        // A stream longer than 2^32 - 1 slots is read up to there.
+        total = slots > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<Uint32>(slots);
+        if (scanning) {
+            p->scanning = 1;
+            p->slotCount = total;
+        }
+    }
+    p->totalSlots = total;
+    const Uint64 bytes = Uint64(total) * kSlot;
+    p->capacity = bytes == 0 ? kSlot : (bytes < kReadBuffer ? static_cast<Uint32>(bytes) : kReadBuffer);
+    if (OSSErr rc = r.seekTo(info.slot0)) return rc;
+    if (OSSErr rc = r.alloc(&p->buffer, p->capacity)) {
+        p->buffer = nullptr;
+        return rc;
+    }
+    if (scanning && total != 0) {
+        p->forward = 1;
+        scanForStart(r, p);
+        p->forward = forward ? 1 : 0;
+    }
+    p->bytesLeft = bytes;
+    if (total != 0) {
+        const Uint32 i = forward ? 0 : total - 1;
+        p->slotIndex = physicalOf(p, i);
+        p->slotOffset = Uint64(p->slotIndex) * kSlot;
+    }
+    p->open = 1;
+    return OSS_OK;
+}
+
+template <class R>
+OSSErr closeRing(R& r, RamboDumpParser* p) {
+    if (p == nullptr || !p->open) return ECF_INVALID_PARAMETER;
+    p->open = 0;
+    r.release(&p->buffer);
+    p->buffer = nullptr;
+    return OSS_OK;
+}
+
+// ---- The trace dump header ----------------------------------------------------------------------
+
+inline bool isProfileMode(Uint32 mode) { return (mode & 0x88u) == GTRACE_MODE_PROFILE; }
+
+// Reads the trace dump header (into `header`) and checks its length and eye-catcher.
+template <class R>
+OSSErr readTraceHeader(R& r, GTraceDumpHeader* header) {
+    Uint32 got = 0;
+    const OSSErr rc = r.read(header, sizeof *header, &got);
+    if (rc == ECF_FILE_EOF || (rc == OSS_OK && got < sizeof *header)) {
+        return ECF_GTRACE_DUMP_HEADER_TRUNCATED;
+    }
+    if (rc) return rc;
+    if (memcmp(header->eyeCatcher, GTRACE_DUMP_EYECATCHER, 8) != 0) {
+        return ECF_GTRACE_INVALID_DUMP_EYE_CATCHER;
+    }
+    return OSS_OK;
+}
+
+// ---- The profile table ---------------------------------------------------------------------------
+
+template <class R>
+OSSErr openProfile(R& r, GTraceProfileParser* p, const GTraceDumpHeader& header) {
+    memset(p, 0, sizeof *p);
+    p->entries = header.options.bufferSize / GTRACE_PROFILE_ENTRY_SIZE;
+    Uint64 pos = 0;
+    if (OSSErr rc = r.tell(&pos)) return rc;
+    Uint64 size = 0;
+    if (OSSErr rc = r.size(&size)) return rc;
+    // The 16 bytes behind the header are not interpreted.
+    p->tablePosition = pos + 16;
+    if (OSSErr rc = r.alloc(&p->buffer, GTRACE_PROFILE_READ_BUFFER)) {
+        p->buffer = nullptr;
+        return rc;
+    }
+    if (p->tablePosition >= size) {
+        p->endOfFile = 1;
+    } else {
+        if (OSSErr rc = r.seekTo(p->tablePosition)) {
+            r.release(&p->buffer);
+            return rc;
+        }
+        Uint32 got = 0;
+        const OSSErr rc = r.read(p->buffer, GTRACE_PROFILE_READ_BUFFER, &got);
+        if (rc && rc != ECF_FILE_EOF) {
+            r.release(&p->buffer);
+            return rc;
+        }
+        p->held = got;
+        if (rc == ECF_FILE_EOF) p->endOfFile = 1;
+    }
+    p->open = 1;
+    return OSS_OK;
+}
+
+// The next used entry; 24, or 0 when none is left.
+template <class R>
+Uint32 profileNext(R& r, GTraceProfileParser* p, Uint64* offset, void* out, Uint32 outSize) {
+    if (p == nullptr || !p->open) return 0;
+    while (p->consumed < p->entries) {
+        if (p->held - p->cursor < GTRACE_PROFILE_ENTRY_SIZE) {
+            if (p->endOfFile) return 0;
+            p->bufferOffset += p->cursor;
+            const Uint32 keep = p->held - p->cursor;
+            memmove(p->buffer, p->buffer + p->cursor, keep);
+            p->cursor = 0;
+            p->held = keep;
+            Uint32 got = 0;
+            if (r.seekTo(p->tablePosition + p->bufferOffset + keep)) return 0;
+            const OSSErr rc = r.read(p->buffer + keep, GTRACE_PROFILE_READ_BUFFER - keep, &got);
+            if (rc && rc != ECF_FILE_EOF) return 0;
+            if (rc == ECF_FILE_EOF) p->endOfFile = 1;
+            p->held += got;
+            if (p->held < GTRACE_PROFILE_ENTRY_SIZE) return 0;
+        }
+        const Uint8* e = p->buffer + p->cursor;
+        const Uint32 at = p->bufferOffset + p->cursor;
+        p->cursor += GTRACE_PROFILE_ENTRY_SIZE;
+        ++p->consumed;
+        if (loadAt<Uint32>(e + 4) == 0) continue;
+        if (out != nullptr && outSize != 0) {
+            memcpy(out, e, outSize < GTRACE_PROFILE_ENTRY_SIZE ? outSize : GTRACE_PROFILE_ENTRY_SIZE);
+        }
+        if (offset) *offset = p->tablePosition + at;
+        return GTRACE_PROFILE_ENTRY_SIZE;
+    }
+    return 0;
+}
+
+template <class R>
+OSSErr closeProfile(R& r, GTraceProfileParser* p) {
+    if (!p->open) return ECF_INVALID_PARAMETER;
+    p->open = 0;
+    r.release(&p->buffer);
+    p->buffer = nullptr;
+    return OSS_OK;
+}
+
+// ---- A whole trace dump -------------------------------------------------------------------------
+
+template <class R>
+OSSErr validateTrace(R& r, Uint32 expected, GTraceDumpHeader* header) {
+    Uint64 start = 0;
+    if (OSSErr rc = r.tell(&start)) return rc;
+    OSSErr rc = readTraceHeader(r, header);
+    if (rc == OSS_OK) {
+        const Uint32 kind = isProfileMode(header->options.mode) ? GTRACE_DUMP_PROFILE
+                                                                : GTRACE_DUMP_RECORDS;
+        if (expected != GTRACE_DUMP_ANY && expected != kind) {
+            rc = ECF_INVALID_PARAMETER;
+        } else if (kind == GTRACE_DUMP_RECORDS) {
+            // A profile dump has no ring head: only the header is checked there.
+            RingInfo info;
+            rc = validateRing(r, &info);
+        }
+    }
+    const OSSErr seekRc = r.seekTo(start);
+    return rc ? rc : seekRc;
+}
+
+}  // namespace tracedump
+}  // namespace osse
+
+#endif

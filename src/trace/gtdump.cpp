@@ -1,0 +1,251 @@
+// Trace dumps: the header and tail a dump writer asks for, the auto-dump switch and chunk
+// walker of the bound trace, and the dump file validators and parsers over OSSHFile.
+#include "trace/dumpcore.h"
+#include "trace/gtrace_internal.h"
+
+#include "osse/file.h"
+#include "osse/mem.h"
+
+#include <string.h>
+
+using namespace osse::gtrace;
+using namespace osse::tracedump;
+
+namespace {
+
+// An open OSSHFile read through the library's own file operations.
+struct FileReader {
+    OSSHFile* file;
+
+    OSSErr read(void* to, Uint32 n, Uint32* got) {
+        OSSFileReadParam p = {OSS_CURRENT_VERSION, n, 0};
+        *got = 0;
+        return file->read(&p, to, got);
+    }
+    OSSErr tell(Uint64* pos) {
+        OSSFileSeekParam p = {OSS_CURRENT_VERSION, 0, OSS_FILE_SEEK_CUR};
+        return file->seek(&p, pos);
+    }
+    OSSErr seekTo(Uint64 pos) {
+        OSSFileSeekParam p = {OSS_CURRENT_VERSION, static_cast<Sint64>(pos), OSS_FILE_SEEK_SET};
+        return file->seek(&p, nullptr);
+    }
+    OSSErr size(Uint64* bytes) { return file->getSize(bytes); }
+    OSSErr alloc(Uint8** p, Uint32 n) { return OSS_MEM_ALLOC(p, n, 0); }
+    void release(Uint8** p) {
+        if (*p) OSS_MEM_FREE(p);
+        *p = nullptr;
+    }
+};
+
+const char kHeadEye[8] = RAMBO_DUMP_HEAD_EYECATCHER;
+const char kTailEye[8] = RAMBO_DUMP_TAIL_EYECATCHER;
+const char kDumpEye[8] = GTRACE_DUMP_EYECATCHER;
+
+OSSErr checkBound() {
+    const GTCB* cb = g_pGTCB;
+    if (cb == nullptr) return ECF_GTRACE_NOT_ATTACHED;
+    if (cb->initialized == 0) return ECF_GTRACE_NOT_INITIALIZED;
+    return OSS_OK;
+}
+
+OSSErr checkRing(const RamboControlBlock* cb) {
+    if (cb == nullptr) return ECF_INVALID_PARAMETER;
+    if (memcmp(cb->eyeCatcher, RAMBO_CB_EYECATCHER, 8) != 0) return ECF_RAMBO_NOT_INITIALIZED;
+    return OSS_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+// ---- Writers' side -------------------------------------------------------------------------------
+
+OSSErr ramboGetDumpHeaderBuffer(RamboControlBlock* cb, bool instantaneous, RamboDumpHead* head,
+                                void** data, Uint32* size) {
+    if (OSSErr rc = checkRing(cb)) return rc;
+    if (head == nullptr) return ECF_INVALID_PARAMETER;
+    cb->lock.acquire();
+    memset(head, 0, sizeof *head);
+    memcpy(head->eyeCatcher, kHeadEye, sizeof kHeadEye);
+    head->bufferSize = cb->bufferSize;
+    head->kind = instantaneous ? RAMBO_DUMP_KIND_INSTANT : RAMBO_DUMP_KIND_STREAM;
+    head->wraps = cb->wraps;
+    if (data) *data = osse::rambo::dataArea(cb);
+    if (size) *size = cb->bufferSize;
+    cb->lock.release();
+    return OSS_OK;
+}
+
+OSSErr ramboGetDumpTail(RamboControlBlock* cb, RamboDumpTail* tail) {
+    if (OSSErr rc = checkRing(cb)) return rc;
+    if (tail == nullptr) return ECF_INVALID_PARAMETER;
+    cb->lock.acquire();
+    memset(tail, 0, sizeof *tail);
+    memcpy(tail->eyeCatcher, kTailEye, sizeof kTailEye);
+    Uint32 position = osse::rambo::load32(&cb->nextSequence);
+    const Uint32 n = cb->slotCount;
+    if (cb->wraps) {
+        tail->index = position & cb->indexMask;
+        tail->sequenceStart = osse::rambo::load32(&cb->sequenceStart);
+    } else {
+        // The buffer holds the N sequences from the sequence start. Once writers went past
+        // them (into the scratch area, even a whole 2N window on), the position is where the
+        // buffer ended, so that the dump reads every record the buffer holds.
+        const Uint32 start = osse::rambo::load32(&cb->sequenceStart);
+        if (position - start > n) {
+            position = start + n;
+            tail->truncated = 1;
+        }
+    }
+    tail->position = position;
+    cb->lock.release();
+    return OSS_OK;
+}
+
+OSSErr gtraceGetDumpHeaderBuffer(bool instantaneous, void* header, void** data, Uint32* size) {
+    if (OSSErr rc = checkBound()) return rc;
+    if (header == nullptr) return ECF_INVALID_PARAMETER;
+    GTCB* cb = g_pGTCB;
+    GTraceDumpHeader* h = static_cast<GTraceDumpHeader*>(header);
+    memcpy(h->eyeCatcher, kDumpEye, sizeof kDumpEye);
+    memcpy(static_cast<void*>(&h->options), &cb->options, sizeof(GTraceOptions));
+    h->tickFactor.initialize();
+    Uint8* behind = static_cast<Uint8*>(header) + GTRACE_DUMP_HEADER_SIZE;
+    const Uint32 mode = cb->options.mode;
+    if (isTableMode(mode)) {
+        // No ring head: the 16 bytes are zeroed so that the dump carries no stale memory.
+        memset(behind, 0, sizeof(RamboDumpHead));
+        Uint8* table = reinterpret_cast<Uint8*>(cb) + GTCB_SIZE;
+        const Uint32 bytes = (mode & 0x88u) == GTRACE_MODE_PROFILE
+                                 ? (cb->options.bufferSize / GTRACE_PROFILE_ENTRY_SIZE) *
+                                       GTRACE_PROFILE_ENTRY_SIZE
+                                 : cb->options.bufferSize;
+        if (data) *data = table;
+        if (size) *size = bytes;
+        return OSS_OK;
+    }
+    return ramboGetDumpHeaderBuffer(ringOf(cb), instantaneous, reinterpret_cast<RamboDumpHead*>(behind),
+                                    data, size);
+}
+
+OSSErr gtraceGetDumpTail(RamboDumpTail* tail) {
+    if (OSSErr rc = checkBound()) return rc;
+    if (tail == nullptr) return ECF_INVALID_PARAMETER;
+    if (isTableMode(g_pGTCB->options.mode)) return OSS_OK;
+    return ramboGetDumpTail(ringOf(g_pGTCB), tail);
+}
+
+OSSErr gtraceAutoDumpEnabled(bool enabled) {
+    if (OSSErr rc = checkBound()) return rc;
+    if (isTableMode(g_pGTCB->options.mode)) return ECF_RAMBO_AUTO_DUMP_NOT_ALLOWED;
+    return ramboAutoDumpEnabled(ringOf(g_pGTCB), enabled);
+}
+
+OSSErr gtraceInitializeChunkWalker(RamboChunkWalker* walker) {
+    if (OSSErr rc = checkBound()) return rc;
+    if (walker == nullptr) return ECF_INVALID_PARAMETER;
+    if (isTableMode(g_pGTCB->options.mode)) return ECF_RAMBO_AUTO_DUMP_NOT_ALLOWED;
+    return ramboInitializeChunkWalker(ringOf(g_pGTCB), walker);
+}
+
+// ---- Readers' side -------------------------------------------------------------------------------
+
+OSSErr ramboValidateDumpFile(OSSHFile* file) {
+    if (file == nullptr) return ECF_INVALID_PARAMETER;
+    FileReader r{file};
+    RingInfo info;
+    return validateRing(r, &info);
+}
+
+OSSErr ramboOpenDumpFileParser(OSSHFile* file, RamboDumpParser* parser, bool forward) {
+    if (parser == nullptr) return ECF_INVALID_PARAMETER;
+    parser->open = 0;
+    if (file == nullptr) return ECF_INVALID_PARAMETER;
+    FileReader r{file};
+    return openRing(r, parser, forward, false);
+}
+
+Uint32 ramboParseDumpFile(OSSHFile* file, RamboDumpParser* parser, Uint64* recordOffset, void* out,
+                          Uint32 outSize) {
+    if (file == nullptr || parser == nullptr || !parser->open) return 0;
+    FileReader r{file};
+    return parseNext(r, parser, recordOffset, out, outSize);
+}
+
+OSSErr ramboCloseDumpFileParser(RamboDumpParser* parser) {
+    FileReader r{nullptr};
+    return closeRing(r, parser);
+}
+
+OSSErr ramboDidBufferWrap(RamboDumpParser* parser, bool* wrapped) {
+    if (parser == nullptr || !parser->open || wrapped == nullptr) return ECF_INVALID_PARAMETER;
+    *wrapped = parser->wrapped != 0;
+    return OSS_OK;
+}
+
+OSSErr ramboWasBufferTruncated(RamboDumpParser* parser, bool* truncated) {
+    if (parser == nullptr || !parser->open || truncated == nullptr) return ECF_INVALID_PARAMETER;
+    *truncated = parser->truncated != 0;
+    return OSS_OK;
+}
+
+OSSErr gtraceValidateDumpFile(OSSHFile* file, Uint32 expectedKind) {
+    if (file == nullptr) return ECF_INVALID_PARAMETER;
+    FileReader r{file};
+    GTraceDumpHeader* header = nullptr;
+    if (OSSErr rc = OSS_MEM_ALLOC(&header, sizeof *header, 0)) return rc;
+    const OSSErr rc = validateTrace(r, expectedKind, header);
+    OSS_MEM_FREE(&header);
+    return rc;
+}
+
+OSSErr gtraceOpenDumpFileParser(OSSHFile* file, GTraceDumpParser* parser, bool forward) {
+    if (parser == nullptr) return ECF_INVALID_PARAMETER;
+    // A failed open leaves a parser that close refuses cleanly: the kind is known and nothing
+    // is marked open before it owns its buffer.
+    memset(parser, 0, sizeof *parser);
+    parser->kind = GTRACE_DUMP_RECORDS;
+    if (file == nullptr) return ECF_INVALID_PARAMETER;
+    FileReader r{file};
+    GTraceDumpHeader* header = nullptr;
+    if (OSSErr rc = OSS_MEM_ALLOC(&header, sizeof *header, 0)) return rc;
+    OSSErr rc = readTraceHeader(r, header);
+    if (rc == OSS_OK) {
+        if (isProfileMode(header->options.mode)) {
+            parser->kind = GTRACE_DUMP_PROFILE;
+            rc = openProfile(r, &parser->profile, *header);
+        } else {
+            rc = openRing(r, &parser->rambo, forward, header->options.wrappingDumpMarker != 0);
+        }
+    }
+    OSS_MEM_FREE(&header);
+    return rc;
+}
+
+Uint32 gtraceParseRecords(OSSHFile* file, GTraceDumpParser* parser, Uint64* recordOffset, void* out,
+                          Uint32 outSize) {
+    if (file == nullptr || parser == nullptr) return 0;
+    FileReader r{file};
+    switch (parser->kind) {
+    case GTRACE_DUMP_RECORDS:
+        if (!parser->rambo.open) return 0;
+        return parseNext(r, &parser->rambo, recordOffset, out, outSize);
+    case GTRACE_DUMP_PROFILE:
+        return profileNext(r, &parser->profile, recordOffset, out, outSize);
+    default:
+        return 0;
+    }
+}
+
+OSSErr gtraceCloseDumpFileParser(GTraceDumpParser* parser) {
+    if (parser == nullptr) return ECF_INVALID_PARAMETER;
+    FileReader r{nullptr};
+    switch (parser->kind) {
+    case GTRACE_DUMP_RECORDS: return closeRing(r, &parser->rambo);
+    case GTRACE_DUMP_PROFILE: return closeProfile(r, &parser->profile);
+    default: return OSS_OK;
+    }
+}
+
+}  // extern "C"

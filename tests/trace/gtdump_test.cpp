@@ -1,0 +1,263 @@
+// Trace dumps written from a live trace and read back through the parsers: every kind of buffer,
+// both directions, sequences, validation codes, and damaged files.
+#include "dump_helpers.h"
+#include "trace_fixture.h"
+
+#include "osse_test.h"
+
+#include <algorithm>
+
+using namespace tracetest;
+
+namespace {
+
+class TraceDump : public TraceFixture {
+protected:
+    std::string save(const Bytes& b, const char* name = "t.dmp") {
+        const std::string path = dir_.file(name);
+        EXPECT_TRUE(writeBytes(path, b));
+        saveSeed(b);
+        return path;
+    }
+    // With OSSE_FUZZ_SEED_DIR set, the dump also goes there as a seed of the fuzz target: the
+    // bare ring dump, an instantaneous one cut to its used slots and tail (the target pads the
+    // data area out again).
+    void saveSeed(const Bytes& b) {
+        const char* dir = getenv("OSSE_FUZZ_SEED_DIR");
+        if (!dir || b.size() < GTRACE_DUMP_HEADER_BUFFER_SIZE) return;
+        Bytes ring(b.begin() + GTRACE_DUMP_HEADER_SIZE, b.end());
+        RamboDumpHead head;
+        memcpy(&head, ring.data(), sizeof head);
+        if (head.kind == RAMBO_DUMP_KIND_INSTANT && ring.size() > 16 + 32 + 0x4000) {
+            Bytes cut(ring.begin(), ring.begin() + 16 + 0x4000);
+            cut.insert(cut.end(), ring.end() - 32, ring.end());
+            ring.swap(cut);
+        }
+        static int n = 0;
+        writeBytes(std::string(dir) + "\\seed-" + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                       "-" + std::to_string(n++),
+                   ring);
+    }
+    // Parses both ways; checks that backwards gives the same records, newest first.
+    std::vector<Uint32> roundTrip(const std::string& path, Parsed* fwdOut = nullptr) {
+        Parsed fwd = parseFile(path, true);
+        Parsed back = parseFile(path, false);
+        EXPECT_EQ(fwd.openRc, 0u);
+        EXPECT_EQ(back.openRc, 0u);
+        std::vector<Uint32> f = idsOf(fwd), b = idsOf(back);
+        std::reverse(b.begin(), b.end());
+        EXPECT_EQ(f, b) << "backwards returns the same records in reverse order";
+        if (fwdOut) *fwdOut = fwd;
+        return f;
+    }
+    ossetest::TempDir dir_;
+};
+
+constexpr Uint32 kSlots = 0x80000 / 64;  // N of the fixture's 512 KiB buffer
+constexpr Uint32 kPerRecord = 2;         // slots of writeRecord(id) without filler
+
+}  // namespace
+
+TEST_F(TraceDump, LinearDumpReadsBackEveryRecordWithItsBytes) {
+    start(GTRACE_MODE_LINEAR);
+    for (Uint32 i = 0; i < 300; ++i) writeRecord(i, (i * 37) % 900);
+    Parsed fwd;
+    EXPECT_EQ(roundTrip(save(dumpOfBoundTrace()), &fwd), range(0, 300));
+    EXPECT_FALSE(fwd.truncated);
+    EXPECT_FALSE(fwd.wrapped);
+    // Record 5's head and its second item come back as written.
+    GTraceRecord head;
+    memcpy(&head, fwd.records[5].data(), sizeof head);
+    EXPECT_EQ(head.functionId, 0x081A0003u);
+    EXPECT_EQ(head.recordType, GTRACE_TYPE_DATA);
+    EXPECT_EQ(head.probe, 5u);
+    EXPECT_EQ(head.processId, 77u);
+    GTraceItemWalk w;
+    ASSERT_TRUE(gtraceRecordItemsBegin(fwd.records[5].data(), (Uint32)fwd.records[5].size(), &w));
+    EXPECT_EQ(w.count, 2u);
+    Uint32 kind, size, present;
+    const void* bytes;
+    ASSERT_TRUE(gtraceRecordItemsNext(&w, &kind, &size, &bytes, &present));
+    ASSERT_TRUE(gtraceRecordItemsNext(&w, &kind, &size, &bytes, &present));
+    EXPECT_EQ(size, 5u * 37u);
+    EXPECT_EQ(present, size);
+    EXPECT_FALSE(gtraceRecordItemsNext(&w, &kind, &size, &bytes, &present));
+}
+
+TEST_F(TraceDump, CircularDumpHoldsTheNewestLapOldestFirst) {
+    start(GTRACE_MODE_CIRCULAR);
+    const Uint32 written = kSlots / kPerRecord + 904;
+    for (Uint32 i = 0; i < written; ++i) writeRecord(i);
+    Parsed fwd;
+    EXPECT_EQ(roundTrip(save(dumpOfBoundTrace()), &fwd), range(904, written));
+    EXPECT_TRUE(fwd.wrapped);
+}
+
+TEST_F(TraceDump, CircularDumpOfRecordsOfManySizesKeepsTheirOrder) {
+    start(GTRACE_MODE_CIRCULAR);
+    const Uint32 written = 3000;  // about three laps, records straddling the end re-reserved
+    for (Uint32 i = 0; i < written; ++i) writeRecord(i, (i * 131) % 2000);
+    const std::vector<Uint32> ids = roundTrip(save(dumpOfBoundTrace()));
+    ASSERT_FALSE(ids.empty());
+    EXPECT_EQ(ids.back(), written - 1);
+    EXPECT_EQ(ids, range(ids.front(), written)) << "a gapless run ending with the newest";
+    EXPECT_GT(ids.size(), 300u);
+}
+
+TEST_F(TraceDump, OverflowedLinearDumpKeepsWhatTheBufferHolds) {
+    // Writers ran more than two buffer lengths past the end: the dump still holds the first N
+    // slots' records and says it was truncated.
+    start(GTRACE_MODE_LINEAR);
+    const Uint32 fit = kSlots / kPerRecord;
+    for (Uint32 i = 0; i < 3 * fit + 10; ++i) writeRecord(i);
+    Parsed fwd;
+    EXPECT_EQ(roundTrip(save(dumpOfBoundTrace()), &fwd), range(0, fit));
+    EXPECT_TRUE(fwd.truncated);
+}
+
+TEST_F(TraceDump, DumpAfterClearHoldsNoEarlierRecord) {
+    for (Uint32 mode : {GTRACE_MODE_CIRCULAR, GTRACE_MODE_LINEAR}) {
+        start(mode);
+        for (Uint32 i = 0; i < 500; ++i) writeRecord(i);
+        ASSERT_EQ(gtraceClear(), 0u);
+        for (Uint32 i = 1000; i < 1020; ++i) writeRecord(i);
+        EXPECT_EQ(roundTrip(save(dumpOfBoundTrace())), range(1000, 1020)) << mode;
+        ASSERT_EQ(gtraceClear(), 0u);
+        EXPECT_TRUE(roundTrip(save(dumpOfBoundTrace())).empty()) << mode;
+        gtraceDetach();
+        VirtualFree(mem_, 0, MEM_RELEASE);
+        mem_ = nullptr;
+    }
+}
+
+TEST_F(TraceDump, WindowSurvivesTheSequenceCounterWrap) {
+    start(GTRACE_MODE_CIRCULAR);
+    // Start just below 2^32: the newest records carry small sequences after the wrap.
+    RamboControlBlock* ring = reinterpret_cast<RamboControlBlock*>(ringOf(mem_));
+    ring->nextSequence = 0u - 100u;
+    ring->sequenceStart = 0u - 100u;
+    for (Uint32 i = 0; i < 200; ++i) writeRecord(i);
+    EXPECT_EQ(roundTrip(save(dumpOfBoundTrace())), range(0, 200));
+}
+
+TEST_F(TraceDump, StreamDumpParsesToTheEndOfTheFile) {
+    start(GTRACE_MODE_LINEAR);
+    for (Uint32 i = 0; i < 100; ++i) writeRecord(i, i % 3 ? 0 : 200);
+    // A stream of a fresh buffer is the data area in slot order behind a kind 2 head.
+    Bytes b = dumpOfBoundTrace(false);
+    const Uint32 used = nextSequence(mem_);
+    b.resize(GTRACE_DUMP_HEADER_BUFFER_SIZE + used * 64);
+    EXPECT_EQ(roundTrip(save(b)), range(0, 100));
+}
+
+TEST_F(TraceDump, CircularlyWrittenStreamStartsAfterItsNewestRecord) {
+    start(GTRACE_MODE_LINEAR);
+    for (Uint32 i = 0; i < 1000; ++i) writeRecord(i);
+    // A stream file of 600 slots written round by its dumper.
+    Bytes b = dumpOfBoundTrace(false);
+    GTraceDumpHeader* h = reinterpret_cast<GTraceDumpHeader*>(b.data());
+    h->options.wrappingDumpMarker = 1;
+    const size_t data = GTRACE_DUMP_HEADER_BUFFER_SIZE;
+    Bytes file(b.begin(), b.begin() + data + 600 * 64);
+    Parsed fwd;
+    // Stream slots 600..899 (records 300..449) lapped over the file's slots 0..299; slots
+    // 300..599 still hold stream slots 300..599 (records 150..299).
+    memcpy(file.data() + data, b.data() + data + 600 * 64, 300 * 64);
+    memcpy(file.data() + data + 300 * 64, b.data() + data + 300 * 64, 300 * 64);
+    EXPECT_EQ(roundTrip(save(file), &fwd), range(150, 450));
+    EXPECT_TRUE(fwd.wrapped);
+}
+
+TEST_F(TraceDump, ValidationCodesAndThePositionRestored) {
+    start(GTRACE_MODE_LINEAR);
+    for (Uint32 i = 0; i < 10; ++i) writeRecord(i);
+    const Bytes good = dumpOfBoundTrace();
+    const size_t headAt = GTRACE_DUMP_HEADER_SIZE;
+    const size_t tailAt = good.size() - sizeof(RamboDumpTail);
+    struct Case {
+        const char* what;
+        size_t cut;      // file length (SIZE_MAX: whole)
+        size_t at;       // byte to change
+        Uint32 value;    // new 32-bit value at `at`
+        bool change;
+        Uint32 expected; // expected kind for gtraceValidateDumpFile
+        OSSErr rc;
+    } cases[] = {
+        {"valid", SIZE_MAX, 0, 0, false, 0, 0},
+        {"kind expected 1", SIZE_MAX, 0, 0, false, 1, 0},
+        {"profile expected", SIZE_MAX, 0, 0, false, 2, ECF_INVALID_PARAMETER},
+        {"cut header", 1000, 0, 0, false, 0, ECF_GTRACE_DUMP_HEADER_TRUNCATED},
+        {"dump eye", SIZE_MAX, 0, 0x58585858, true, 0, ECF_GTRACE_INVALID_DUMP_EYE_CATCHER},
+        {"cut head", headAt + 10, 0, 0, false, 0, ECF_RAMBO_DUMP_HEADER_TRUNCATED},
+        {"head eye", SIZE_MAX, headAt, 0x58585858, true, 0, ECF_RAMBO_INVALID_DUMP_HEADER_EYE_CATCHER},
+        {"kind 3", SIZE_MAX, headAt + 12, 0x3, true, 0, ECF_RAMBO_INVALID_DUMP_TYPE},
+        {"size 256 KiB", SIZE_MAX, headAt + 8, 0x40000, true, 0, ECF_RAMBO_INVALID_DUMP_BUFFER_SIZE},
+        {"cut data", headAt + 5000, 0, 0, false, 0, ECF_RAMBO_INSTANT_DUMP_TRUNCATED},
+        {"cut tail", tailAt + 20, 0, 0, false, 0, ECF_RAMBO_INSTANT_DUMP_TRUNCATED},
+        {"tail eye", SIZE_MAX, tailAt, 0x58585858, true, 0, ECF_RAMBO_INVALID_DUMP_TAIL_EYE_CATCHER},
+        {"tail index N", SIZE_MAX, tailAt + 12, kSlots, true, 0, ECF_RAMBO_INVALID_DUMP_SLOT_INDEX},
+    };
+    for (const Case& c : cases) {
+        Bytes b = good;
+        if (c.change) memcpy(b.data() + c.at, &c.value, 4);
+        const std::string path = dir_.file("v.dmp");
+        ASSERT_TRUE(writeBytes(path, b, c.cut));
+        OSSHFile f;
+        ASSERT_TRUE(openRead(f, path));
+        // Validation starts where the caller stands and returns there.
+        Uint64 pos = 0;
+        EXPECT_EQ(gtraceValidateDumpFile(&f, c.expected), c.rc) << c.what;
+        OSSFileSeekParam here = {OSS_CURRENT_VERSION, 0, OSS_FILE_SEEK_CUR};
+        EXPECT_EQ(f.seek(&here, &pos), 0u);
+        EXPECT_EQ(pos, 0u) << c.what;
+        GTraceDumpParser p;
+        EXPECT_EQ(gtraceOpenDumpFileParser(&f, &p, true), c.expected == 2 ? 0u : c.rc) << c.what;
+        const OSSErr openRc = c.expected == 2 ? 0u : c.rc;
+        EXPECT_EQ(gtraceCloseDumpFileParser(&p), openRc ? ECF_INVALID_PARAMETER : 0u)
+            << c.what << ": closing after a failed open is refused, never a crash";
+        f.close();
+    }
+}
+
+TEST_F(TraceDump, BareRingHeadValidation) {
+    ossetest::TempDir d;
+    RamboDumpHead head = {};
+    memcpy(head.eyeCatcher, RAMBO_DUMP_HEAD_EYECATCHER, 8);
+    head.bufferSize = 0x80000;
+    head.kind = RAMBO_DUMP_KIND_STREAM;
+    Bytes b(reinterpret_cast<Uint8*>(&head), reinterpret_cast<Uint8*>(&head) + sizeof head);
+    for (Uint32 extra : {0u, 63u, 64u}) {
+        Bytes file = b;
+        file.resize(file.size() + extra);
+        const std::string path = d.file("h.dmp");
+        ASSERT_TRUE(writeBytes(path, file));
+        OSSHFile f;
+        ASSERT_TRUE(openRead(f, path));
+        EXPECT_EQ(ramboValidateDumpFile(&f), extra == 63 ? ECF_RAMBO_DUMP_TRUNCATED : 0u) << extra;
+        RamboDumpParser p;
+        if (ramboOpenDumpFileParser(&f, &p, extra != 64) == 0) {
+            Uint8 out[64];
+            EXPECT_EQ(ramboParseDumpFile(&f, &p, nullptr, out, sizeof out), 0u);
+            EXPECT_EQ(ramboCloseDumpFileParser(&p), 0u);
+        }
+        EXPECT_EQ(ramboCloseDumpFileParser(&p), ECF_INVALID_PARAMETER);
+        f.close();
+    }
+}
+
+TEST_F(TraceDump, ShortOutputBufferGetsThePrefixAndTheFullLength) {
+    start(GTRACE_MODE_LINEAR);
+    _gtraceMarker(1, 0, 0x081A0003, 9, 7);
+    const std::string path = save(dumpOfBoundTrace());
+    OSSHFile f;
+    ASSERT_TRUE(openRead(f, path));
+    GTraceDumpParser p;
+    ASSERT_EQ(gtraceOpenDumpFileParser(&f, &p, true), 0u);
+    Uint8 out[10];
+    Uint64 offset = 0;
+    EXPECT_EQ(gtraceParseRecords(&f, &p, &offset, out, sizeof out), 52u);
+    EXPECT_EQ(offset, GTRACE_DUMP_HEADER_BUFFER_SIZE + 8u);
+    EXPECT_EQ(gtraceParseRecords(&f, &p, &offset, out, sizeof out), 0u);
+    EXPECT_EQ(gtraceCloseDumpFileParser(&p), 0u);
+    f.close();
+}
