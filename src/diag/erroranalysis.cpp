@@ -2,9 +2,9 @@
 // usually explain it (who runs the process, resource limits, memory, the target file, the
 // permissions along its path, the file system) and writes them as one more log record.
 //
-// The facts come from small functions below that ask the system directly (memory status, file
-// attributes, disk space); nothing here goes through the handler, and a per-thread guard stops
-// an analysis from analysing a failure of its own.
+// The memory, target-file and file-system facts come from the library's own queries, as their
+// text forms; the path walk asks the system directly. A per-thread guard stops an analysis from
+// analysing a failure of its own (a query that fails inside it may report, but never analyse).
 #include <windows.h>
 
 #include <stdarg.h>
@@ -13,8 +13,10 @@
 #include "diag/analysis_rules.h"
 #include "osse/ecf.h"
 #include "osse/error.h"
+#include "osse/file.h"
 #include "osse/log.h"
 #include "osse/strutil.h"
+#include "osse/sysinfo.h"
 
 namespace {
 
@@ -50,31 +52,6 @@ struct Text {
 };
 
 // ---- Facts from the system ----------------------------------------------------------------
-// The memory situation in megabytes, as the system-information queries report it.
-struct MemoryFacts {
-    Uint64 physicalTotalMB, physicalAvailableMB;
-    Uint64 swapTotalMB, swapAvailableMB;
-    Uint64 virtualTotalMB, virtualAvailableMB;
-    Uint32 loadPercent;
-};
-
-bool memoryFacts(MemoryFacts* m)
-{
-    MEMORYSTATUSEX status;
-    memset(&status, 0, sizeof status);
-    status.dwLength = sizeof status;
-    if (!GlobalMemoryStatusEx(&status)) return false;
-    const Uint64 mb = 1024 * 1024;
-    m->physicalTotalMB = status.ullTotalPhys / mb;
-    m->physicalAvailableMB = status.ullAvailPhys / mb;
-    m->swapTotalMB = status.ullTotalPageFile / mb;
-    m->swapAvailableMB = status.ullAvailPageFile / mb;
-    m->virtualTotalMB = status.ullTotalVirtual / mb;
-    m->virtualAvailableMB = status.ullAvailVirtual / mb;
-    m->loadPercent = status.dwMemoryLoad;
-    return true;
-}
-
 // The full form of a path: a relative path is taken from the current directory, a UNC path
 // keeps its server and share. False when the system cannot make it full.
 bool fullPath(const char* path, char* out, DWORD size)
@@ -83,38 +60,10 @@ bool fullPath(const char* path, char* out, DWORD size)
     return n > 0 && n < size;
 }
 
-void fileInfoText(WIN32_FILE_ATTRIBUTE_DATA& a, Text<600>& t)
+// A query that filled its record, completely or in part.
+bool answered(Uint32 rc)
 {
-    const Uint64 size = ((Uint64)a.nFileSizeHigh << 32) | a.nFileSizeLow;
-    SYSTEMTIME st;
-    FileTimeToSystemTime(&a.ftLastWriteTime, &st);
-    t.add("\n   attributes = 0x%08lX%s\n   size = %I64u bytes\n   last written = "
-          "%04u-%02u-%02u %02u:%02u:%02u UTC\n",
-          a.dwFileAttributes, (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? " (directory)" : "",
-          size, st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond);
-}
-
-// Disk facts of the volume that holds path; true when at least part of them was obtained.
-bool diskText(const char* path, Text<600>& t)
-{
-    char full[MAX_PATH + 1];
-    char volume[MAX_PATH + 1];
-    if (!fullPath(path, full, sizeof full)) return false;
-    if (!GetVolumePathNameA(full, volume, sizeof volume)) return false;
-    ULARGE_INTEGER freeToCaller, total, freeTotal;
-    const bool space = GetDiskFreeSpaceExA(volume, &freeToCaller, &total, &freeTotal) != 0;
-    char label[MAX_PATH + 1] = {}, fs[64] = {};
-    DWORD serial = 0, maxComponent = 0, flags = 0;
-    const bool info = GetVolumeInformationA(volume, label, sizeof label, &serial, &maxComponent,
-                                            &flags, fs, sizeof fs) != 0;
-    if (!space && !info) return false;
-    // A partial answer is still an answer: what was obtained is shown.
-    t.add("\n File system of %s:\n", volume);
-    if (info) t.add("   type = %s, label = %s, serial = %08lX\n", fs, label, serial);
-    if (space)
-        t.add("   total = %I64u bytes, free = %I64u bytes, free to this user = %I64u bytes\n",
-              total.QuadPart, freeTotal.QuadPart, freeToCaller.QuadPart);
-    return true;
+    return rc == OSS_OK || rc == ECF_PARTIAL_INFO;
 }
 
 // Permission bits in the form of the other platforms: no owner or group here, write bits
@@ -206,18 +155,81 @@ struct Texts {
     size_t summaryLength = 0;
     Text<80> user;
     Text<200> ulimit;
-    Text<200> physical;
-    Text<200> swap;
-    Text<200> virtualMemory;
+    Text<sizeof(OSSMemInfo::toStringParam::buffer)> physical;
+    Text<sizeof(OSSSwapInfo::toStringParam::buffer)> swap;
+    Text<sizeof(OSSVirtMemInfo::toStringParam::buffer)> virtualMemory;
     Text<201> allocation;
-    Text<600> target;
+    Text<MAX_PATH + 32 + sizeof(OSSFileInfo::toStringParam::buffer)> target;
     Text<64> ioAttempt;
     Text<4096> path;
-    Text<600> fileSystem;
+    Text<sizeof(OSSDiskInfo::toStringParam::buffer)> fileSystem;
 };
 
-void gather(Uint32 set, const OSSErrorAnalysisRequest& request, const char* targetName,
-            Uint32 targetHandle, const Uint32* allocationSize, Texts& t)
+// Physical memory, swap and virtual memory as the system-information queries report them, and
+// the allocation that did not fit. Those queries report the failures they carry on from without
+// asking for an analysis; anything else they report meets the guard of ossErrorAnalysis.
+void memoryTexts(const Uint32* allocationSize, Texts& t)
+{
+    OSSMemInfo physical;
+    if (answered(ossGetPhysMemInfo(&physical))) {
+        OSSMemInfo::toStringParam p = {OSS_CURRENT_VERSION, {}};
+        physical.toString(&p);
+        t.physical.add("%s", p.buffer);
+        Uint64 availableBytes = 0;
+        if (allocationSize && physical.available.status == 0 &&
+            osse_analysis::allocationExceeds(*allocationSize, physical.available.value,
+                                             &availableBytes))
+            t.allocation.add("Attempt to allocate %u bytes when only %I64u bytes is available.",
+                             (unsigned)*allocationSize, availableBytes);
+    }
+    OSSSwapInfo swap;
+    if (answered(ossGetPhysSwapInfo(&swap))) {
+        OSSSwapInfo::toStringParam p = {OSS_CURRENT_VERSION, {}};
+        swap.toString(&p);
+        t.swap.add("%s", p.buffer);
+    }
+    OSSVirtMemInfo virtualMemory;
+    if (answered(ossGetVirtualMemInfo(&virtualMemory))) {
+        OSSVirtMemInfo::toStringParam p = {OSS_CURRENT_VERSION, {}};
+        virtualMemory.toString(&p);
+        t.virtualMemory.add("%s", p.buffer);
+    }
+}
+
+// The target's file information, asked quietly: a target that cannot be read is no news.
+void targetTexts(const char* targetName, Uint32 targetHandle, Texts& t)
+{
+    OSSFileGetInfoParam param = {OSS_CURRENT_VERSION, targetName, 0, 0, OSS_FILE_INFO_QUIET,
+                                 INVALID_HANDLE_VALUE};
+    if (targetName) {
+        t.target.add("\n Target file = %s", targetName);
+    } else if (targetHandle != 0xFFFFFFFFu) {
+        t.target.add("\n Target file handle = %d\n", (int)targetHandle);
+        param.handle = (void*)(uintptr_t)targetHandle;
+    } else {
+        return;
+    }
+    OSSFileInfo info;
+    memset(&info, 0, sizeof info);
+    if (ossFileGetInfoV9(&param, &info) == OSS_OK) {
+        OSSFileInfo::toStringParam p = {OSS_CURRENT_VERSION, {}};
+        info.toString(&p);
+        t.target.add("\n%s", p.buffer);
+    }
+}
+
+void fileSystemText(const char* targetName, Texts& t)
+{
+    OSSDiskInfo disk;
+    OSSGetDiskInfoParam param = {OSS_CURRENT_VERSION, targetName, &disk};
+    if (!answered(ossGetDiskInfo(&param))) return;
+    OSSDiskInfo::toStringParam p = {OSS_CURRENT_VERSION, {}};
+    disk.toString(&p);
+    t.fileSystem.add("%s", p.buffer);
+}
+
+void gather(Uint32 set, const char* targetName, Uint32 targetHandle,
+            const Uint32* allocationSize, Texts& t)
 {
     using namespace osse_analysis;
     t.summaryLength = summaryText(set, t.summary);
@@ -229,46 +241,11 @@ void gather(Uint32 set, const OSSErrorAnalysisRequest& request, const char* targ
                      "handles.\n",
                      handles);
     }
-    if (set & kMemoryInfo) {
-        MemoryFacts m;
-        if (memoryFacts(&m)) {
-            t.physical.add("Physical memory: total %I64u MB, available %I64u MB, load %u%%\n",
-                           m.physicalTotalMB, m.physicalAvailableMB, (unsigned)m.loadPercent);
-            t.swap.add("Swap (paging file): total %I64u MB, available %I64u MB\n", m.swapTotalMB,
-                       m.swapAvailableMB);
-            t.virtualMemory.add("Virtual memory: total %I64u MB, available %I64u MB\n",
-                                m.virtualTotalMB, m.virtualAvailableMB);
-            Uint64 availableBytes = 0;
-            if (allocationSize &&
-                allocationExceeds(*allocationSize, m.virtualAvailableMB, &availableBytes))
-                t.allocation.add("Attempt to allocate %u bytes when only %I64u bytes is available.",
-                                 (unsigned)*allocationSize, availableBytes);
-        }
-    }
-    if (set & kTargetFile) {
-        if (targetName) {
-            t.target.add("\n Target file = %s", targetName);
-            WIN32_FILE_ATTRIBUTE_DATA a;
-            if (GetFileAttributesExA(targetName, GetFileExInfoStandard, &a)) fileInfoText(a, t.target);
-        } else if (targetHandle != 0xFFFFFFFFu) {
-            t.target.add("\n Target file handle = %d\n", (int)targetHandle);
-            BY_HANDLE_FILE_INFORMATION info;
-            if (GetFileInformationByHandle((HANDLE)(uintptr_t)targetHandle, &info)) {
-                WIN32_FILE_ATTRIBUTE_DATA a;
-                a.dwFileAttributes = info.dwFileAttributes;
-                a.ftCreationTime = info.ftCreationTime;
-                a.ftLastAccessTime = info.ftLastAccessTime;
-                a.ftLastWriteTime = info.ftLastWriteTime;
-                a.nFileSizeHigh = info.nFileSizeHigh;
-                a.nFileSizeLow = info.nFileSizeLow;
-                fileInfoText(a, t.target);
-            }
-        }
-    }
+    if (set & kMemoryInfo) memoryTexts(allocationSize, t);
+    if (set & kTargetFile) targetTexts(targetName, targetHandle, t);
     if (set & kIoAttempt) t.ioAttempt.add("I/O attempt not implemented yet.\n");
     if ((set & kPathAccess) && targetName) pathWalkText(targetName, t.path);
-    if ((set & kFileSystem) && targetName) diskText(targetName, t.fileSystem);
-    (void)request;
+    if ((set & kFileSystem) && targetName) fileSystemText(targetName, t);
 }
 
 void writeRecord(Uint32 analysisId, const OSSErrorAnalysisRequest& request, const Texts& t)
@@ -293,7 +270,7 @@ void memoryAnalysis(const OSSErrorAnalysisRequest& request)
     if (request.kind == OSS_ERRANALYSIS_MEMORY && request.details)
         size = &((const OSSErrorAnalysisMemoryDetails*)request.details)->allocationSize;
     Texts t;
-    gather(set, request, nullptr, 0xFFFFFFFFu, size, t);
+    gather(set, nullptr, 0xFFFFFFFFu, size, t);
     writeRecord(kFnMemoryAnalysis, request, t);
 }
 
@@ -304,7 +281,7 @@ void ioAnalysis(const OSSErrorAnalysisRequest& request)
     if (osse_analysis::analysisCount(set) == 0) return;
     const OSSErrorAnalysisIODetails* io = (const OSSErrorAnalysisIODetails*)request.details;
     Texts t;
-    gather(set, request, io ? io->targetFileName : nullptr, io ? io->targetFileHandle : 0xFFFFFFFFu,
+    gather(set, io ? io->targetFileName : nullptr, io ? io->targetFileHandle : 0xFFFFFFFFu,
            nullptr, t);
     writeRecord(kFnIOAnalysis, request, t);
 }

@@ -1,6 +1,7 @@
 // The library allocator: debug block layouts, their verification and the pointer probes.
 #include <windows.h>
 
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -283,10 +284,14 @@ __attribute__((noinline)) Uint32 allocBlock(void** ppMem, Uint32 size, Uint32 fl
     readSettings(s);
     const Uint32 rounded = round8(size);
     const Uint32 total = blockTotal(s.mode, size, s.frontPadUnits, s.backPadUnits);
+    errno = 0;
     Uint8* start = total ? (Uint8*)malloc(total) : nullptr;
     if (!start) {
+        // malloc is a C-runtime call: its error is errno, ENOMEM when the runtime left none and
+        // when the padded total does not even fit in 32 bits.
+        const int error = total && errno ? errno : ENOMEM;
         if (!total) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return reportAllocFailure(GetLastError(), total ? total : 0xFFFFFFFFu, flags);
+        return reportAllocFailure((Uint32)error, total ? total : 0xFFFFFFFFu, flags);
     }
 
     Uint8* user;

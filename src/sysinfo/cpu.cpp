@@ -5,6 +5,7 @@
 #include "osse/mem.h"
 #include "osse/platform.h"
 #include "osse/strutil.h"
+#include "diag/security_internal.h"
 #include "sysinfo/htlevel.h"
 
 namespace osse_sysinfo {
@@ -37,19 +38,10 @@ Uint32 threadsPerCore()
 
 Uint32 nativeSystemInfo(SYSTEM_INFO* info)
 {
-    using Fn = void(WINAPI*)(LPSYSTEM_INFO);
-    HMODULE k32 = GetModuleHandleA("KERNEL32.DLL");
-    Fn fn = nullptr;
-    if (k32) {
-        fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(k32, "GetNativeSystemInfo")));
-        if (!fn) fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(k32, "GetSystemInfo")));
-    }
-    if (!fn) {
-        const DWORD e = GetLastError();
-        return e ? e : ERROR_PROC_NOT_FOUND;
-    }
-    fn(info);
-    return 0;
+    // The unframed form: a failure here is reported once, by the query that asked.
+    if (osse_security::nativeSystemInfo(info)) return 0;
+    const DWORD e = GetLastError();
+    return e ? e : ERROR_PROC_NOT_FOUND;
 }
 
 }  // namespace osse_sysinfo

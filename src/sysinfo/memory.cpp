@@ -3,6 +3,7 @@
 
 #include <psapi.h>
 
+#include "osse/library.h"
 #include "osse/strutil.h"
 
 namespace {
@@ -115,11 +116,18 @@ extern "C" OSSE_API Uint32 ossGetPhysSwapInfo(OSSSwapInfo* info)
     };
     mark(PerformanceInfo::unavailable);
 
-    HMODULE psapi = LoadLibraryA("Psapi.dll");
-    if (!psapi) return f.fail(ECF_NOT_SUPPORTED, 10, OSS_LEVEL_INFO, ossItemString("Psapi.dll"));
+    // Psapi is optional: loading it and looking the function up are quiet, and this query
+    // says once why it has no answer.
+    OSSHLibrary psapi;
+    if (psapi.load("Psapi.dll", OSS_LIB_LOAD_QUIET) != OSS_OK)
+        return f.fail(ECF_NOT_SUPPORTED, 10, OSS_LEVEL_INFO, ossItemString("Psapi.dll"));
     using Fn = BOOL(WINAPI*)(PPERFORMANCE_INFORMATION, DWORD);
-    Fn getPerformanceInfo =
-        reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(psapi, "GetPerformanceInfo")));
+    OSSLibGetFuncAddressParam lookup;
+    lookup.name = "GetPerformanceInfo";
+    lookup.flags = OSS_LIB_LOOKUP_QUIET;
+    OSSLibGetFuncAddressInfo found = {OSS_CURRENT_VERSION, nullptr};
+    psapi.getFuncAddress(&lookup, &found);
+    Fn getPerformanceInfo = reinterpret_cast<Fn>(reinterpret_cast<void*>(found.function));
     Uint32 queryRc = 0;
     PERFORMANCE_INFORMATION perf;
     static_assert(sizeof perf == 56, "performance information");
@@ -138,8 +146,8 @@ extern "C" OSSE_API Uint32 ossGetPhysSwapInfo(OSSSwapInfo* info)
         info->free.value = megabytes(s.free);
         mark(PerformanceInfo::read);
     }
-    Uint32 unloadRc = 0;
-    if (!FreeLibrary(psapi)) unloadRc = reportFailure(f, kCallFreeLibrary, GetLastError(), 50);
+    // The library reports a failed unload itself.
+    const Uint32 unloadRc = psapi.unload();
     return f.ret(swapResult(queryRc, unloadRc));
 }
 

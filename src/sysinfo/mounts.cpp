@@ -1,6 +1,7 @@
 // The mounted file systems (the logical drives) and the file system that holds a path.
 #include "sysinfo/sysinfo_internal.h"
 
+#include "osse/file.h"
 #include "osse/strutil.h"
 
 namespace {
@@ -119,11 +120,12 @@ extern "C" OSSE_API Uint32 ossGetDiskInfo(OSSGetDiskInfoParam* param)
         info->mountPoint.status = status;
     };
 
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (!ossPathExists(path)) {
         setAll(ECF_FAILED);
         return f.fail(ECF_FILE_DOESNT_EXIST, 10, OSS_LEVEL_INFO, ossItemString(path));
     }
+    // Only to tell a mounted-volume folder (a directory that is a reparse point) below.
+    const DWORD attributes = GetFileAttributesA(path);
     setAll(0);
     // Values of other platforms' file systems.
     info->blockSize.status = ECF_NOT_SUPPORTED;
@@ -141,7 +143,8 @@ extern "C" OSSE_API Uint32 ossGetDiskInfo(OSSGetDiskInfoParam* param)
         ++failedGroups;
         reportFailure(f, kCallGetVolumePathName, GetLastError(), 20, ossItemString(path));
     } else {
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
             using Fn = BOOL(WINAPI*)(LPCSTR, LPSTR, DWORD);
             HMODULE k32 = GetModuleHandleA("KERNEL32");
             Fn fn = k32 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(

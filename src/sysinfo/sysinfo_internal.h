@@ -96,8 +96,9 @@ inline void instancesOf(const RawCounter& c, Instance* out)
     }
 }
 
-// The processor count and architecture facts of the native system (GetNativeSystemInfo, else
-// GetSystemInfo). Returns 0, or the last error when neither could be found.
+// The processor count and architecture facts of the native system, through the unframed
+// helper behind ossGetSystemInfo. Returns 0, or the last error when neither GetNativeSystemInfo
+// nor GetSystemInfo could be found.
 Uint32 nativeSystemInfo(SYSTEM_INFO* info);
 
 // Threads per core, computed once per process (the first caller computes; concurrent callers

@@ -1,5 +1,5 @@
 // What the allocator writes to the diagnostic log: a release of a null address, and a failed
-// malloc handed to the system error handler.
+// malloc handed to the system error handler and analysed.
 #include <stdarg.h>
 
 #include "mem_test_util.h"
@@ -22,7 +22,9 @@ Uint32 capture(OSSLogFacility*, Uint32 functionId, Uint32 calledId, Uint32 code,
     for (Sint32 i = 0; i < count && i < 8; ++i) {
         OSSLogItem item = va_arg(*items, OSSLogItem);
         r.items.push_back(item);
-        r.strings.push_back(item.type == OSS_ITEM_STRING ? (const char*)item.p : "");
+        r.strings.push_back(item.type == OSS_ITEM_STRING
+                                ? std::string((const char*)item.p, (size_t)item.size)
+                                : std::string());
     }
     g_requests.push_back(r);
     return 0;
@@ -77,6 +79,26 @@ TEST_F(MemLog, FailedMallocGoesThroughTheSystemErrorHandler)
         EXPECT_EQ(r.probe, 40u);
         EXPECT_EQ(r.messageCode, rc) << "the handler's code is returned";
         EXPECT_TRUE(r.flags & OSS_LOG_FLAG_OSERR);
+        EXPECT_EQ(r.code, 12u) << "malloc's error is errno (ENOMEM), not the last Win32 error";
+
+        // Out of memory is analysed: one memory-analysis record after the handler's (the
+        // memory queries it runs may note first what they cannot read here), announcing
+        // resource limits and the four memory reports, and naming the allocation.
+        int analyses = 0;
+        for (const Request& q : g_requests) analyses += q.functionId == 0x081A00AEu;
+        EXPECT_EQ(analyses, 1);
+        ASSERT_GE(g_requests.size(), 2u);
+        const Request& a = g_requests.back();
+        EXPECT_EQ(a.functionId, 0x081A00AEu);
+        EXPECT_EQ(a.calledId, 0x08140020u);
+        EXPECT_EQ(a.code, 12u);
+        ASSERT_FALSE(a.strings.empty());
+        EXPECT_EQ(a.strings[0],
+                  "A total of 5 analysis will be performed :\n - ulimit info\n - Memory info\n");
+        std::string all;
+        for (const std::string& s : a.strings) all += s;
+        EXPECT_NE(all.find("Attempt to allocate "), std::string::npos) << all;
+        EXPECT_NE(all.find(" bytes is available."), std::string::npos) << all;
     }
     ossMemSetDebug(0, OSS_MEM_MODE_IDLE, 0, 0);
 }
