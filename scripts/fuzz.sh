@@ -23,7 +23,10 @@ clang++ -m32 -malign-double -std=c++17 -O2 -g -fdeclspec -DOSSE_BUILDING_DLL -Wn
 # Seeds: dumps written by the trace tests (fuzz/corpus); new finds go to the build folder.
 cp -n "$root"/fuzz/corpus/* "$out/corpus/" 2>/dev/null || true
 cd "$out"
-ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=16} "./trace_dump_fuzz" -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 \
+# A fixed seed makes a run repeat the inputs of any earlier run with the same corpus for as long
+# as that one lasted: a finding is never a matter of luck between two runs of one tree.
+ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=16} "./trace_dump_fuzz" -seed="${OSSE_FUZZ_SEED:-1}" \
+  -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 \
   -print_final_stats=1 corpus 2>&1 | tee fuzz.log | grep -E 'stat::|ERROR|SUMMARY|Done' || true
 # libFuzzer exits non-zero on a finding; the pipe above hides that, the log does not.
 if grep -qE '==ERROR|runtime error|SUMMARY: (Address|Undefined)|deadly signal|Test unit written' fuzz.log; then
