@@ -236,8 +236,8 @@ inline bool inWindowAt(Uint32 seq, Uint32 physical, Uint32 tailPosition, Uint32 
     return (n & (n - 1)) == 0 ? (seq & (n - 1)) == physical : seq % n == physical;
 }
 
-// Hands out the record at the current slot: payload length and place, and moves past it.
-// `physical` is the slot's physical index; `i - lo`: its place in the buffer.
+// Hands out the record of k slots at the current slot (`slot` in the buffer, `physical` its
+// physical index; `left` slots were left before it): payload length and place, and moves on.
 inline Uint32 takeRecord(RamboDumpParser* p, Uint32 left, Uint32 k, Uint32 physical,
                          const Uint8* slot, const Uint8** payload, Uint32* physicalOut) {
     // Backwards every step is one slot: a record's own later slots were passed already.
