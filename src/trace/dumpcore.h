@@ -229,87 +229,162 @@ inline void advance(RamboDumpParser* p, Uint32 slots) {
     p->slotOffset = Uint64(p->slotIndex) * kSlot;
 }
 
-// The next record in the parse direction; its payload length, 0 when none is left. The loop
-// keeps the buffered window and the position in locals and writes the parser back when it
-// returns or refills: most slots cost a few loads and compares.
+// The window test of an instantaneous dump's record: its sequence falls in the window and maps
+// to its physical slot (a mask when the slot count is a power of two, as it mostly is).
+inline bool inWindowAt(Uint32 seq, Uint32 physical, Uint32 tailPosition, Uint32 n) {
+    if (!inWindow(seq, tailPosition, n)) return false;
+    return (n & (n - 1)) == 0 ? (seq & (n - 1)) == physical : seq % n == physical;
+}
+
+// Hands out the record of k slots at the current slot (`slot` in the buffer, `physical` its
+// physical index; `left` slots were left before it): payload length and place, and moves on.
+inline Uint32 takeRecord(RamboDumpParser* p, Uint32 left, Uint32 k, Uint32 physical,
+                         const Uint8* slot, const Uint8** payload, Uint32* physicalOut) {
+    // Backwards every step is one slot: a record's own later slots were passed already.
+    const Uint32 step = p->forward ? k : 1;
+    left = step < left ? left - step : 0;
+    p->bytesLeft = Uint64(left) * kSlot;
+    p->cursor = static_cast<Uint32>(slot - p->buffer);
+    if (left) {
+        // Logical slot i is physical slot (startSlot + i) mod totalSlots.
+        Uint32 next;
+        if (p->forward) {
+            next = physical + k;
+            if (next >= p->totalSlots) next -= p->totalSlots;
+        } else {
+            next = physical ? physical - 1 : p->totalSlots - 1;
+        }
+        p->slotIndex = next;
+        p->slotOffset = Uint64(next) * kSlot;
+    }
+    *payload = slot + RAMBO_SLOT_HEADER_SIZE;
+    *physicalOut = physical;
+    return k * kSlot - RAMBO_SLOT_HEADER_SIZE - RAMBO_SLOT_TRAILER_SIZE;
+}
+
+// The general walk of nextRecord: scans slot by slot, refills the buffer, and takes records
+// that run past the buffered slots.
 template <class R>
-Uint32 parseNext(R& r, RamboDumpParser* p, Uint64* recordOffset, void* out, Uint32 outSize) {
+__attribute__((noinline)) Uint32 scanRecord(R& r, RamboDumpParser* p, const Uint8** payload, Uint32* physicalOut) {
+    Uint32 left = static_cast<Uint32>(p->bytesLeft / kSlot);
+    if (left == 0) return 0;
     const bool windowed = p->kind == RAMBO_DUMP_KIND_INSTANT;
     const bool forward = p->forward != 0;
-    const Uint32 n = p->slotCount;
-    const Uint32 tail = p->tailPosition;
-    const Uint32 nMask = (n & (n - 1)) == 0 ? n - 1 : 0;  // power of two: a mask for seq mod n
-    Uint32 left = static_cast<Uint32>(p->bytesLeft / kSlot);
-    Uint32 i = left ? currentOf(p) : 0;
-    Uint32 lo = 0, hi = 0, runEnd = 0, physLo = 0;
-    bool have = false;
-    auto window = [&](Uint32 need) {
-        p->bytesLeft = Uint64(left) * kSlot;
-        if (!ensure(r, p, i, need)) return false;
-        lo = static_cast<Uint32>(p->bufferStart);
-        hi = lo + p->held / kSlot;
-        runEnd = runEndOf(p, i);
-        physLo = physicalOf(p, lo);
-        have = true;
-        return true;
-    };
-    while (left != 0) {
-        if (!have || i < lo || i >= hi) {
-            const Uint32 l0 = static_cast<Uint32>(p->bufferStart), h0 = l0 + p->held / kSlot;
-            if (p->held && i >= l0 && i < h0 && runStartOf(p, l0) == runStartOf(p, i)) {
-                lo = l0, hi = h0, runEnd = runEndOf(p, i), physLo = physicalOf(p, lo), have = true;
-            } else if (!window(1)) {
-                finish(p);
-                return 0;
-            }
+    const Uint32 total = p->totalSlots;
+    Uint32 i = currentOf(p);
+    Uint32 physical = physicalOf(p, i);
+    // The buffer holds logical slots [lo, lo + held) of one run; i is buffered when i - lo < held.
+    Uint32 lo = static_cast<Uint32>(p->bufferStart);
+    Uint32 held = p->held / kSlot;
+    for (;;) {
+        if (i - lo >= held) {
+            p->bytesLeft = Uint64(left) * kSlot;
+            const bool ok = ensure(r, p, i, 1);
+            lo = static_cast<Uint32>(p->bufferStart);
+            held = p->held / kSlot;
+            if (!ok) break;
         }
         const Uint8* slot = p->buffer + (i - lo) * kSlot;
         const Uint32 word = loadAt<Uint32>(slot + 4);
-        Uint32 k = word >> 16;
-        bool record = (word & 0xFFFFu) == RAMBO_SLOT_MARKER && k >= 1 && k <= kMaxRecordSlots &&
-                      k <= runEnd - i;  // more slots than the run holds: no record
-        if (record && i + k > hi) {
-            if (!window(k)) {
-                finish(p);
-                return 0;
+        const Uint32 k = word >> 16;
+        bool record = (word & 0xFFFFu) == RAMBO_SLOT_MARKER && k - 1u < kMaxRecordSlots;
+        if (record && i - lo + k > held) {
+            // Past the buffered slots: a record cannot run past its run, else read on.
+            if (k > runEndOf(p, i) - i) {
+                record = false;
+            } else {
+                p->bytesLeft = Uint64(left) * kSlot;
+                const bool ok = ensure(r, p, i, k);
+                lo = static_cast<Uint32>(p->bufferStart);
+                held = p->held / kSlot;
+                if (!ok) break;
+                slot = p->buffer + (i - lo) * kSlot;
             }
-            slot = p->buffer + (i - lo) * kSlot;
         }
-        const Uint32 physical = physLo + (i - lo);
         if (record) {
             const Uint32 seq = loadAt<Uint32>(slot);
-            record = loadAt<Uint32>(slot + k * kSlot - 4) == ~seq;
-            if (record && windowed) {
-                const Uint32 index = nMask ? (seq & nMask) : seq % n;
-                record = inWindow(seq, tail, n) && index == physical;
+            record = loadAt<Uint32>(slot + k * kSlot - 4) == ~seq &&
+                     (!windowed || inWindowAt(seq, physical, p->tailPosition, p->slotCount));
+        }
+        if (record) return takeRecord(p, left, k, physical, slot, payload, physicalOut);
+        if (--left == 0) break;
+        if (forward) {
+            ++i;
+            if (++physical == total) physical = 0;
+        } else {
+            --i;
+            physical = physical ? physical - 1 : total - 1;
+        }
+    }
+    finish(p);
+    return 0;
+}
+
+// The next record in the parse direction: its payload length (0 when none is left), where its
+// payload lies in the parser's buffer (valid until the parser reads again) and its physical
+// slot. A forward walk over a sound dump meets one whole record after the other in the buffer:
+// that case is tested here with the position kept in the parser (slotIndex is the current
+// slot's physical index), everything else goes to the general walk.
+template <class R>
+__attribute__((always_inline)) inline Uint32 nextRecord(R& r, RamboDumpParser* p, const Uint8** payload, Uint32* physicalOut) {
+    const Uint32 left = static_cast<Uint32>(p->bytesLeft / kSlot);
+    if (p->forward && left != 0) {
+        const Uint32 off = p->totalSlots - left - static_cast<Uint32>(p->bufferStart);
+        const Uint32 held = p->held / kSlot;
+        if (off < held) {
+            const Uint8* slot = p->buffer + off * kSlot;
+            const Uint32 word = loadAt<Uint32>(slot + 4);
+            const Uint32 k = word >> 16;
+            const Uint32 seq = loadAt<Uint32>(slot);
+            if ((word & 0xFFFFu) == RAMBO_SLOT_MARKER && k - 1u < kMaxRecordSlots &&
+                k <= held - off && loadAt<Uint32>(slot + k * kSlot - 4) == ~seq &&
+                (p->kind != RAMBO_DUMP_KIND_INSTANT ||
+                 inWindowAt(seq, p->slotIndex, p->tailPosition, p->slotCount))) {
+                return takeRecord(p, left, k, p->slotIndex, slot, payload, physicalOut);
             }
         }
-        if (!record) {
-            --left;
-            i = forward ? i + 1 : i - 1;
-            continue;
-        }
-        const Uint32 length = k * kSlot - RAMBO_SLOT_HEADER_SIZE - RAMBO_SLOT_TRAILER_SIZE;
-        if (out != nullptr && outSize != 0) {
-            memcpy(out, slot + RAMBO_SLOT_HEADER_SIZE, outSize < length ? outSize : length);
-        }
-        if (recordOffset) {
-            *recordOffset = p->dataOffset + Uint64(physical) * kSlot + RAMBO_SLOT_HEADER_SIZE;
-        }
-        // Backwards every step is one slot: a record's own later slots were passed already.
-        const Uint32 step = forward ? k : 1;
-        left = step < left ? left - step : 0;
-        i = forward ? i + step : i - 1;
-        p->bytesLeft = Uint64(left) * kSlot;
-        p->cursor = (physical - physLo) * kSlot;
-        if (left) {
-            p->slotIndex = physicalOf(p, i);
-            p->slotOffset = Uint64(p->slotIndex) * kSlot;
-        }
-        return length;
     }
-    p->bytesLeft = 0;
-    return 0;
+    return scanRecord(r, p, payload, physicalOut);
+}
+
+template <Uint32 kWords>
+inline void copyWords(Uint8* to, const Uint8* from) {
+    if constexpr (kWords != 0) {
+        const Uint32 w = loadAt<Uint32>(from);
+        memcpy(to, &w, 4);
+        copyWords<kWords - 1>(to + 4, from + 4);
+    }
+}
+inline void copyOneSlot(Uint8* to, const Uint8* from) {
+    static_assert(RAMBO_ONE_SLOT_PAYLOAD % 4 == 0, "whole words");
+    copyWords<RAMBO_ONE_SLOT_PAYLOAD / 4>(to, from);
+}
+
+// Kept out of line so that the one-slot copy beside it stays inline moves.
+__attribute__((noinline)) inline void copyOut(void* out, const Uint8* payload, Uint32 n) {
+    memcpy(out, payload, n);
+}
+
+// The next record in the parse direction, its payload copied to `out` (as much as fits); its
+// payload length, 0 when none is left.
+template <class R>
+Uint32 parseNext(R& r, RamboDumpParser* p, Uint64* recordOffset, void* out, Uint32 outSize) {
+    const Uint8* payload = nullptr;
+    Uint32 physical = 0;
+    const Uint32 length = nextRecord(r, p, &payload, &physical);
+    if (length == 0) return 0;
+    if (out != nullptr && outSize != 0) {
+        // One-slot records are most of a trace: their copy is thirteen word moves, not a call.
+        if (length == RAMBO_ONE_SLOT_PAYLOAD && outSize >= length) {
+            copyOneSlot(static_cast<Uint8*>(out), payload);
+        } else {
+            copyOut(out, payload, outSize < length ? outSize : length);
+        }
+    }
+    if (recordOffset) {
+        *recordOffset = p->dataOffset + Uint64(physical) * kSlot + RAMBO_SLOT_HEADER_SIZE;
+    }
+    return length;
 }
 
 // Scanning form of a stream dump that may have been written circularly: the slots, modulo the

@@ -3,6 +3,7 @@
 // public interface only. The tool never stays bound to the trace it reads: its own file writes
 // would otherwise write records into the buffer it is draining.
 #include <windows.h>
+#include <fcntl.h>
 #include <io.h>
 
 #include <algorithm>
@@ -153,8 +154,14 @@ std::string lookupComponentName(Uint32 id) {
 
 const Names& namesOf(Uint32 id) {
     static std::map<Uint32, Names> cache;
+    // Runs of records of one function are the rule: the last answer is kept (map nodes stay put).
+    static const Names* last = nullptr;
+    static Uint32 lastId = 0;
+    if (last && id == lastId) return *last;
     auto it = cache.find(id);
     if (it == cache.end()) it = cache.emplace(id, Names{lookupFunctionName(id), lookupComponentName(id)}).first;
+    last = &it->second;
+    lastId = id;
     return it->second;
 }
 
@@ -542,14 +549,13 @@ void padNumber(std::string& out, Uint64 v, size_t width) {
     out.append(b + pad, n - pad);
     out.append(pad, ' ');
 }
-std::string hexWord(Uint32 v) {
+// Upper-case hex digits of v, no leading zeros, appended to out.
+void appendHex(std::string& out, Uint32 v) {
     static const char digits[] = "0123456789ABCDEF";
-    char b[9];
+    char b[8];
     int n = 0;
     do b[n++] = digits[v & 15], v >>= 4; while (v);
-    std::string s;
-    while (n) s += b[--n];
-    return s;
+    while (n) out += b[--n];
 }
 
 std::string hexOf(const Uint8* p, Uint32 n) {
@@ -655,8 +661,14 @@ int traceFormat(int argc, char** argv) {
     // Per thread: the functions entered and not yet left, for the nesting of B and E events.
     std::map<std::pair<Uint32, Uint64>, std::vector<Uint32>> open;
     double lastTs = 0;
-    if (o.json) out += "[\n";
-    else if (wrapped) out += "[BUFFER WRAPPED]\n";
+    // The text goes out in large binary writes, with the line ends a text-mode stream would
+    // give written here (the runtime's text mode converts and writes a few kilobytes at a
+    // time). Line ends come only from `eol`: names and item bytes are shown without any.
+    fflush(stdout);
+    const int stdoutMode = _setmode(_fileno(stdout), _O_BINARY);
+    const char* const eol = stdoutMode != -1 && (stdoutMode & _O_TEXT) != 0 ? "\r\n" : "\n";
+    if (o.json) out += std::string("[") + eol;
+    else if (wrapped) out += std::string("[BUFFER WRAPPED]") + eol;
     bool first = true;
     auto flush = [&] {
         fwrite(out.data(), 1, out.size(), stdout);
@@ -665,7 +677,10 @@ int traceFormat(int argc, char** argv) {
     auto jsonEvent = [&](const char* ph, const std::string& name, const std::string& cat, double ts, Uint32 pid,
                          Uint64 tid, const std::string& args) {
         char b[160];
-        out += first ? "" : ",\n";
+        if (!first) {
+            out += ',';
+            out += eol;
+        }
         first = false;
         out += "{\"ph\":\"";
         out += ph;
@@ -754,11 +769,30 @@ int traceFormat(int argc, char** argv) {
             padRight(out, tn ? std::string(tn) : "TYPE " + std::to_string(h.recordType), 10);
             out += " probe ";
             padNumber(out, h.probe, 5);
-            if (h.recordType == GTRACE_TYPE_EXIT || h.result) out += " rc " + rcName(h.result);
-            if (h.data1 || h.data2) out += " data 0x" + hexWord(h.data1) + " 0x" + hexWord(h.data2);
-            if (d.hasExtra) out += " extra 0x" + hexWord(d.extra[1]) + hexWord(d.extra[0]);
-            for (size_t i = 0; i < d.itemsHex.size(); ++i) out += " [" + d.itemsHex[i] + " \"" + d.itemsText[i] + "\"]";
-            out += "\n";
+            // Appended piece by piece: no temporary strings per record.
+            if (h.recordType == GTRACE_TYPE_EXIT || h.result) {
+                out += " rc ";
+                out += rcName(h.result);
+            }
+            if (h.data1 || h.data2) {
+                out += " data 0x";
+                appendHex(out, h.data1);
+                out += " 0x";
+                appendHex(out, h.data2);
+            }
+            if (d.hasExtra) {
+                out += " extra 0x";
+                appendHex(out, d.extra[1]);
+                appendHex(out, d.extra[0]);
+            }
+            for (size_t i = 0; i < d.itemsHex.size(); ++i) {
+                out += " [";
+                out += d.itemsHex[i];
+                out += " \"";
+                out += d.itemsText[i];
+                out += "\"]";
+            }
+            out += eol;
         }
         if (out.size() > (1u << 20) - 4096) flush();
     }
@@ -769,12 +803,19 @@ int traceFormat(int argc, char** argv) {
                 jsonEvent("E", functionName(kv.second.back()), componentName(kv.second.back()), lastTs,
                           kv.first.first, kv.first.second, "");
                 kv.second.pop_back();
+                // A dump of entries only leaves millions open: write as the loop above does.
+                if (out.size() > (1u << 20) - 4096) flush();
             }
-        out += "\n]\n";
+        out += eol;
+        out += ']';
+        out += eol;
     } else if (truncated) {
-        out += "[TRUNCATED]\n";
+        out += "[TRUNCATED]";
+        out += eol;
     }
     flush();
+    fflush(stdout);
+    if (stdoutMode != -1) _setmode(_fileno(stdout), stdoutMode);
     if (progress && count >= 0x10000) fprintf(stderr, "\r%s records\n", std::to_string(count).c_str());
     gtraceCloseDumpFileParser(p);
     delete p;
