@@ -99,6 +99,16 @@ Field s(const char* name, const OSSSysInfoStr& v)
     return str(name, v.value, v.status);
 }
 
+// A record's own text form.
+template <class Record>
+std::string textOf(const Record& record)
+{
+    typename Record::toStringParam param;
+    param.version = OSS_CURRENT_VERSION;
+    record.toString(&param);
+    return param.buffer;
+}
+
 Section processor()
 {
     Section sec("processor");
@@ -123,10 +133,7 @@ Section memory()
     sec.rc = ossGetPhysMemInfo(&m);
     sec.values = {u("total", m.total), u("free", m.free), u("available", m.available),
                   u("addressable", m.addressable)};
-    OSSMemInfo::toStringParam p;
-    p.version = OSS_CURRENT_VERSION;
-    m.toString(&p);
-    sec.textForm = p.buffer;
+    sec.textForm = textOf(m);
     return sec;
 }
 
@@ -136,10 +143,7 @@ Section swap()
     OSSSwapInfo m;
     sec.rc = ossGetPhysSwapInfo(&m);
     sec.values = {u("total", m.total), u("free", m.free)};
-    OSSSwapInfo::toStringParam p;
-    p.version = OSS_CURRENT_VERSION;
-    m.toString(&p);
-    sec.textForm = p.buffer;
+    sec.textForm = textOf(m);
     return sec;
 }
 
@@ -150,10 +154,7 @@ Section virtualMemory()
     sec.rc = ossGetVirtualMemInfo(&m);
     sec.values = {u("total", m.total), u("reserved", m.reserved), u("available", m.available),
                   u("free", m.free)};
-    OSSVirtMemInfo::toStringParam p;
-    p.version = OSS_CURRENT_VERSION;
-    m.toString(&p);
-    sec.textForm = p.buffer;
+    sec.textForm = textOf(m);
     return sec;
 }
 
@@ -248,10 +249,7 @@ Section network()
     OSSNetworkInterfaceInfo n;
     Uint32 rc;
     while ((rc = listing.getNext(&get, &n)) == 0) {
-        OSSNetworkInterfaceInfo::toStringParam p;
-        p.version = OSS_CURRENT_VERSION;
-        n.toString(&p);
-        sec.textForm += p.buffer;
+        sec.textForm += textOf(n);
         sec.entries.push_back({str("name", n.name, 0), num("packetsReceived", n.packetsReceived, 0),
                                num("packetsSent", n.packetsSent, 0),
                                num("packetsReceivedErrors", n.packetsReceivedErrors, 0),
@@ -283,10 +281,7 @@ Section disk(const char* path)
                   u("deviceType", d.deviceType),
                   u64("fsType", d.fsType)};
     if (sec.rc == 0 || sec.rc == ECF_PARTIAL_INFO) {
-        OSSDiskInfo::toStringParam t;
-        t.version = OSS_CURRENT_VERSION;
-        d.toString(&t);
-        sec.textForm = t.buffer;
+        sec.textForm = textOf(d);
     }
     return sec;
 }
@@ -314,10 +309,7 @@ Section rawCpuUsage()
     sec.values = {u64("idle", r.idle), u64("system", r.system), u64("ioWait", r.ioWait),
                   u64("user", r.user)};
     if (sec.rc == 0) {
-        OSSRawCPUUsageInfo::toStringParam t;
-        t.version = OSS_CURRENT_VERSION;
-        r.toString(&t);
-        sec.textForm = t.buffer;
+        sec.textForm = textOf(r);
     }
     return sec;
 }
@@ -335,10 +327,7 @@ Section processUsage()
     }
     sec.values = {num("pid", r.pid, 0), str("name", r.name, 0), u64("systemTime", r.systemTime),
                   u64("userTime", r.userTime)};
-    OSSProcessRawCPUUsageInfo::toStringParam t;
-    t.version = OSS_CURRENT_VERSION;
-    r.toString(&t);
-    sec.textForm = t.buffer;
+    sec.textForm = textOf(r);
     return sec;
 }
 
