@@ -87,4 +87,7 @@ run trace on prof --mode profile --size 512K --profile-timing
 run trace workload prof 2 20
 run trace dump prof "$twin\\prof.dmp"
 run trace profile "$twin\\prof.dmp" --by calls
+run trace remove demo
+run trace remove snap
+run trace remove prof
 rm -rf "$tracedir"

@@ -33,6 +33,11 @@
 #define GTRACE_PROFILE_MAX_DEPTH 512u
 /* Qualifier of a profile entry that is not keyed by qualifier. */
 #define GTRACE_PROFILE_NO_QUALIFIER 1000000u
+/* RamboDumpParser::sequenceState */
+#define RAMBO_PARSER_NEXT_KNOWN  0x01u  /* nextSequence holds */
+#define RAMBO_PARSER_LOW_KNOWN   0x02u  /* lowSequence bounds the oldest record */
+#define RAMBO_PARSER_HIGH_KNOWN  0x04u  /* tailPosition bounds the newest record */
+#define RAMBO_PARSER_END_SEEN    0x08u  /* the missing slots after the last record were counted */
 
 #ifdef __cplusplus
 #include "osse/file.h"
@@ -100,6 +105,13 @@ struct RamboDumpParser {
     Uint8  padding2;
     Uint32 startSlot;       /* physical slot of logical slot 0 */
     Uint32 totalSlots;      /* slots to visit */
+    /* Sequence bookkeeping that finds the records missing between the ones handed out. */
+    Uint32 ringSlots;       /* circular rings: N of the ring the records were written into */
+    Uint32 nextSequence;    /* the sequence that should follow the last record, in parse order */
+    Uint32 lowSequence;     /* instantaneous dumps: where the sequence began, when known */
+    Uint32 lostSlots;       /* see ramboGetLostSlots */
+    Uint8  sequenceState;   /* RAMBO_PARSER_ bits */
+    Uint8  padding3[7];
 };
 
 /* Reader of a profile dump's table. */
@@ -158,7 +170,7 @@ static_assert(offsetof(GTraceProfileEntry, functionId) == 4, "layout");
 static_assert(offsetof(GTraceProfileEntry, qualifier) == 8, "layout");
 static_assert(offsetof(GTraceProfileEntry, ticks) == 16, "layout");
 #if defined(_WIN32) && !defined(_WIN64) || defined(__i386__)
-static_assert(sizeof(RamboDumpParser) == 88, "parser layout of the 32-bit library");
+static_assert(sizeof(RamboDumpParser) == 112, "parser layout of the 32-bit library");
 static_assert(offsetof(RamboDumpParser, buffer) == 24, "layout");
 static_assert(offsetof(RamboDumpParser, bufferStart) == 48, "layout");
 static_assert(offsetof(RamboDumpParser, kind) == 72, "layout");
@@ -167,7 +179,9 @@ static_assert(sizeof(GTraceProfileParser) == 40, "profile parser layout");
 static_assert(offsetof(GTraceProfileParser, open) == 24, "layout");
 static_assert(offsetof(GTraceProfileParser, entries) == 28, "layout");
 static_assert(offsetof(GTraceDumpParser, rambo) == 8, "layout");
-static_assert(sizeof(GTraceDumpParser) == 96, "layout");
+static_assert(offsetof(RamboDumpParser, ringSlots) == 88, "layout");
+static_assert(offsetof(RamboDumpParser, sequenceState) == 104, "layout");
+static_assert(sizeof(GTraceDumpParser) == 120, "layout");
 static_assert(sizeof(GTraceItemWalk) == 32, "layout");
 #endif
 
@@ -214,6 +228,16 @@ OSSE_C_API Uint32 ramboParseDumpFile(OSSHFile* file, RamboDumpParser* parser, Ui
 OSSE_C_API OSSErr ramboCloseDumpFileParser(RamboDumpParser* parser);
 OSSE_C_API OSSErr ramboDidBufferWrap(RamboDumpParser* parser, bool* wrapped);
 OSSE_C_API OSSErr ramboWasBufferTruncated(RamboDumpParser* parser, bool* truncated);
+/* Records missing from the dump, counted in the slots they took (a record takes 1 to 2,048):
+ * after a parse call that handed out a record, the slots missing just before it in parse order;
+ * after the first call that found no record left, the slots missing after the last one (records
+ * still being written when an instantaneous dump was taken). Records never written are not
+ * missing: the slots a circular ring abandons at the end of a lap are not counted, nor those a
+ * truncated linear dump never held (ramboWasBufferTruncated) or a wrapped one overwrote. 0x9000000C
+ * when a pointer is null or the parser is not open. */
+OSSE_C_API OSSErr ramboGetLostSlots(RamboDumpParser* parser, Uint32* lostSlots);
+/* ramboGetLostSlots of a record parser; 0 lost slots for a profile table. */
+OSSE_C_API OSSErr gtraceGetLostSlots(GTraceDumpParser* parser, Uint32* lostSlots);
 
 /* ---- Decoding one record --------------------------------------------------------------------- */
 

@@ -236,10 +236,51 @@ inline bool inWindowAt(Uint32 seq, Uint32 physical, Uint32 tailPosition, Uint32 
     return (n & (n - 1)) == 0 ? (seq & (n - 1)) == physical : seq % n == physical;
 }
 
-// Hands out the record of k slots at the current slot (`slot` in the buffer, `physical` its
-// physical index; `left` slots were left before it): payload length and place, and moves on.
-inline Uint32 takeRecord(RamboDumpParser* p, Uint32 left, Uint32 k, Uint32 physical,
+// Slots [from, to) of the sequence were handed out to writers but hold no record: the records
+// written there are missing. A gap of more than 2^31 is a step back (records out of order), not
+// a loss. A circular writer whose record would run past the end of the ring abandons the slots
+// of that reservation, up to 2,048 around a lap boundary: those held no record to lose.
+inline Uint32 missingSlots(const RamboDumpParser* p, Uint32 from, Uint32 to) {
+    const Uint32 gap = to - from;
+    if (gap == 0 || gap > 0x7FFFFFFFu) return 0;
+    const Uint32 n = p->ringSlots;
+    if (n != 0 && gap <= kMaxRecordSlots && from / n != (to - 1u) / n) return 0;
+    return gap;
+}
+
+// The sequence bookkeeping of a record of k slots with sequence seq, handed out next.
+inline void noteRecord(RamboDumpParser* p, Uint32 seq, Uint32 k) {
+    const bool known = (p->sequenceState & RAMBO_PARSER_NEXT_KNOWN) != 0;
+    if (p->forward) {
+        p->lostSlots = known ? missingSlots(p, p->nextSequence, seq) : 0;
+        p->nextSequence = seq + k;
+    } else {
+        p->lostSlots = known ? missingSlots(p, seq + k, p->nextSequence) : 0;
+        p->nextSequence = seq;
+    }
+    p->sequenceState |= RAMBO_PARSER_NEXT_KNOWN;
+}
+
+// No record is left: the slots missing after the last one, counted once.
+inline void noteEnd(RamboDumpParser* p) {
+    const Uint8 state = p->sequenceState;
+    p->lostSlots = 0;
+    if (state & RAMBO_PARSER_END_SEEN) return;
+    p->sequenceState = state | RAMBO_PARSER_END_SEEN;
+    if (!(state & RAMBO_PARSER_NEXT_KNOWN)) return;
+    if (p->forward && (state & RAMBO_PARSER_HIGH_KNOWN)) {
+        p->lostSlots = missingSlots(p, p->nextSequence, p->tailPosition);
+    } else if (!p->forward && (state & RAMBO_PARSER_LOW_KNOWN)) {
+        p->lostSlots = missingSlots(p, p->lowSequence, p->nextSequence);
+    }
+}
+
+// Hands out the record of k slots and sequence seq at the current slot (`slot` in the buffer,
+// `physical` its physical index; `left` slots were left before it): payload length and place,
+// and moves on.
+inline Uint32 takeRecord(RamboDumpParser* p, Uint32 left, Uint32 k, Uint32 seq, Uint32 physical,
                          const Uint8* slot, const Uint8** payload, Uint32* physicalOut) {
+    noteRecord(p, seq, k);
     // Backwards every step is one slot: a record's own later slots were passed already.
     const Uint32 step = p->forward ? k : 1;
     left = step < left ? left - step : 0;
@@ -303,10 +344,11 @@ __attribute__((noinline)) Uint32 scanRecord(R& r, RamboDumpParser* p, const Uint
         }
         if (record) {
             const Uint32 seq = loadAt<Uint32>(slot);
-            record = loadAt<Uint32>(slot + k * kSlot - 4) == ~seq &&
-                     (!windowed || inWindowAt(seq, physical, p->tailPosition, p->slotCount));
+            if (loadAt<Uint32>(slot + k * kSlot - 4) == ~seq &&
+                (!windowed || inWindowAt(seq, physical, p->tailPosition, p->slotCount))) {
+                return takeRecord(p, left, k, seq, physical, slot, payload, physicalOut);
+            }
         }
-        if (record) return takeRecord(p, left, k, physical, slot, payload, physicalOut);
         if (--left == 0) break;
         if (forward) {
             ++i;
@@ -340,7 +382,7 @@ __attribute__((always_inline)) inline Uint32 nextRecord(R& r, RamboDumpParser* p
                 k <= held - off && loadAt<Uint32>(slot + k * kSlot - 4) == ~seq &&
                 (p->kind != RAMBO_DUMP_KIND_INSTANT ||
                  inWindowAt(seq, p->slotIndex, p->tailPosition, p->slotCount))) {
-                return takeRecord(p, left, k, p->slotIndex, slot, payload, physicalOut);
+                return takeRecord(p, left, k, seq, p->slotIndex, slot, payload, physicalOut);
             }
         }
     }
@@ -372,7 +414,10 @@ Uint32 parseNext(R& r, RamboDumpParser* p, Uint64* recordOffset, void* out, Uint
     const Uint8* payload = nullptr;
     Uint32 physical = 0;
     const Uint32 length = nextRecord(r, p, &payload, &physical);
-    if (length == 0) return 0;
+    if (length == 0) {
+        noteEnd(p);
+        return 0;
+    }
     if (out != nullptr && outSize != 0) {
         // One-slot records are most of a trace: their copy is thirteen word moves, not a call.
         if (length == RAMBO_ONE_SLOT_PAYLOAD && outSize >= length) {
@@ -442,17 +487,37 @@ OSSErr openRing(R& r, RamboDumpParser* p, bool forward, bool scanning) {
     p->forward = forward ? 1 : 0;
     p->slotCount = n;
     Uint32 total = 0;
+    if (info.head.wraps) p->ringSlots = n;
     if (info.head.kind == RAMBO_DUMP_KIND_INSTANT) {
-        p->tailPosition = info.tail.position;
+        const Uint32 position = info.tail.position;
+        p->tailPosition = position;
+        Uint8 state = RAMBO_PARSER_HIGH_KNOWN;
         if (info.head.wraps) {
             total = n;
             p->startSlot = info.tail.index;
-            p->wrapped = Uint32(info.tail.position - info.tail.sequenceStart) > n ? 1 : 0;
+            p->wrapped = Uint32(position - info.tail.sequenceStart) > n ? 1 : 0;
+            // Unless the sequence overwrote itself, its records run from its start.
+            if (!p->wrapped) {
+                p->lowSequence = info.tail.sequenceStart;
+                state |= RAMBO_PARSER_LOW_KNOWN;
+            }
         } else {
-            const Uint32 rest = info.tail.position % n;
+            const Uint32 rest = position % n;
             total = rest != 0 ? rest : n;
             p->truncated = info.tail.truncated ? 1 : 0;
+            // A linear sequence starts at a multiple of 2N and fills slots 0 .. N - 1; a
+            // truncated dump's position is where its buffer ended, not where writing stopped.
+            const Uint32 used = position % (2 * n);
+            p->lowSequence = position - (used < n ? used : n);
+            state = p->truncated ? RAMBO_PARSER_LOW_KNOWN : state | RAMBO_PARSER_LOW_KNOWN;
         }
+        const bool fromLow = forward && (state & RAMBO_PARSER_LOW_KNOWN);
+        const bool fromHigh = !forward && (state & RAMBO_PARSER_HIGH_KNOWN);
+        if (fromLow || fromHigh) {
+            p->nextSequence = fromLow ? p->lowSequence : position;
+            state |= RAMBO_PARSER_NEXT_KNOWN;
+        }
+        p->sequenceState = state;
     } else {
         const Uint64 bytes = info.fileSize > info.slot0 ? info.fileSize - info.slot0 : 0;
         const Uint64 slots = bytes / kSlot;

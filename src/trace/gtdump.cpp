@@ -190,6 +190,12 @@ OSSErr ramboWasBufferTruncated(RamboDumpParser* parser, bool* truncated) {
     return OSS_OK;
 }
 
+OSSErr ramboGetLostSlots(RamboDumpParser* parser, Uint32* lostSlots) {
+    if (parser == nullptr || !parser->open || lostSlots == nullptr) return ECF_INVALID_PARAMETER;
+    *lostSlots = parser->lostSlots;
+    return OSS_OK;
+}
+
 OSSErr gtraceValidateDumpFile(OSSHFile* file, Uint32 expectedKind) {
     if (file == nullptr) return ECF_INVALID_PARAMETER;
     FileReader r{file};
@@ -235,6 +241,18 @@ Uint32 gtraceParseRecords(OSSHFile* file, GTraceDumpParser* parser, Uint64* reco
         return profileNext(r, &parser->profile, recordOffset, out, outSize);
     default:
         return 0;
+    }
+}
+
+OSSErr gtraceGetLostSlots(GTraceDumpParser* parser, Uint32* lostSlots) {
+    if (parser == nullptr || lostSlots == nullptr) return ECF_INVALID_PARAMETER;
+    switch (parser->kind) {
+    case GTRACE_DUMP_RECORDS: return ramboGetLostSlots(&parser->rambo, lostSlots);
+    case GTRACE_DUMP_PROFILE:
+        if (!parser->profile.open) return ECF_INVALID_PARAMETER;
+        *lostSlots = 0;
+        return OSS_OK;
+    default: return ECF_INVALID_PARAMETER;
     }
 }
 

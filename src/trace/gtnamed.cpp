@@ -131,4 +131,12 @@ OSSErr gtraceCloseNamed(GTCBType* block) {
     return OSS_OK;
 }
 
+OSSErr gtraceRemoveNamed(const char* name) {
+    if (!validName(name)) return ECF_INVALID_PARAMETER;
+    char path[MAX_PATH + 64];
+    if (!segmentPath(name, path, sizeof path)) return mapError(70, OSS_SYSFN_GetTempPath, GetLastError());
+    if (!DeleteFileA(path)) return mapError(80, OSS_SYSFN_DeleteFile, GetLastError());
+    return OSS_OK;
+}
+
 }  // extern "C"

@@ -143,6 +143,48 @@ int runChild(const std::string& role, const std::vector<std::string>& args,
     return child.wait(timeoutMs);
 }
 
+int runProgram(const std::string& program, const std::string& args, std::string* out, unsigned timeoutMs) {
+    std::string exe = program;
+    if (!exe.empty() && exe[0] == '/') {
+        for (char& c : exe)
+            if (c == '/') c = '\\';
+        exe = "Z:" + exe;
+    }
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return -1;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = writeEnd;
+    si.hStdError = writeEnd;
+    std::string line = "\"" + exe + "\" " + args;
+    PROCESS_INFORMATION pi = {};
+    const BOOL started =
+        CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    CloseHandle(writeEnd);
+    out->clear();
+    int rc = -1;
+    if (started) {
+        // Read until the program ends; the pipe would otherwise fill and stall it.
+        char buffer[4096];
+        DWORD got = 0;
+        while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got) out->append(buffer, got);
+        DWORD code = 0;
+        if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0 && GetExitCodeProcess(pi.hProcess, &code)) {
+            rc = (int)code;
+        } else {
+            TerminateProcess(pi.hProcess, 99);
+        }
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+    CloseHandle(readEnd);
+    return rc;
+}
+
 TempDir::TempDir()
 {
     char base[MAX_PATH];

@@ -56,6 +56,12 @@ private:
 int runChild(const std::string& role, const std::vector<std::string>& args = {},
              const std::vector<std::string>& env = {}, unsigned timeoutMs = 60000);
 
+// Runs a program (a host path is taken as Wine's Z: drive sees it) with the arguments, its
+// standard output and error collected in *out; returns its exit code, -1 when it cannot start
+// or does not end within the time limit after closing its output (it is then killed).
+int runProgram(const std::string& program, const std::string& args, std::string* out,
+               unsigned timeoutMs = 60000);
+
 // A fresh, empty folder under the system's temporary folder, removed with its content at
 // destruction.
 class TempDir {

@@ -52,6 +52,13 @@ struct Parsed {
     OSSErr openRc = 0;
     std::vector<Bytes> records;  // payloads, in parse order
     bool wrapped = false, truncated = false;
+    std::vector<Uint32> lostBefore;  // slots reported missing just before each record
+    Uint32 lostAfter = 0;            // ... and after the last one
+    bool anyLost() const {
+        for (Uint32 n : lostBefore)
+            if (n) return true;
+        return lostAfter != 0;
+    }
 };
 
 // Opens the dump at `path` with the trace parser and reads every record in one direction.
@@ -66,9 +73,13 @@ inline Parsed parseFile(const std::string& path, bool forward) {
     out.openRc = gtraceOpenDumpFileParser(&f, &p, forward);
     if (out.openRc == 0) {
         static Uint8 buf[RAMBO_MAX_PAYLOAD];
+        Uint32 lost = 0;
         while (Uint32 n = gtraceParseRecords(&f, &p, nullptr, buf, sizeof buf)) {
             out.records.emplace_back(buf, buf + (n < sizeof buf ? n : sizeof buf));
+            gtraceGetLostSlots(&p, &lost);
+            out.lostBefore.push_back(lost);
         }
+        if (gtraceGetLostSlots(&p, &lost) == 0) out.lostAfter = lost;
         if (p.kind == GTRACE_DUMP_RECORDS) {
             ramboDidBufferWrap(&p.rambo, &out.wrapped);
             ramboWasBufferTruncated(&p.rambo, &out.truncated);

@@ -47,6 +47,7 @@ protected:
         std::vector<Uint32> f = idsOf(fwd), b = idsOf(back);
         std::reverse(b.begin(), b.end());
         EXPECT_EQ(f, b) << "backwards returns the same records in reverse order";
+        EXPECT_FALSE(fwd.anyLost() || back.anyLost()) << "no record is missing";
         if (fwdOut) *fwdOut = fwd;
         return f;
     }
@@ -166,6 +167,87 @@ TEST_F(TraceDump, CircularlyWrittenStreamStartsAfterItsNewestRecord) {
     memcpy(file.data() + data + 300 * 64, b.data() + data + 300 * 64, 300 * 64);
     EXPECT_EQ(roundTrip(save(file), &fwd), range(150, 450));
     EXPECT_TRUE(fwd.wrapped);
+}
+
+// Records reserved and never published (still being written when the dump was taken) leave
+// their slots behind; the parser reports them as missing, in slots, where they fall in either
+// direction, and ossetool prints them. The buffer does not wrap, so both modes know where the
+// sequence began.
+TEST_F(TraceDump, RecordsStillBeingWrittenAreReportedMissingWhereTheyFall) {
+    for (Uint32 mode : {GTRACE_MODE_CIRCULAR, GTRACE_MODE_LINEAR}) {
+        start(mode);
+        RamboControlBlock* ring = reinterpret_cast<RamboControlBlock*>(ringOf(mem_));
+        RamboReservation unpublished;
+        ramboReserveSlots(ring, 100, &unpublished);  // 2 slots
+        for (Uint32 i = 0; i < 10; ++i) writeRecord(i);
+        ramboReserveOneSlot(ring, &unpublished);
+        for (Uint32 i = 10; i < 20; ++i) writeRecord(i);
+        ramboReserveSlots(ring, 150, &unpublished);  // 3 slots
+        for (Uint32 i = 20; i < 30; ++i) writeRecord(i);
+        ramboReserveOneSlot(ring, &unpublished);
+        const std::string path = save(dumpOfBoundTrace());
+
+        const Parsed fwd = parseFile(path, true), back = parseFile(path, false);
+        ASSERT_EQ(idsOf(fwd), range(0, 30)) << mode;
+        std::vector<Uint32> lost(30, 0);
+        lost[0] = 2, lost[10] = 1, lost[20] = 3;
+        EXPECT_EQ(fwd.lostBefore, lost) << mode;
+        EXPECT_EQ(fwd.lostAfter, 1u) << mode;
+        std::vector<Uint32> lostBack(30, 0);  // newest first: record 29 is first
+        lostBack[0] = 1, lostBack[10] = 3, lostBack[20] = 1;
+        EXPECT_EQ(back.lostBefore, lostBack) << mode;
+        EXPECT_EQ(back.lostAfter, 2u) << mode;
+
+        std::string out;
+        ASSERT_EQ(ossetest::runProgram(OSSETOOL_EXE, "trace format \"" + path + "\"", &out), 0) << out;
+        std::vector<std::string> marks;  // the loss lines, each with the probe of the record after it
+        std::string pending;
+        size_t at = 0;
+        while (at < out.size()) {
+            size_t end = out.find('\n', at);
+            if (end == std::string::npos) end = out.size();
+            std::string line = out.substr(at, end - at);
+            at = end + 1;
+            if (line.compare(0, 6, "[LOST ") == 0) {
+                pending = line.substr(0, line.find(']') + 1);
+            } else if (!pending.empty()) {
+                const size_t probe = line.find(" probe ");
+                marks.push_back(pending + (probe == std::string::npos
+                                               ? " at end"
+                                               : " probe " + std::to_string(atoi(line.c_str() + probe + 7))));
+                pending.clear();
+            }
+        }
+        EXPECT_EQ(marks, (std::vector<std::string>{"[LOST UP TO 2 RECORDS] probe 0",
+                                                   "[LOST 1 RECORDS] probe 10",
+                                                   "[LOST UP TO 3 RECORDS] probe 20",
+                                                   "[LOST 1 RECORDS] at end"}))
+            << out;
+        gtraceDetach();
+        VirtualFree(mem_, 0, MEM_RELEASE);
+        mem_ = nullptr;
+    }
+}
+
+// A stream whose dumper missed slots: the gap between the records around them is reported.
+TEST_F(TraceDump, StreamWithMissingSlotsReportsTheGap) {
+    start(GTRACE_MODE_LINEAR);
+    for (Uint32 i = 0; i < 100; ++i) writeRecord(i);
+    Bytes b = dumpOfBoundTrace(false);
+    b.resize(GTRACE_DUMP_HEADER_BUFFER_SIZE + 200 * 64);
+    // Records 40 .. 44 (slots 80 .. 89) never reached the file.
+    memset(b.data() + GTRACE_DUMP_HEADER_BUFFER_SIZE + 80 * 64, 0, 10 * 64);
+    const std::string path = save(b);
+    const Parsed fwd = parseFile(path, true), back = parseFile(path, false);
+    std::vector<Uint32> ids = range(0, 40), later = range(45, 100);
+    ids.insert(ids.end(), later.begin(), later.end());
+    ASSERT_EQ(idsOf(fwd), ids);
+    std::vector<Uint32> lost(95, 0);
+    lost[40] = 10;
+    EXPECT_EQ(fwd.lostBefore, lost);
+    lost[40] = 0, lost[55] = 10;  // newest first: record 39 is the 56th
+    EXPECT_EQ(back.lostBefore, lost);
+    EXPECT_EQ(fwd.lostAfter + back.lostAfter, 0u) << "a stream has no known ends";
 }
 
 TEST_F(TraceDump, ValidationCodesAndThePositionRestored) {

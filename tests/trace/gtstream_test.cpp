@@ -1,6 +1,7 @@
 // Stream dumps: writer processes bound to a named auto-dump trace while ossetool drains it.
 #include "dump_helpers.h"
 
+#include "osse/ecf.h"
 #include "osse_test.h"
 
 #include <windows.h>
@@ -125,4 +126,27 @@ TEST(TraceStream, KillingTheStreamerReleasesTheWriters) {
     ossetest::Child second;
     ASSERT_TRUE(second.start("streamWriter", {name, "1", std::to_string(kPerWriter)}));
     EXPECT_EQ(second.wait(60000), 0);
+}
+
+// A named trace's file goes with gtraceRemoveNamed. While a process still maps it the system
+// either refuses or lets the file go with the last view; the view stays usable meanwhile.
+TEST(TraceStream, RemovingANamedTraceTakesItsFile) {
+    const std::string name = "osse-remove-" + std::to_string(GetCurrentProcessId());
+    SegmentFile segment(name);
+    GTraceOptions* o = new GTraceOptions();
+    o->bufferSize = 0x80000;
+    o->mode = GTRACE_MODE_CIRCULAR;
+    GTCB* cb = nullptr;
+    ASSERT_EQ(gtraceCreateNamed(name.c_str(), o, &cb), 0u);
+    delete o;
+    const OSSErr whileMapped = gtraceRemoveNamed(name.c_str());
+    EXPECT_EQ(cb->options.bufferSize, 0x80000u);
+    gtraceCloseNamed(cb);
+    if (whileMapped != 0) {
+        EXPECT_EQ(gtraceRemoveNamed(name.c_str()), 0u);
+    }
+    GTCB* again = nullptr;
+    EXPECT_EQ(gtraceOpenNamed(name.c_str(), &again), ECF_FILE_DOESNT_EXIST);
+    EXPECT_EQ(gtraceRemoveNamed(name.c_str()), ECF_FILE_DOESNT_EXIST);
+    EXPECT_EQ(gtraceRemoveNamed("bad/name"), ECF_INVALID_PARAMETER);
 }

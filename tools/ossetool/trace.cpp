@@ -23,12 +23,16 @@ namespace {
 const char kHelp[] =
     "usage: ossetool trace on NAME [options]    create the named trace and switch it on\n"
     "       ossetool trace off NAME | clear NAME | info NAME\n"
+    "       ossetool trace remove NAME           switch it off and remove its file\n"
     "       ossetool trace dump NAME FILE        instantaneous dump\n"
     "       ossetool trace stream NAME FILE [--count N]\n"
     "                                            drain an auto-dump trace until Ctrl-C, N records,\n"
     "                                            or 'trace off'\n"
     "       ossetool trace format FILE [--json] [--reverse] [--pid N] [--tid N]\n"
     "                                  [--component C] [--function F] [--type T]\n"
+    "                                            one line a record; holes are marked [LOST N RECORDS]\n"
+    "                                            (UP TO N when N slots may hold fewer records),\n"
+    "                                            [BUFFER WRAPPED] and [TRUNCATED]\n"
     "       ossetool trace profile FILE [--by calls|time]\n"
     "       ossetool trace coverage FILE\n"
     "       ossetool trace workload NAME [PROCESSES [OPERATIONS]]\n"
@@ -693,11 +697,20 @@ int traceFormat(int argc, char** argv) {
         if (ph[0] == 'i') out += ",\"s\":\"t\"";
         out += ",\"args\":{" + args + "}}";
     };
+    // Records missing from the dump: the parser counts the slots they took, one or more each.
+    auto lostLine = [&](Uint32 pid, Uint64 tid) {
+        Uint32 slots = 0;
+        if (gtraceGetLostSlots(p, &slots) != 0 || slots == 0) return;
+        const std::string text = slots == 1 ? "LOST 1 RECORDS" : "LOST UP TO " + std::to_string(slots) + " RECORDS";
+        if (o.json) jsonEvent("i", text, "trace", lastTs, pid, tid, "\"slots\":" + std::to_string(slots));
+        else out += "[" + text + "]" + eol;
+    };
     while (Uint32 len = gtraceParseRecords(&f, p, nullptr, rec.data(), (Uint32)rec.size())) {
         ++count;
         if (progress && (count & 0xFFFF) == 0) fprintf(stderr, "\r%s records", std::to_string(count).c_str());
         decode(rec.data(), len, &d);
         const GTraceRecord& h = d.h;
+        lostLine(h.processId, h.threadId);
         if ((o.byPid && h.processId != o.pid) || (o.byTid && h.threadId != o.tid) ||
             (o.byComponent && ECF_FUNC_COMPONENT(h.functionId) != o.component) ||
             (o.byFunction && ECF_FUNC_INDEX(h.functionId) != o.function) || (o.byType && h.recordType != o.type))
@@ -796,6 +809,7 @@ int traceFormat(int argc, char** argv) {
         }
         if (out.size() > (1u << 20) - 4096) flush();
     }
+    lostLine(0, 0);
     if (o.json) {
         // Entries never left in the dump end with its last event.
         for (auto& kv : open)
@@ -932,6 +946,18 @@ int verbTrace(int argc, char** argv) {
     if (sub == "off") return withTrace(argc, argv, "off", offFn);
     if (sub == "clear") return withTrace(argc, argv, "clear", clearFn);
     if (sub == "info") return withTrace(argc, argv, "info", infoFn);
+    if (sub == "remove") {
+        if (argc != 1) return fprintf(stderr, "usage: ossetool trace remove NAME\n"), 2;
+        // Off first, so that processes still bound stop writing; a file that no longer opens as
+        // a trace is removed all the same.
+        GTCB* cb = nullptr;
+        if (gtraceOpenNamed(argv[0], &cb) == 0) {
+            offFn(argv[0], cb);
+            gtraceCloseNamed(cb);
+        }
+        const OSSErr rc = gtraceRemoveNamed(argv[0]);
+        return rc ? fail("remove", rc) : 0;
+    }
     if (sub == "dump" || sub == "stream") {
         if (argc < 2) return fprintf(stderr, "%s", kHelp), 2;
         g_path = argv[1];
