@@ -248,16 +248,15 @@ inline Uint32 missingSlots(const RamboDumpParser* p, Uint32 from, Uint32 to) {
     return gap;
 }
 
-// The sequence bookkeeping of a record of k slots with sequence seq, handed out next.
-inline void noteRecord(RamboDumpParser* p, Uint32 seq, Uint32 k) {
-    const bool known = (p->sequenceState & RAMBO_PARSER_NEXT_KNOWN) != 0;
-    if (p->forward) {
-        p->lostSlots = known ? missingSlots(p, p->nextSequence, seq) : 0;
-        p->nextSequence = seq + k;
-    } else {
-        p->lostSlots = known ? missingSlots(p, seq + k, p->nextSequence) : 0;
-        p->nextSequence = seq;
-    }
+// The sequence bookkeeping of a record of k slots with sequence seq, handed out next. Mostly
+// it follows the last one directly: one compare.
+inline void noteRecord(RamboDumpParser* p, bool forward, Uint32 seq, Uint32 k) {
+    const Uint32 from = forward ? p->nextSequence : seq + k;
+    const Uint32 to = forward ? seq : p->nextSequence;
+    Uint32 lost = 0;
+    if (from != to && (p->sequenceState & RAMBO_PARSER_NEXT_KNOWN)) lost = missingSlots(p, from, to);
+    p->lostSlots = lost;
+    p->nextSequence = forward ? seq + k : seq;
     p->sequenceState |= RAMBO_PARSER_NEXT_KNOWN;
 }
 
@@ -276,20 +275,20 @@ inline void noteEnd(RamboDumpParser* p) {
 }
 
 // Hands out the record of k slots and sequence seq at the current slot (`slot` in the buffer,
-// `physical` its physical index; `left` slots were left before it): payload length and place,
-// and moves on.
-inline Uint32 takeRecord(RamboDumpParser* p, Uint32 left, Uint32 k, Uint32 seq, Uint32 physical,
-                         const Uint8* slot, const Uint8** payload, Uint32* physicalOut) {
-    noteRecord(p, seq, k);
+// `physical` its physical index; `left` slots were left before it; `forward` the direction):
+// payload length and place, and moves on.
+inline Uint32 takeRecord(RamboDumpParser* p, bool forward, Uint32 left, Uint32 k, Uint32 seq,
+                         Uint32 physical, const Uint8* slot, const Uint8** payload, Uint32* physicalOut) {
+    noteRecord(p, forward, seq, k);
     // Backwards every step is one slot: a record's own later slots were passed already.
-    const Uint32 step = p->forward ? k : 1;
+    const Uint32 step = forward ? k : 1;
     left = step < left ? left - step : 0;
     p->bytesLeft = Uint64(left) * kSlot;
     p->cursor = static_cast<Uint32>(slot - p->buffer);
     if (left) {
         // Logical slot i is physical slot (startSlot + i) mod totalSlots.
         Uint32 next;
-        if (p->forward) {
+        if (forward) {
             next = physical + k;
             if (next >= p->totalSlots) next -= p->totalSlots;
         } else {
@@ -346,7 +345,7 @@ __attribute__((noinline)) Uint32 scanRecord(R& r, RamboDumpParser* p, const Uint
             const Uint32 seq = loadAt<Uint32>(slot);
             if (loadAt<Uint32>(slot + k * kSlot - 4) == ~seq &&
                 (!windowed || inWindowAt(seq, physical, p->tailPosition, p->slotCount))) {
-                return takeRecord(p, left, k, seq, physical, slot, payload, physicalOut);
+                return takeRecord(p, forward, left, k, seq, physical, slot, payload, physicalOut);
             }
         }
         if (--left == 0) break;
@@ -382,7 +381,7 @@ __attribute__((always_inline)) inline Uint32 nextRecord(R& r, RamboDumpParser* p
                 k <= held - off && loadAt<Uint32>(slot + k * kSlot - 4) == ~seq &&
                 (p->kind != RAMBO_DUMP_KIND_INSTANT ||
                  inWindowAt(seq, p->slotIndex, p->tailPosition, p->slotCount))) {
-                return takeRecord(p, left, k, seq, p->slotIndex, slot, payload, physicalOut);
+                return takeRecord(p, true, left, k, seq, p->slotIndex, slot, payload, physicalOut);
             }
         }
     }

@@ -223,6 +223,12 @@ TEST_F(TraceDump, RecordsStillBeingWrittenAreReportedMissingWhereTheyFall) {
                                                    "[LOST UP TO 3 RECORDS] probe 20",
                                                    "[LOST 1 RECORDS] at end"}))
             << out;
+        // The JSON form carries them as instant events.
+        ASSERT_EQ(ossetest::runProgram(OSSETOOL_EXE, "trace format --json \"" + path + "\"", &out), 0) << out;
+        size_t events = 0;
+        for (size_t at = out.find("\"name\":\"LOST "); at != std::string::npos; at = out.find("\"name\":\"LOST ", at + 1))
+            ++events;
+        EXPECT_EQ(events, 4u) << out;
         gtraceDetach();
         VirtualFree(mem_, 0, MEM_RELEASE);
         mem_ = nullptr;
