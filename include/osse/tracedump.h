@@ -138,6 +138,14 @@ struct GTraceDumpParser {
     };
 };
 
+/* One record handed out in place by a batch parse. */
+struct GTraceRecordView {
+    const void* payload;    /* in the parser's read buffer: valid until the parser reads again */
+    Uint32 length;          /* payload bytes (64 k - 12) */
+    Uint32 lostSlots;       /* slots of records missing just before it (ramboGetLostSlots) */
+    Uint64 offset;          /* file offset of the payload */
+};
+
 /* Walk over the data items of one record (see gtraceRecordItemsBegin). */
 struct GTraceItemWalk {
     const Uint8* headers;   /* next item header */
@@ -183,6 +191,8 @@ static_assert(offsetof(RamboDumpParser, ringSlots) == 88, "layout");
 static_assert(offsetof(RamboDumpParser, sequenceState) == 104, "layout");
 static_assert(sizeof(GTraceDumpParser) == 120, "layout");
 static_assert(sizeof(GTraceItemWalk) == 32, "layout");
+static_assert(sizeof(GTraceRecordView) == 24, "layout");
+static_assert(offsetof(GTraceRecordView, offset) == 16, "layout");
 #endif
 
 /* ---- Writers' side (the bound control block; attached and initialized are checked first) ---- */
@@ -216,6 +226,12 @@ OSSE_C_API OSSErr gtraceOpenDumpFileParser(OSSHFile* file, GTraceDumpParser* par
 OSSE_C_API Uint32 gtraceParseRecords(OSSHFile* file, GTraceDumpParser* parser, Uint64* recordOffset,
                                      void* out, Uint32 outSize);
 OSSE_C_API OSSErr gtraceCloseDumpFileParser(GTraceDumpParser* parser);
+/* The next records of a record dump in place, up to `max` of them, without copying them: the
+ * number handed out in views[0 .. n), 0 when none is left (or for a profile table, a null
+ * argument or a parser that is not open). The payloads stay valid until the next call on the
+ * parser. Mixes freely with gtraceParseRecords. */
+OSSE_C_API Uint32 gtraceParseRecordBatch(OSSHFile* file, GTraceDumpParser* parser, GTraceRecordView* views,
+                                         Uint32 max);
 
 /* 0 when the file is a valid ring buffer dump from its current position; position restored. */
 OSSE_C_API OSSErr ramboValidateDumpFile(OSSHFile* file);
@@ -226,6 +242,9 @@ OSSE_C_API OSSErr ramboOpenDumpFileParser(OSSHFile* file, RamboDumpParser* parse
 OSSE_C_API Uint32 ramboParseDumpFile(OSSHFile* file, RamboDumpParser* parser, Uint64* recordOffset,
                                      void* out, Uint32 outSize);
 OSSE_C_API OSSErr ramboCloseDumpFileParser(RamboDumpParser* parser);
+/* gtraceParseRecordBatch of a ring buffer dump parser. */
+OSSE_C_API Uint32 ramboParseDumpFileBatch(OSSHFile* file, RamboDumpParser* parser, GTraceRecordView* views,
+                                          Uint32 max);
 OSSE_C_API OSSErr ramboDidBufferWrap(RamboDumpParser* parser, bool* wrapped);
 OSSE_C_API OSSErr ramboWasBufferTruncated(RamboDumpParser* parser, bool* truncated);
 /* Records missing from the dump, counted in the slots they took (a record takes 1 to 2,048):

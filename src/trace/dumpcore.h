@@ -302,9 +302,17 @@ inline Uint32 takeRecord(RamboDumpParser* p, bool forward, Uint32 left, Uint32 k
     return k * kSlot - RAMBO_SLOT_HEADER_SIZE - RAMBO_SLOT_TRAILER_SIZE;
 }
 
+// The parser stops at logical slot `left` slots before the end, physical slot `physical`.
+inline void park(RamboDumpParser* p, Uint32 left, Uint32 physical) {
+    p->bytesLeft = Uint64(left) * kSlot;
+    p->slotIndex = physical;
+    p->slotOffset = Uint64(physical) * kSlot;
+}
+
 // The general walk of nextRecord: scans slot by slot, refills the buffer, and takes records
-// that run past the buffered slots.
-template <class R>
+// that run past the buffered slots. Without kMayRefill it parks where it would have to read
+// and answers 0, so that records already handed out of the buffer stay where they are.
+template <class R, bool kMayRefill>
 __attribute__((noinline)) Uint32 scanRecord(R& r, RamboDumpParser* p, const Uint8** payload, Uint32* physicalOut) {
     Uint32 left = static_cast<Uint32>(p->bytesLeft / kSlot);
     if (left == 0) return 0;
@@ -318,6 +326,10 @@ __attribute__((noinline)) Uint32 scanRecord(R& r, RamboDumpParser* p, const Uint
     Uint32 held = p->held / kSlot;
     for (;;) {
         if (i - lo >= held) {
+            if (!kMayRefill) {
+                park(p, left, physical);
+                return 0;
+            }
             p->bytesLeft = Uint64(left) * kSlot;
             const bool ok = ensure(r, p, i, 1);
             lo = static_cast<Uint32>(p->bufferStart);
@@ -333,6 +345,10 @@ __attribute__((noinline)) Uint32 scanRecord(R& r, RamboDumpParser* p, const Uint
             if (k > runEndOf(p, i) - i) {
                 record = false;
             } else {
+                if (!kMayRefill) {
+                    park(p, left, physical);
+                    return 0;
+                }
                 p->bytesLeft = Uint64(left) * kSlot;
                 const bool ok = ensure(r, p, i, k);
                 lo = static_cast<Uint32>(p->bufferStart);
@@ -366,7 +382,7 @@ __attribute__((noinline)) Uint32 scanRecord(R& r, RamboDumpParser* p, const Uint
 // slot. A forward walk over a sound dump meets one whole record after the other in the buffer:
 // that case is tested here with the position kept in the parser (slotIndex is the current
 // slot's physical index), everything else goes to the general walk.
-template <class R>
+template <class R, bool kMayRefill = true>
 __attribute__((always_inline)) inline Uint32 nextRecord(R& r, RamboDumpParser* p, const Uint8** payload, Uint32* physicalOut) {
     const Uint32 left = static_cast<Uint32>(p->bytesLeft / kSlot);
     if (p->forward && left != 0) {
@@ -385,7 +401,60 @@ __attribute__((always_inline)) inline Uint32 nextRecord(R& r, RamboDumpParser* p
             }
         }
     }
-    return scanRecord(r, p, payload, physicalOut);
+    return scanRecord<R, kMayRefill>(r, p, payload, physicalOut);
+}
+
+// Forwards, the whole records that follow one another in the buffer from the current slot, as
+// views (at most `max`): the walk of nextRecord with the parser's state kept in locals and
+// stored once. Stops at the first slot that needs more than that. Called after a record was
+// handed out, so the sequence to follow is known. The buffer holds one run of physically
+// consecutive slots, so physical index and file offset advance with the buffer position.
+inline Uint32 directRecords(RamboDumpParser* p, GTraceRecordView* views, Uint32 max) {
+    const Uint32 left = static_cast<Uint32>(p->bytesLeft / kSlot);
+    if (!p->forward || left == 0 || max == 0) return 0;
+    const Uint32 held = p->held / kSlot;
+    const Uint32 first = p->totalSlots - left - static_cast<Uint32>(p->bufferStart);
+    if (first >= held) return 0;
+    const Uint32 usable = held - first < left ? held - first : left;
+    const Uint8* const base = p->buffer + first * kSlot;
+    const Uint8* const end = base + usable * kSlot;
+    const Uint32 physical0 = p->slotIndex;
+    const Uint64 fileBase = p->dataOffset + Uint64(physical0) * kSlot + RAMBO_SLOT_HEADER_SIZE;
+    const bool windowed = p->kind == RAMBO_DUMP_KIND_INSTANT;
+    const Uint32 tail = p->tailPosition, n = p->slotCount;
+    Uint32 next = p->nextSequence, lost = p->lostSlots;
+    const Uint8* slot = base;
+    const Uint8* last = nullptr;
+    Uint32 count = 0;
+    while (count < max && slot < end) {
+        const Uint32 word = loadAt<Uint32>(slot + 4);
+        const Uint32 k = word >> 16;
+        const Uint32 seq = loadAt<Uint32>(slot);
+        const Uint32 at = static_cast<Uint32>(slot - base) / kSlot;
+        if ((word & 0xFFFFu) != RAMBO_SLOT_MARKER || k - 1u >= kMaxRecordSlots ||
+            k > static_cast<Uint32>(end - slot) / kSlot || loadAt<Uint32>(slot + k * kSlot - 4) != ~seq ||
+            (windowed && !inWindowAt(seq, physical0 + at, tail, n))) {
+            break;
+        }
+        lost = seq == next ? 0 : missingSlots(p, next, seq);
+        next = seq + k;
+        GTraceRecordView& v = views[count++];
+        v.payload = slot + RAMBO_SLOT_HEADER_SIZE;
+        v.length = k * kSlot - RAMBO_SLOT_HEADER_SIZE - RAMBO_SLOT_TRAILER_SIZE;
+        v.lostSlots = lost;
+        v.offset = fileBase + static_cast<Uint32>(slot - base);
+        last = slot;
+        slot += k * kSlot;
+    }
+    if (count != 0) {
+        const Uint32 used = static_cast<Uint32>(slot - base) / kSlot;
+        p->cursor = static_cast<Uint32>(last - p->buffer);
+        p->nextSequence = next;
+        p->lostSlots = lost;
+        if (used < left) park(p, left - used, (physical0 + used) % p->totalSlots);
+        else finish(p);
+    }
+    return count;
 }
 
 template <Uint32 kWords>
@@ -429,6 +498,33 @@ Uint32 parseNext(R& r, RamboDumpParser* p, Uint64* recordOffset, void* out, Uint
         *recordOffset = p->dataOffset + Uint64(physical) * kSlot + RAMBO_SLOT_HEADER_SIZE;
     }
     return length;
+}
+
+// Up to `max` next records handed out in place: views into the parser's buffer, all valid until
+// the parser reads again. Only the first may refill the buffer; the batch ends where another
+// refill would be needed.
+template <class R>
+Uint32 parseBatch(R& r, RamboDumpParser* p, GTraceRecordView* views, Uint32 max) {
+    if (max == 0) return 0;
+    const Uint8* payload = nullptr;
+    Uint32 physical = 0;
+    Uint32 length = nextRecord(r, p, &payload, &physical);
+    if (length == 0) {
+        noteEnd(p);
+        return 0;
+    }
+    Uint32 n = 0;
+    for (;;) {
+        GTraceRecordView& v = views[n++];
+        v.payload = payload;
+        v.length = length;
+        v.lostSlots = p->lostSlots;
+        v.offset = p->dataOffset + Uint64(physical) * kSlot + RAMBO_SLOT_HEADER_SIZE;
+        n += directRecords(p, views + n, max - n);
+        if (n == max) return n;
+        length = nextRecord<R, false>(r, p, &payload, &physical);
+        if (length == 0) return n;
+    }
 }
 
 // Scanning form of a stream dump that may have been written circularly: the slots, modulo the

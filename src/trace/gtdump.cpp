@@ -173,6 +173,12 @@ Uint32 ramboParseDumpFile(OSSHFile* file, RamboDumpParser* parser, Uint64* recor
     return parseNext(r, parser, recordOffset, out, outSize);
 }
 
+Uint32 ramboParseDumpFileBatch(OSSHFile* file, RamboDumpParser* parser, GTraceRecordView* views, Uint32 max) {
+    if (file == nullptr || parser == nullptr || !parser->open || views == nullptr) return 0;
+    FileReader r{file};
+    return parseBatch(r, parser, views, max);
+}
+
 OSSErr ramboCloseDumpFileParser(RamboDumpParser* parser) {
     FileReader r{nullptr};
     return closeRing(r, parser);
@@ -242,6 +248,11 @@ Uint32 gtraceParseRecords(OSSHFile* file, GTraceDumpParser* parser, Uint64* reco
     default:
         return 0;
     }
+}
+
+Uint32 gtraceParseRecordBatch(OSSHFile* file, GTraceDumpParser* parser, GTraceRecordView* views, Uint32 max) {
+    if (parser == nullptr || parser->kind != GTRACE_DUMP_RECORDS) return 0;
+    return ramboParseDumpFileBatch(file, &parser->rambo, views, max);
 }
 
 OSSErr gtraceGetLostSlots(GTraceDumpParser* parser, Uint32* lostSlots) {

@@ -61,8 +61,12 @@ struct Parsed {
     }
 };
 
+// How records are read: copied out one by one, or handed out in place in small batches (so
+// that batches end everywhere in a buffer).
+enum class Via { Copy, Batch };
+
 // Opens the dump at `path` with the trace parser and reads every record in one direction.
-inline Parsed parseFile(const std::string& path, bool forward) {
+inline Parsed parseFile(const std::string& path, bool forward, Via via = Via::Copy) {
     Parsed out;
     OSSHFile f;
     if (!openRead(f, path)) {
@@ -74,10 +78,21 @@ inline Parsed parseFile(const std::string& path, bool forward) {
     if (out.openRc == 0) {
         static Uint8 buf[RAMBO_MAX_PAYLOAD];
         Uint32 lost = 0;
-        while (Uint32 n = gtraceParseRecords(&f, &p, nullptr, buf, sizeof buf)) {
-            out.records.emplace_back(buf, buf + (n < sizeof buf ? n : sizeof buf));
-            gtraceGetLostSlots(&p, &lost);
-            out.lostBefore.push_back(lost);
+        if (via == Via::Batch) {
+            GTraceRecordView views[5];
+            while (Uint32 n = gtraceParseRecordBatch(&f, &p, views, 5)) {
+                for (Uint32 i = 0; i < n; ++i) {
+                    const Uint8* payload = static_cast<const Uint8*>(views[i].payload);
+                    out.records.emplace_back(payload, payload + views[i].length);
+                    out.lostBefore.push_back(views[i].lostSlots);
+                }
+            }
+        } else {
+            while (Uint32 n = gtraceParseRecords(&f, &p, nullptr, buf, sizeof buf)) {
+                out.records.emplace_back(buf, buf + (n < sizeof buf ? n : sizeof buf));
+                gtraceGetLostSlots(&p, &lost);
+                out.lostBefore.push_back(lost);
+            }
         }
         if (gtraceGetLostSlots(&p, &lost) == 0) out.lostAfter = lost;
         if (p.kind == GTRACE_DUMP_RECORDS) {

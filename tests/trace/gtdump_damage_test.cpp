@@ -28,13 +28,14 @@ OSSE_CHILD_ROLE(parseDamaged) {
     if (args.size() != 3) return 90;
     const OSSErr rc = (OSSErr)strtoul(args[1].c_str(), nullptr, 16);
     const std::string want = args[2];
-    for (bool forward : {true, false}) {
-        Parsed p = parseFile(args[0], forward);
-        if (p.openRc != rc) return forward ? 10 : 11;
-        std::vector<Uint32> ids = idsOf(p);
-        if (!forward) std::reverse(ids.begin(), ids.end());
-        if (joinIds(ids) != want) return forward ? 20 : 21;
-    }
+    for (Via via : {Via::Copy, Via::Batch})
+        for (bool forward : {true, false}) {
+            Parsed p = parseFile(args[0], forward, via);
+            if (p.openRc != rc) return forward ? 10 : 11;
+            std::vector<Uint32> ids = idsOf(p);
+            if (!forward) std::reverse(ids.begin(), ids.end());
+            if (joinIds(ids) != want) return forward ? 20 : 21;
+        }
     return 0;
 }
 
@@ -58,8 +59,9 @@ OSSE_CHILD_ROLE(parseCuts) {
         std::vector<Uint32> whole;
         for (Uint32 i = 0; i < ends.size(); ++i)
             if (ends[i] <= cut) whole.push_back(i);
-        for (bool forward : {true, false}) {
-            Parsed p = parseFile(args[0], forward);
+        for (int way = 0; way < 4; ++way) {
+            const bool forward = way % 2 == 0;
+            Parsed p = parseFile(args[0], forward, way < 2 ? Via::Copy : Via::Batch);
             if (p.openRc != 0) {
                 fprintf(stderr, "cut %u: open %X\n", (unsigned)cut, p.openRc);
                 return 10;

@@ -48,6 +48,13 @@ protected:
         std::reverse(b.begin(), b.end());
         EXPECT_EQ(f, b) << "backwards returns the same records in reverse order";
         EXPECT_FALSE(fwd.anyLost() || back.anyLost()) << "no record is missing";
+        for (bool forward : {true, false}) {
+            const Parsed& copied = forward ? fwd : back;
+            const Parsed batched = parseFile(path, forward, Via::Batch);
+            EXPECT_TRUE(batched.records == copied.records && batched.lostBefore == copied.lostBefore &&
+                        batched.lostAfter == copied.lostAfter)
+                << "batches in place hand out the same records, forward " << forward;
+        }
         if (fwdOut) *fwdOut = fwd;
         return f;
     }
@@ -189,6 +196,9 @@ TEST_F(TraceDump, RecordsStillBeingWrittenAreReportedMissingWhereTheyFall) {
 
         const Parsed fwd = parseFile(path, true), back = parseFile(path, false);
         ASSERT_EQ(idsOf(fwd), range(0, 30)) << mode;
+        const Parsed batched = parseFile(path, false, Via::Batch);
+        EXPECT_EQ(batched.lostBefore, back.lostBefore) << mode;
+        EXPECT_EQ(batched.lostAfter, back.lostAfter) << mode;
         std::vector<Uint32> lost(30, 0);
         lost[0] = 2, lost[10] = 1, lost[20] = 3;
         EXPECT_EQ(fwd.lostBefore, lost) << mode;

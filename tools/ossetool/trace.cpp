@@ -657,7 +657,6 @@ int traceFormat(int argc, char** argv) {
     ramboDidBufferWrap(&p->rambo, &wrapped);
     ramboWasBufferTruncated(&p->rambo, &truncated);
     const bool progress = _isatty(_fileno(stderr)) != 0;
-    std::vector<Uint8> rec(RAMBO_MAX_PAYLOAD);
     Decoded d;
     Uint64 count = 0, shown = 0;
     std::string out;
@@ -698,19 +697,27 @@ int traceFormat(int argc, char** argv) {
         out += ",\"args\":{" + args + "}}";
     };
     // Records missing from the dump: the parser counts the slots they took, one or more each.
-    auto lostLine = [&](Uint32 pid, Uint64 tid) {
-        Uint32 slots = 0;
-        if (gtraceGetLostSlots(p, &slots) != 0 || slots == 0) return;
+    auto lostLine = [&](Uint32 slots, Uint32 pid, Uint64 tid) {
+        if (slots == 0) return;
         const std::string text = slots == 1 ? "LOST 1 RECORDS" : "LOST UP TO " + std::to_string(slots) + " RECORDS";
         if (o.json) jsonEvent("i", text, "trace", lastTs, pid, tid, "\"slots\":" + std::to_string(slots));
         else out += "[" + text + "]" + eol;
     };
-    while (Uint32 len = gtraceParseRecords(&f, p, nullptr, rec.data(), (Uint32)rec.size())) {
+    // Records are decoded where the parser holds them, a batch at a time.
+    std::vector<GTraceRecordView> views(256);
+    Uint32 batch = 0, next = 0;
+    for (;;) {
+        if (next == batch) {
+            batch = gtraceParseRecordBatch(&f, p, views.data(), (Uint32)views.size());
+            next = 0;
+            if (batch == 0) break;
+        }
+        const GTraceRecordView& view = views[next++];
         ++count;
         if (progress && (count & 0xFFFF) == 0) fprintf(stderr, "\r%s records", std::to_string(count).c_str());
-        decode(rec.data(), len, &d);
+        decode(static_cast<const Uint8*>(view.payload), view.length, &d);
         const GTraceRecord& h = d.h;
-        lostLine(h.processId, h.threadId);
+        lostLine(view.lostSlots, h.processId, h.threadId);
         if ((o.byPid && h.processId != o.pid) || (o.byTid && h.threadId != o.tid) ||
             (o.byComponent && ECF_FUNC_COMPONENT(h.functionId) != o.component) ||
             (o.byFunction && ECF_FUNC_INDEX(h.functionId) != o.function) || (o.byType && h.recordType != o.type))
@@ -809,7 +816,9 @@ int traceFormat(int argc, char** argv) {
         }
         if (out.size() > (1u << 20) - 4096) flush();
     }
-    lostLine(0, 0);
+    Uint32 lostAtEnd = 0;
+    gtraceGetLostSlots(p, &lostAtEnd);
+    lostLine(lostAtEnd, 0, 0);
     if (o.json) {
         // Entries never left in the dump end with its last event.
         for (auto& kv : open)
