@@ -69,13 +69,23 @@ struct ImageReader {
     }
 };
 
+// Reads the records one copied out, then a batch of up to three in place, and so on: both ways
+// of reading and their mixing.
 Uint32 walkRing(ImageReader& r, RamboDumpParser* p, RecordVisitor visit, void* context) {
     static Uint8 out[RAMBO_MAX_PAYLOAD];  // image parsing runs on one thread (the fuzz target)
     Uint32 n = 0;
     Uint64 offset = 0;
-    while (Uint32 length = parseNext(r, p, &offset, out, RAMBO_MAX_PAYLOAD)) {
+    GTraceRecordView views[3];
+    for (;;) {
+        const Uint32 length = parseNext(r, p, &offset, out, RAMBO_MAX_PAYLOAD);
+        if (length == 0) break;
         ++n;
         if (visit) visit(context, out, length, offset);
+        const Uint32 got = parseBatch(r, p, views, 3);
+        if (got == 0) break;
+        for (Uint32 i = 0; i < got; ++i, ++n) {
+            if (visit) visit(context, static_cast<const Uint8*>(views[i].payload), views[i].length, views[i].offset);
+        }
     }
     closeRing(r, p);
     return n;
