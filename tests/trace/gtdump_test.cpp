@@ -266,6 +266,45 @@ TEST_F(TraceDump, StreamWithMissingSlotsReportsTheGap) {
     EXPECT_EQ(fwd.lostAfter + back.lostAfter, 0u) << "a stream has no known ends";
 }
 
+// Batches in place mix with records copied out one at a time (a refill between them moves the
+// buffer); what a batch cannot be given gets nothing.
+TEST_F(TraceDump, BatchesMixWithSingleRecords) {
+    start(GTRACE_MODE_LINEAR, 0, 0x200000);
+    for (Uint32 i = 0; i < 8000; ++i) writeRecord(i, i % 7 ? 0 : 300);  // 1.3 MiB: the parser reads twice
+    const std::string path = save(dumpOfBoundTrace());
+    for (bool forward : {true, false}) {
+        OSSHFile f;
+        ASSERT_TRUE(openRead(f, path));
+        GTraceDumpParser p;
+        ASSERT_EQ(gtraceOpenDumpFileParser(&f, &p, forward), 0u);
+        GTraceRecordView views[4];
+        EXPECT_EQ(gtraceParseRecordBatch(&f, &p, views, 0), 0u);
+        EXPECT_EQ(gtraceParseRecordBatch(&f, &p, nullptr, 4), 0u);
+        EXPECT_EQ(gtraceParseRecordBatch(nullptr, &p, views, 4), 0u);
+        std::vector<Uint32> ids;
+        static Uint8 buf[RAMBO_MAX_PAYLOAD];
+        for (Uint32 round = 0;; ++round) {
+            if (round % 2) {
+                const Uint32 n = gtraceParseRecordBatch(&f, &p, views, 1 + round % 4);
+                if (n == 0) break;
+                for (Uint32 i = 0; i < n; ++i) {
+                    const Uint8* b = static_cast<const Uint8*>(views[i].payload);
+                    ids.push_back(idOf(Bytes(b, b + views[i].length)));
+                }
+            } else {
+                const Uint32 n = gtraceParseRecords(&f, &p, nullptr, buf, sizeof buf);
+                if (n == 0) break;
+                ids.push_back(idOf(Bytes(buf, buf + n)));
+            }
+        }
+        if (!forward) std::reverse(ids.begin(), ids.end());
+        EXPECT_EQ(ids, range(0, 8000)) << forward;
+        EXPECT_EQ(gtraceCloseDumpFileParser(&p), 0u);
+        EXPECT_EQ(gtraceParseRecordBatch(&f, &p, views, 4), 0u) << "closed";
+        f.close();
+    }
+}
+
 TEST_F(TraceDump, ValidationCodesAndThePositionRestored) {
     start(GTRACE_MODE_LINEAR);
     for (Uint32 i = 0; i < 10; ++i) writeRecord(i);
