@@ -315,48 +315,11 @@ OSSE_CHILD_ROLE(crash_with_trap_file)
     return osseFaultTestCrashHere((volatile int*)(uintptr_t)0x00000010);
 }
 
-std::string windowsPath(const std::string& unixPath)
+// Runs ossetool with the arguments and returns its output.
+std::string runTool(const std::string& args, int* exitCode)
 {
-    std::string p = "Z:" + unixPath;
-    for (char& c : p)
-        if (c == '/') c = '\\';
-    return p;
-}
-
-// Runs ossetool with the arguments and returns its standard output.
-std::string runTool(const std::string& args, DWORD* exitCode)
-{
-    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-    HANDLE readEnd, writeEnd;
-    CreatePipe(&readEnd, &writeEnd, &sa, 0);
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = writeEnd;
-    si.hStdError = writeEnd;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION pi = {};
-    std::string command = "\"" + windowsPath(OSSETOOL_EXE) + "\" " + args;
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back(0);
     std::string out;
-    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
-                       &pi)) {
-        CloseHandle(writeEnd);
-        char buffer[4096];
-        DWORD got;
-        while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got)
-            out.append(buffer, got);
-        WaitForSingleObject(pi.hProcess, 60000);
-        GetExitCodeProcess(pi.hProcess, exitCode);
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
-    } else {
-        CloseHandle(writeEnd);
-        *exitCode = 0xFFFFFFFF;
-    }
-    CloseHandle(readEnd);
+    *exitCode = ossetest::runProgram(OSSETOOL_EXE, args, &out);
     return out;
 }
 
@@ -376,11 +339,11 @@ TEST(TrapFile, ChildFaultIsWrittenAndReadBackByTheTool)
               flags & (OSS_TRAP_HDR_EXCEPTION | OSS_TRAP_HDR_CONTEXT));
     EXPECT_TRUE(flags & OSS_TRAP_HDR_CODE_WINDOW);
 
-    DWORD rc = 0;
+    int rc = 0;
     const std::string out = runTool("trap \"" + path + "\" --offset " +
                                         std::to_string(leading.size()),
                                     &rc);
-    EXPECT_EQ(0u, rc) << out;
+    EXPECT_EQ(0, rc) << out;
     EXPECT_NE(std::string::npos, out.find("exception code: 0xC0000005")) << out;
     EXPECT_NE(std::string::npos, out.find("NRVOSSE.dll [marker")) << out;
     EXPECT_NE(std::string::npos, out.find("code window:")) << out;
@@ -412,9 +375,9 @@ TEST(TrapFile, ToolSaysWhereAFileIsCut)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         writeAll(path, c.content);
-        DWORD rc = 0;
+        int rc = 0;
         const std::string out = runTool("trap \"" + path + "\"", &rc);
-        EXPECT_NE(0u, rc);
+        EXPECT_NE(0, rc);
         EXPECT_NE(std::string::npos, out.find(c.says)) << out;
     }
 }
