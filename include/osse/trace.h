@@ -350,9 +350,9 @@ OSSE_C_API OSSErr gtraceAttachNamed(const char* name, Uint32 processId, GTraceAp
                                     GTracePreTraceCallBack preTraceCallBack);
 /* Unmaps a block from gtraceCreateNamed or gtraceOpenNamed; the bound block is refused. */
 OSSE_C_API OSSErr gtraceCloseNamed(GTCBType* block);
-/* Removes the segment file of a named trace that is no longer needed. Where the system refuses to
- * delete a file that a process still maps, the mapped error comes back and nothing changes; where it
- * allows it, processes that still map the trace keep writing into their own view. */
+/* Removes the segment file of a named trace that is no longer needed. While a process still maps it,
+ * either the system refuses (the mapped error comes back and nothing changes) or the file goes with
+ * the last view (the processes keep theirs meanwhile). */
 OSSE_C_API OSSErr gtraceRemoveNamed(const char* name);
 
 /* ---- Filtering step (the bound block must be set) ---------------------------------------------------- */
