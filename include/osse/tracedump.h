@@ -35,8 +35,6 @@
 #define GTRACE_PROFILE_NO_QUALIFIER 1000000u
 /* RamboDumpParser::sequenceState */
 #define RAMBO_PARSER_NEXT_KNOWN  0x01u  /* nextSequence holds */
-#define RAMBO_PARSER_LOW_KNOWN   0x02u  /* lowSequence bounds the oldest record */
-#define RAMBO_PARSER_HIGH_KNOWN  0x04u  /* tailPosition bounds the newest record */
 #define RAMBO_PARSER_END_SEEN    0x08u  /* the missing slots after the last record were counted */
 
 #ifdef __cplusplus

@@ -260,6 +260,17 @@ inline void noteRecord(RamboDumpParser* p, bool forward, Uint32 seq, Uint32 k) {
     p->sequenceState |= RAMBO_PARSER_NEXT_KNOWN;
 }
 
+// Where an instantaneous dump's sequence ends: at its tail position, unless the buffer was
+// linear and overflowed (its position is then where the buffer ended, not where writing did).
+inline bool knowsNewest(const RamboDumpParser* p) {
+    return p->kind == RAMBO_DUMP_KIND_INSTANT && !p->truncated;
+}
+// Where it began (lowSequence): linear buffers start at slot 0, circular ones at their sequence
+// start unless the sequence overwrote itself.
+inline bool knowsOldest(const RamboDumpParser* p) {
+    return p->kind == RAMBO_DUMP_KIND_INSTANT && (p->ringSlots == 0 || !p->wrapped);
+}
+
 // No record is left: the slots missing after the last one, counted once.
 inline void noteEnd(RamboDumpParser* p) {
     const Uint8 state = p->sequenceState;
@@ -267,9 +278,9 @@ inline void noteEnd(RamboDumpParser* p) {
     if (state & RAMBO_PARSER_END_SEEN) return;
     p->sequenceState = state | RAMBO_PARSER_END_SEEN;
     if (!(state & RAMBO_PARSER_NEXT_KNOWN)) return;
-    if (p->forward && (state & RAMBO_PARSER_HIGH_KNOWN)) {
+    if (p->forward && knowsNewest(p)) {
         p->lostSlots = missingSlots(p, p->nextSequence, p->tailPosition);
-    } else if (!p->forward && (state & RAMBO_PARSER_LOW_KNOWN)) {
+    } else if (!p->forward && knowsOldest(p)) {
         p->lostSlots = missingSlots(p, p->lowSequence, p->nextSequence);
     }
 }
@@ -586,33 +597,24 @@ OSSErr openRing(R& r, RamboDumpParser* p, bool forward, bool scanning) {
     if (info.head.kind == RAMBO_DUMP_KIND_INSTANT) {
         const Uint32 position = info.tail.position;
         p->tailPosition = position;
-        Uint8 state = RAMBO_PARSER_HIGH_KNOWN;
         if (info.head.wraps) {
             total = n;
             p->startSlot = info.tail.index;
             p->wrapped = Uint32(position - info.tail.sequenceStart) > n ? 1 : 0;
-            // Unless the sequence overwrote itself, its records run from its start.
-            if (!p->wrapped) {
-                p->lowSequence = info.tail.sequenceStart;
-                state |= RAMBO_PARSER_LOW_KNOWN;
-            }
+            p->lowSequence = info.tail.sequenceStart;
         } else {
             const Uint32 rest = position % n;
             total = rest != 0 ? rest : n;
             p->truncated = info.tail.truncated ? 1 : 0;
-            // A linear sequence starts at a multiple of 2N and fills slots 0 .. N - 1; a
-            // truncated dump's position is where its buffer ended, not where writing stopped.
+            // A linear sequence starts at a multiple of 2N and fills slots 0 .. N - 1.
             const Uint32 used = position % (2 * n);
             p->lowSequence = position - (used < n ? used : n);
-            state = p->truncated ? RAMBO_PARSER_LOW_KNOWN : state | RAMBO_PARSER_LOW_KNOWN;
         }
-        const bool fromLow = forward && (state & RAMBO_PARSER_LOW_KNOWN);
-        const bool fromHigh = !forward && (state & RAMBO_PARSER_HIGH_KNOWN);
-        if (fromLow || fromHigh) {
-            p->nextSequence = fromLow ? p->lowSequence : position;
-            state |= RAMBO_PARSER_NEXT_KNOWN;
+        // The first record is checked against the end the parse starts from, when known.
+        if (forward ? knowsOldest(p) : knowsNewest(p)) {
+            p->nextSequence = forward ? p->lowSequence : position;
+            p->sequenceState = RAMBO_PARSER_NEXT_KNOWN;
         }
-        p->sequenceState = state;
     } else {
         const Uint64 bytes = info.fileSize > info.slot0 ? info.fileSize - info.slot0 : 0;
         const Uint64 slots = bytes / kSlot;
