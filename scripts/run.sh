@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
-# The main job: builds NRVOSSE and ossetool, then uses ossetool under Wine on real work.
+# The main job: builds NRVOSSE and ossetool for i686 and x86_64, then uses ossetool under Wine
+# on real work, with the build this machine runs (the i686 one where it can run 32-bit code).
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 "$OSSE_ROOT/scripts/bootstrap.sh"
 osse_configure_and_build
 osse_wine_up
 trap osse_wine_down EXIT
+if osse_can_run_i686; then arch=i686; else arch=x86_64; fi
+export OSSE_ARCH=$arch
+build=$(osse_build_dir "$arch")
+echo "== main job with the $arch build"
+note=$(osse_skip_note || true)
+[ -n "$note" ] && echo "$note"
 tool="$OSSE_ROOT/scripts/ossetool"
 run() { echo "\$ ossetool $*"; "$tool" "$@"; echo; }
 run --help
@@ -18,13 +25,13 @@ run sysinfo
 # ossetool log: three processes append to one diagnostic log at once (the log-writer role of the
 # diagnostic tests, 200 records each), then the log is read, filtered and counted; a copy cut in
 # the middle of its last record shows how damage is reported (exit status 3).
-demo="$OSSE_BUILD/demo"
+demo="$build/demo"
 rm -rf "$demo" && mkdir -p "$demo"
 log_unix="$demo/shared.log"
-log_win=$(winepath -w "$log_unix" 2>/dev/null)
+log_win=$(osse_winepath "$log_unix")
 pids=()
 for i in 1 2 3; do
-  wine "$OSSE_BUILD/tests/test_diag.exe" --osse-child=log_writer "$log_win" 200 </dev/null >/dev/null 2>&1 &
+  osse_wine "$arch" "$build/tests/test_diag.exe" --osse-child=log_writer "$log_win" 200 </dev/null >/dev/null 2>&1 &
   pids+=($!)
 done
 for p in "${pids[@]}"; do wait "$p"; done
@@ -34,21 +41,21 @@ echo "\$ ossetool log $log_win --summary --level Severe --since 2000 | head -5"
 echo "\$ ossetool log $log_win | head -12"
 "$tool" log "$log_win" | head -12; echo
 head -c $(( $(stat -c %s "$log_unix") - 100 )) "$log_unix" > "$demo/cut.log"
-echo "\$ ossetool log $(winepath -w "$demo/cut.log") --stats"
-"$tool" log "$(winepath -w "$demo/cut.log")" --stats || echo "(exit status $?)"
+echo "\$ ossetool log $(osse_winepath "$demo/cut.log") --stats"
+"$tool" log "$(osse_winepath "$demo/cut.log")" --stats || echo "(exit status $?)"
 echo
 # A trap file written by a process that takes a real access violation (a role of the fault
 # tests' program), then read back.
-trapfile="$OSSE_BUILD/run-fault.trap"
+trapfile="$build/run-fault.trap"
 rm -f "$trapfile"
-wine "$OSSE_BUILD/tests/test_fault.exe" --osse-child=crash_with_trap_file "$(winepath -w "$trapfile")" \
+osse_wine "$arch" "$build/tests/test_fault.exe" --osse-child=crash_with_trap_file "$(osse_winepath "$trapfile")" \
   >/dev/null 2>&1 || true
-run trap "$(winepath -w "$trapfile")"
+run trap "$(osse_winepath "$trapfile")"
 
 # Trace: a named trace streamed while several processes do file operations, then an
 # instantaneous dump of a second trace; both formatted as text and as Trace Event JSON.
 tracedir=$(mktemp -d)
-twin=$(winepath -w "$tracedir" 2>/dev/null)
+twin=$(osse_winepath "$tracedir")
 run trace on demo --mode autodump --size 512K --timestamps
 echo "\$ ossetool trace stream demo $twin\\stream.dmp --count 2600 &"
 "$tool" trace stream demo "$twin\\stream.dmp" --count 2600 &

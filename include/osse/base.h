@@ -30,6 +30,15 @@ typedef int16_t  Sint16;
 typedef int32_t  Sint32;
 typedef int64_t  Sint64;
 
+/* The layout set of records that hold pointers or pointer-sized values: 4-byte pointers (the
+ * i686 library, and the 32-bit native build of the portable code) or 8-byte ones (x86_64).
+ * Headers pin both sets side by side; what crosses a process boundary has one layout only. */
+#if UINTPTR_MAX == 0xFFFFFFFFu
+#define OSSE_PTR32 1
+#else
+#define OSSE_PTR32 0
+#endif
+
 /* Return code of every operation: 0 is success. */
 typedef Uint32 OSSErr;
 #define OSS_OK 0u

@@ -131,16 +131,29 @@ typedef struct OSSErrorAnalysisRequest {
 } OSSErrorAnalysisRequest;
 
 #ifdef __cplusplus
+#if OSSE_PTR32
 static_assert(sizeof(OSSLogItem) == 12, "a data item is three 32-bit words");
+#else
+static_assert(sizeof(OSSLogItem) == 16, "x86_64 layout");
+#endif
 static_assert(sizeof(OSSErrorContext) == 48, "OSSErrorContext layout");
 static_assert(offsetof(OSSErrorContext, valid) == 8, "OSSErrorContext layout");
 static_assert(offsetof(OSSErrorContext, targetFileName) == 16, "OSSErrorContext layout");
+#if OSSE_PTR32
 static_assert(offsetof(OSSErrorContext, targetFileHandle) == 20, "OSSErrorContext layout");
 static_assert(offsetof(OSSErrorContext, ioSize) == 24, "OSSErrorContext layout");
+#else
+static_assert(offsetof(OSSErrorContext, targetFileHandle) == 24, "x86_64 layout");
+static_assert(offsetof(OSSErrorContext, ioSize) == 28, "x86_64 layout");
+#endif
 static_assert(offsetof(OSSErrorContext, value64) == 32, "OSSErrorContext layout");
 static_assert(offsetof(OSSErrorContext, permissions) == 40, "OSSErrorContext layout");
 static_assert(offsetof(OSSErrorContext, allocationSize) == 44, "OSSErrorContext layout");
+#if OSSE_PTR32
 static_assert(sizeof(OSSErrorAnalysisRequest) == 40, "OSSErrorAnalysisRequest layout");
+#else
+static_assert(sizeof(OSSErrorAnalysisRequest) == 48, "x86_64 layout");
+#endif
 static_assert(offsetof(OSSErrorAnalysisIODetails, value64) == 16, "IO details layout");
 static_assert(sizeof(OSSErrorAnalysisIODetails) == 32, "IO details layout");
 #endif

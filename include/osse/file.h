@@ -156,13 +156,14 @@ static_assert(offsetof(OSSFileMapParam, length) == 4, "layout");
 static_assert(offsetof(OSSFileMapParam, access) == 8, "layout");
 static_assert(offsetof(OSSFileMapParam, reserved) == 12, "layout");
 /* Objects holding pointers: the layout of the 32-bit library. */
-#if defined(_WIN32) && !defined(_WIN64)
-static_assert(sizeof(OSSHFile) == 12, "OSSHFile layout");
 static_assert(offsetof(OSSHFile, file) == 0, "layout");
+static_assert(offsetof(OSSFileOpenParam, version) == 0, "layout");
+static_assert(offsetof(OSSFileWriteParam, version) == 0, "layout");
+#if OSSE_PTR32
+static_assert(sizeof(OSSHFile) == 12, "OSSHFile layout");
 static_assert(offsetof(OSSHFile, mapping) == 4, "layout");
 static_assert(offsetof(OSSHFile, view) == 8, "layout");
 static_assert(sizeof(OSSFileOpenParam) == 28, "OSSFileOpenParam layout");
-static_assert(offsetof(OSSFileOpenParam, version) == 0, "layout");
 static_assert(offsetof(OSSFileOpenParam, fileName) == 4, "layout");
 static_assert(offsetof(OSSFileOpenParam, creation) == 8, "layout");
 static_assert(offsetof(OSSFileOpenParam, access) == 12, "layout");
@@ -170,10 +171,24 @@ static_assert(offsetof(OSSFileOpenParam, options) == 16, "layout");
 static_assert(offsetof(OSSFileOpenParam, permissions) == 20, "layout");
 static_assert(offsetof(OSSFileOpenParam, reserved) == 24, "layout");
 static_assert(sizeof(OSSFileWriteParam) == 16, "OSSFileWriteParam layout");
-static_assert(offsetof(OSSFileWriteParam, version) == 0, "layout");
 static_assert(offsetof(OSSFileWriteParam, buffer) == 4, "layout");
 static_assert(offsetof(OSSFileWriteParam, length) == 8, "layout");
 static_assert(offsetof(OSSFileWriteParam, reserved) == 12, "layout");
+#else
+static_assert(sizeof(OSSHFile) == 24, "x86_64 layout");
+static_assert(offsetof(OSSHFile, mapping) == 8, "x86_64 layout");
+static_assert(offsetof(OSSHFile, view) == 16, "x86_64 layout");
+static_assert(sizeof(OSSFileOpenParam) == 40, "x86_64 layout");
+static_assert(offsetof(OSSFileOpenParam, fileName) == 8, "x86_64 layout");
+static_assert(offsetof(OSSFileOpenParam, creation) == 16, "x86_64 layout");
+static_assert(offsetof(OSSFileOpenParam, access) == 20, "x86_64 layout");
+static_assert(offsetof(OSSFileOpenParam, options) == 24, "x86_64 layout");
+static_assert(offsetof(OSSFileOpenParam, permissions) == 28, "x86_64 layout");
+static_assert(offsetof(OSSFileOpenParam, reserved) == 32, "x86_64 layout");
+static_assert(sizeof(OSSFileWriteParam) == 24, "x86_64 layout");
+static_assert(offsetof(OSSFileWriteParam, buffer) == 8, "x86_64 layout");
+static_assert(offsetof(OSSFileWriteParam, length) == 16, "x86_64 layout");
+static_assert(offsetof(OSSFileWriteParam, reserved) == 20, "x86_64 layout");
 #endif
 
 
@@ -385,10 +400,10 @@ OSSE_C_API Uint32 ossDirectoryGetCurrent(char* buffer, Uint32* size);
 OSSE_C_API Uint32 ossDirectorySetCurrent(const char* path);
 
 static_assert(sizeof(OSSFileInfo::toStringParam) == 388, "toStringParam layout");
-#if defined(_WIN32) && !defined(_WIN64)
-static_assert(sizeof(OSSFileInfo) == 40, "OSSFileInfo layout");
 static_assert(offsetof(OSSFileInfo, size) == 0, "layout");
 static_assert(offsetof(OSSFileInfo, isLink) == 8, "layout");
+#if OSSE_PTR32
+static_assert(sizeof(OSSFileInfo) == 40, "OSSFileInfo layout");
 static_assert(offsetof(OSSFileInfo, referencePath) == 12, "layout");
 static_assert(offsetof(OSSFileInfo, type) == 16, "layout");
 static_assert(offsetof(OSSFileInfo, permissions) == 20, "layout");
@@ -424,6 +439,43 @@ static_assert(offsetof(OSSDirectoryCreateParam, mode) == 12, "layout");
 static_assert(sizeof(OSSDirectoryDeleteParam) == 12, "OSSDirectoryDeleteParam layout");
 static_assert(offsetof(OSSDirectoryDeleteParam, path) == 4, "layout");
 static_assert(offsetof(OSSDirectoryDeleteParam, flags) == 8, "layout");
+#else
+static_assert(sizeof(OSSFileInfo) == 48, "x86_64 layout");
+static_assert(offsetof(OSSFileInfo, referencePath) == 16, "x86_64 layout");
+static_assert(offsetof(OSSFileInfo, type) == 24, "x86_64 layout");
+static_assert(offsetof(OSSFileInfo, permissions) == 28, "x86_64 layout");
+static_assert(offsetof(OSSFileInfo, uid) == 32, "x86_64 layout");
+static_assert(offsetof(OSSFileInfo, gid) == 36, "x86_64 layout");
+static_assert(offsetof(OSSFileInfo, modified) == 40, "x86_64 layout");
+static_assert(sizeof(OSSFileGetInfoParam) == 40, "x86_64 layout");
+static_assert(offsetof(OSSFileGetInfoParam, path) == 8, "x86_64 layout");
+static_assert(offsetof(OSSFileGetInfoParam, flags) == 24, "x86_64 layout");
+static_assert(offsetof(OSSFileGetInfoParam, handle) == 32, "x86_64 layout");
+static_assert(sizeof(OSSPathTestParam) == 24, "x86_64 layout");
+static_assert(offsetof(OSSPathTestParam, path) == 8, "x86_64 layout");
+static_assert(offsetof(OSSPathTestParam, flags) == 16, "x86_64 layout");
+static_assert(sizeof(OSSDirectoryListingParam) == 24, "x86_64 layout");
+static_assert(offsetof(OSSDirectoryListingParam, path) == 8, "x86_64 layout");
+static_assert(offsetof(OSSDirectoryListingParam, type) == 16, "x86_64 layout");
+static_assert(offsetof(OSSDirectoryListingParam, reserved) == 20, "x86_64 layout");
+static_assert(sizeof(FileNode) == 24, "x86_64 layout");
+static_assert(offsetof(FileNode, next) == 8, "x86_64 layout");
+static_assert(offsetof(FileNode, value) == 16, "x86_64 layout");
+static_assert(sizeof(OSSDirectoryListing) == 56, "x86_64 layout");
+static_assert(offsetof(OSSDirectoryListing, head) == 8, "x86_64 layout");
+static_assert(offsetof(OSSDirectoryListing, fileList) == 16, "x86_64 layout");
+static_assert(offsetof(OSSDirectoryListing, fileListSize) == 24, "x86_64 layout");
+static_assert(offsetof(OSSDirectoryListing, cursor) == 32, "x86_64 layout");
+static_assert(offsetof(OSSDirectoryListing, tail) == 40, "x86_64 layout");
+static_assert(offsetof(OSSDirectoryListing, rewound) == 48, "x86_64 layout");
+static_assert(offsetof(OSSDirectoryListing, active) == 49, "x86_64 layout");
+static_assert(sizeof(OSSDirectoryCreateParam) == 24, "x86_64 layout");
+static_assert(offsetof(OSSDirectoryCreateParam, path) == 8, "x86_64 layout");
+static_assert(offsetof(OSSDirectoryCreateParam, permissions) == 16, "x86_64 layout");
+static_assert(offsetof(OSSDirectoryCreateParam, mode) == 20, "x86_64 layout");
+static_assert(sizeof(OSSDirectoryDeleteParam) == 24, "x86_64 layout");
+static_assert(offsetof(OSSDirectoryDeleteParam, path) == 8, "x86_64 layout");
+static_assert(offsetof(OSSDirectoryDeleteParam, flags) == 16, "x86_64 layout");
 #endif
 
 #endif /* __cplusplus */

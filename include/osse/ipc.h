@@ -63,11 +63,19 @@ static_assert(sizeof(OSSIPCQueResID) == 808 && offsetof(OSSIPCQueResID, resID) =
                   offsetof(OSSIPCQueResID, resID[1]) == 272 &&
                   offsetof(OSSIPCQueResID, resID[2]) == 540,
               "OSSIPCQueResID");
+#if OSSE_PTR32
 static_assert(sizeof(OSSIPCGetResIDParam) == 24 && offsetof(OSSIPCGetResIDParam, path) == 4 &&
                   offsetof(OSSIPCGetResIDParam, id) == 8 && offsetof(OSSIPCGetResIDParam, aux) == 12 &&
                   offsetof(OSSIPCGetResIDParam, local) == 16 &&
                   offsetof(OSSIPCGetResIDParam, namespacePrefix) == 20,
               "OSSIPCGetResIDParam");
+#else
+static_assert(sizeof(OSSIPCGetResIDParam) == 40 && offsetof(OSSIPCGetResIDParam, path) == 8 &&
+                  offsetof(OSSIPCGetResIDParam, id) == 16 && offsetof(OSSIPCGetResIDParam, aux) == 20 &&
+                  offsetof(OSSIPCGetResIDParam, local) == 24 &&
+                  offsetof(OSSIPCGetResIDParam, namespacePrefix) == 32,
+              "x86_64 layout");
+#endif
 static_assert(offsetof(OSSKernelIPCInfo, limits) == 4 && offsetof(OSSKernelIPCInfo, limits64) == 64 &&
                   offsetof(OSSKernelIPCInfo, moreLimits) == 96 && sizeof(OSSKernelIPCInfo) == 208,
               "OSSKernelIPCInfo");
@@ -525,7 +533,13 @@ static_assert(sizeof(OSSIPCWaitpostCore) == 8 && offsetof(OSSIPCWaitpostCore, la
               "waitpost core layout");
 static_assert(sizeof(OSSIPCSemaphoreWaitParam) == 16, "layout");
 static_assert(sizeof(OSSIPCSemaphoreExPostParam) == 12, "layout");
-#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(OSSIPCSemaphoreCreateParam) == 284 &&
+                  offsetof(OSSIPCSemaphoreCreateParam, initialCount) == 272,
+              "layout");
+static_assert(sizeof(OSSIPCQueueCreateParam) == 820 &&
+                  offsetof(OSSIPCQueueCreateParam, maxBytes) == 812,
+              "layout");
+#if OSSE_PTR32
 static_assert(sizeof(OSSIPCMemoryCreateParam) == 292, "layout");
 static_assert(offsetof(OSSIPCMemoryCreateParam, resId) == 4 &&
                   offsetof(OSSIPCMemoryCreateParam, size) == 272 &&
@@ -555,9 +569,6 @@ static_assert(sizeof(OSSHIPCPrivateMemory) == 276 && offsetof(OSSHIPCPrivateMemo
 static_assert(offsetof(OSSHIPCMemoryEx, name) == 4 && offsetof(OSSHIPCMemoryEx, address) == 268 &&
                   offsetof(OSSHIPCMemoryEx, size) == 272,
               "layout");
-static_assert(sizeof(OSSIPCSemaphoreCreateParam) == 284 &&
-                  offsetof(OSSIPCSemaphoreCreateParam, initialCount) == 272,
-              "layout");
 static_assert(sizeof(OSSIPCSemaphoreExCreateParam) == 32 &&
                   offsetof(OSSIPCSemaphoreExCreateParam, auxValue) == 8 &&
                   offsetof(OSSIPCSemaphoreExCreateParam, semaphoreCount) == 16 &&
@@ -565,9 +576,6 @@ static_assert(sizeof(OSSIPCSemaphoreExCreateParam) == 32 &&
                   offsetof(OSSIPCSemaphoreExCreateParam, auxValue2) == 24,
               "layout");
 static_assert(sizeof(OSSHIPCSemaphoreEx) == 304, "layout");
-static_assert(sizeof(OSSIPCQueueCreateParam) == 820 &&
-                  offsetof(OSSIPCQueueCreateParam, maxBytes) == 812,
-              "layout");
 static_assert(sizeof(OSSHIPCQueue) == 20, "layout");
 static_assert(sizeof(OSSIPCWaitpostCreateParam) == 28 &&
                   offsetof(OSSIPCWaitpostCreateParam, resId) == 16 &&
@@ -575,6 +583,50 @@ static_assert(sizeof(OSSIPCWaitpostCreateParam) == 28 &&
               "layout");
 static_assert(sizeof(OSSHIPCWaitpost) == 16, "layout");
 static_assert(sizeof(OSSHPipe) == 12, "layout");
+#else
+static_assert(sizeof(OSSIPCMemoryCreateParam) == 304, "x86_64 layout");
+static_assert(offsetof(OSSIPCMemoryCreateParam, resId) == 4 &&
+                  offsetof(OSSIPCMemoryCreateParam, size) == 272 &&
+                  offsetof(OSSIPCMemoryCreateParam, baseAddress) == 280 &&
+                  offsetof(OSSIPCMemoryCreateParam, auxWord) == 288 &&
+                  offsetof(OSSIPCMemoryCreateParam, flags) == 292 &&
+                  offsetof(OSSIPCMemoryCreateParam, namespacePrefix) == 296,
+              "x86_64 layout");
+static_assert(sizeof(OSSIPCMemoryExCreateParam) == 64, "x86_64 layout");
+static_assert(offsetof(OSSIPCMemoryExCreateParam, key) == 8 &&
+                  offsetof(OSSIPCMemoryExCreateParam, size) == 16 &&
+                  offsetof(OSSIPCMemoryExCreateParam, flags) == 24 &&
+                  offsetof(OSSIPCMemoryExCreateParam, baseAddress) == 32 &&
+                  offsetof(OSSIPCMemoryExCreateParam, auxWord) == 40 &&
+                  offsetof(OSSIPCMemoryExCreateParam, auxValue) == 48 &&
+                  offsetof(OSSIPCMemoryExCreateParam, namespacePrefix) == 56,
+              "x86_64 layout");
+static_assert(sizeof(OSSIPCMemoryExAttachParam) == 48, "x86_64 layout");
+static_assert(offsetof(OSSIPCMemoryExAttachParam, flags) == 16 &&
+                  offsetof(OSSIPCMemoryExAttachParam, baseAddress) == 24 &&
+                  offsetof(OSSIPCMemoryExAttachParam, auxValue) == 32 &&
+                  offsetof(OSSIPCMemoryExAttachParam, namespacePrefix) == 40,
+              "x86_64 layout");
+static_assert(sizeof(OSSHIPCMemory) == 16, "x86_64 layout");
+static_assert(sizeof(OSSHIPCPrivateMemory) == 288 && offsetof(OSSHIPCPrivateMemory, resId) == 16,
+              "x86_64 layout");
+static_assert(offsetof(OSSHIPCMemoryEx, name) == 8 && offsetof(OSSHIPCMemoryEx, address) == 272 &&
+                  offsetof(OSSHIPCMemoryEx, size) == 280,
+              "x86_64 layout");
+static_assert(sizeof(OSSIPCSemaphoreExCreateParam) == 40 &&
+                  offsetof(OSSIPCSemaphoreExCreateParam, auxValue) == 16 &&
+                  offsetof(OSSIPCSemaphoreExCreateParam, semaphoreCount) == 24 &&
+                  offsetof(OSSIPCSemaphoreExCreateParam, initialCount) == 28 &&
+                  offsetof(OSSIPCSemaphoreExCreateParam, auxValue2) == 32,
+              "x86_64 layout");
+static_assert(sizeof(OSSHIPCSemaphoreEx) == 312, "x86_64 layout");
+static_assert(sizeof(OSSHIPCQueue) == 40, "x86_64 layout");
+static_assert(sizeof(OSSIPCWaitpostCreateParam) == 48 &&
+                  offsetof(OSSIPCWaitpostCreateParam, resId) == 32 &&
+                  offsetof(OSSIPCWaitpostCreateParam, mode) == 44,
+              "x86_64 layout");
+static_assert(sizeof(OSSHIPCWaitpost) == 32, "x86_64 layout");
+static_assert(sizeof(OSSHPipe) == 24, "x86_64 layout");
 #endif
 
 #endif /* __cplusplus */

@@ -40,11 +40,14 @@ struct OSSLibGetFunctionAddressesParam {
     const char* const* names;  /* count names */
     Uint32 reserved;
 };
-#if defined(_WIN32) && !defined(_WIN64)
-static_assert(sizeof(OSSLibGetFunctionAddressesParam) == 16,
-              "OSSLibGetFunctionAddressesParam is 16 bytes");
 static_assert(offsetof(OSSLibGetFunctionAddressesParam, count) == 4, "addresses param: count");
 static_assert(offsetof(OSSLibGetFunctionAddressesParam, names) == 8, "addresses param: names");
+#if OSSE_PTR32
+static_assert(sizeof(OSSLibGetFunctionAddressesParam) == 16,
+              "OSSLibGetFunctionAddressesParam is 16 bytes");
+#else
+static_assert(sizeof(OSSLibGetFunctionAddressesParam) == 24,
+              "x86_64 layout");
 #endif
 
 /* One loaded library. Lives in the caller's memory; the destructor does nothing, so a library

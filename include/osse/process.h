@@ -37,10 +37,14 @@ struct OSSProcessParam {
     void* environment;             /* environment block passed unchanged; null: the caller's */
     Uint32 flags;                  /* OSS_PROCESS_... */
 };
-#if defined(_WIN32) && !defined(_WIN64)
+#if OSSE_PTR32
 static_assert(sizeof(OSSProcessParam) == 20, "OSSProcessParam is 20 bytes");
 static_assert(offsetof(OSSProcessParam, environment) == 12, "OSSProcessParam: environment");
 static_assert(offsetof(OSSProcessParam, flags) == 16, "OSSProcessParam: flags");
+#else
+static_assert(sizeof(OSSProcessParam) == 40, "x86_64 layout");
+static_assert(offsetof(OSSProcessParam, environment) == 24, "x86_64 layout");
+static_assert(offsetof(OSSProcessParam, flags) == 32, "x86_64 layout");
 #endif
 
 struct OSSProcessStatus {

@@ -18,7 +18,13 @@ struct _CONTEXT;
 struct _EXCEPTION_RECORD;
 struct _IMAGEHLP_MODULE64;
 struct _IMAGEHLP_SYMBOL64;
+#if OSSE_PTR32
 struct _IMAGE_NT_HEADERS;
+typedef struct _IMAGE_NT_HEADERS OSSImageNtHeaders;
+#else
+struct _IMAGE_NT_HEADERS64;
+typedef struct _IMAGE_NT_HEADERS64 OSSImageNtHeaders;
+#endif
 struct API_VERSION;
 struct HINSTANCE__;
 
@@ -29,6 +35,14 @@ typedef int(__stdcall* OSSEnumModulesCallback)(const char* moduleName, Uint64 mo
 typedef int(__stdcall* OSSSymRegisteredCallback)(void* process, unsigned long actionCode,
                                                  Uint64 callbackData, Uint64 userContext);
 
+/* An address in this process as the wrappers take it: the i686 library keeps the 32-bit
+ * parameters its callers were built against; the x86_64 library takes whole addresses. */
+#if OSSE_PTR32
+typedef Uint32 OSSSymAddress;
+#else
+typedef Uint64 OSSSymAddress;
+#endif
+
 /* ---- The serialisation table ---------------------------------------------------------- */
 /* Creates the mutexes that do not exist yet (under the table's lock when takeLock). */
 OSSE_C_API void ossLoadSymDLL(bool takeLock);
@@ -38,12 +52,13 @@ OSSE_C_API void ossFreeSymDLL(void);
 /* ---- Serialised debug-help wrappers: each returns the library function's result and leaves
  * its last error in place. Without the debug-help library they return 0 with the last error
  * ERROR_MOD_NOT_FOUND (or ERROR_PROC_NOT_FOUND for a missing function). ------------------ */
-OSSE_C_API void* ossSymFunctionTableAccess(void* process, Uint32 addrBase);
-OSSE_C_API int ossSymGetModuleInfo(void* process, Uint32 address, struct _IMAGEHLP_MODULE64* info);
+OSSE_C_API void* ossSymFunctionTableAccess(void* process, OSSSymAddress addrBase);
+OSSE_C_API int ossSymGetModuleInfo(void* process, OSSSymAddress address, struct _IMAGEHLP_MODULE64* info);
 OSSE_C_API int ossSymRegisterCallback(void* process, OSSSymRegisteredCallback callback,
                                       Uint64 userContext);
-OSSE_C_API Uint64 ossSymGetModuleBase(void* process, Uint32 address);
-/* One step of a stack walk for an x86 image with the library's own function-table and
+OSSE_C_API Uint64 ossSymGetModuleBase(void* process, OSSSymAddress address);
+/* One step of a stack walk over this build's kind of image (x86 or AMD64; on AMD64 the
+ * library unwinds by the images' unwind data) with the library's own function-table and
  * module-base routines. */
 OSSE_C_API int ossStackWalk(void* process, void* thread, struct _tagSTACKFRAME64* frame,
                             struct _CONTEXT* context);
@@ -51,7 +66,7 @@ OSSE_C_API int ossStackWalk(void* process, void* thread, struct _tagSTACKFRAME64
  * trap files fall back on when they cannot write modules themselves. */
 OSSE_C_API int ossEnumerateLoadedModules(void* process, OSSEnumModulesCallback callback,
                                          void* userContext);
-OSSE_C_API int ossSymGetSymFromAddr(void* process, Uint32 address, Uint64* displacement,
+OSSE_C_API int ossSymGetSymFromAddr(void* process, OSSSymAddress address, Uint64* displacement,
                                     struct _IMAGEHLP_SYMBOL64* symbol);
 /* Use-counted: the first successful call initialises the symbol handler for the life of the
  * process; later calls only count and return TRUE without calling the library. */
@@ -66,9 +81,11 @@ OSSE_C_API unsigned long ossGetTimestampForLoadedLibrary(struct HINSTANCE__* mod
 OSSE_C_API struct API_VERSION* ossImagehlpApiVersion(void);
 OSSE_C_API struct API_VERSION* ossImagehlpApiVersionEx(struct API_VERSION* appVersion);
 OSSE_C_API Uint64 ossSymLoadModule(void* process, void* file, const char* imageName,
-                                   const char* moduleName, Uint32 baseOfDll, Uint32 sizeOfDll);
-OSSE_C_API int ossSymUnloadModule(void* process, Uint32 baseOfDll);
-OSSE_C_API struct _IMAGE_NT_HEADERS* ossImageNtHeader(void* base);
+                                   const char* moduleName, OSSSymAddress baseOfDll,
+                                   Uint32 sizeOfDll);
+OSSE_C_API int ossSymUnloadModule(void* process, OSSSymAddress baseOfDll);
+/* The image header of this build's own kind (IMAGE_NT_HEADERS32 or IMAGE_NT_HEADERS64). */
+OSSE_C_API OSSImageNtHeaders* ossImageNtHeader(void* base);
 OSSE_C_API unsigned long ossUnDecorateSymbolName(const char* name, char* outputString,
                                                  unsigned long maxStringLength,
                                                  unsigned long flags);
@@ -76,28 +93,80 @@ OSSE_C_API unsigned long ossUnDecorateSymbolName(const char* name, char* outputS
 OSSE_C_API int ossSymRegisterStackWalkCallback(void* process);
 
 /* ---- Walks and names ------------------------------------------------------------------ */
-/* Frame-pointer walk of the calling thread: skips `skip` return addresses, stores at most max
- * into out (the rest of out is zeroed) and returns the number stored. Stays inside the
- * thread's stack; stops at a frame at or below 0xFFF, at a frame that does not move up or moves
+/* Walk of the calling thread's stack (by saved frame pointers on x86, by the images' unwind
+ * data on x86_64, where a frame-pointer chain is not guaranteed): skips `skip` return
+ * addresses, stores at most max into out (the rest of out is zeroed) and returns the number
+ * stored. Stays inside the thread's stack; stops at a frame at or below 0xFFF, at a frame that does not move up or moves
  * more than 1 MiB, at a return address below 0x1000, and at max frames. */
 OSSE_C_API Uint32 ossWalkStackCollect(Uint32 skip, void** out, Uint32 max);
 OSSE_C_API Uint32 ossWalkStackCollectEx(Uint32 skip, void** out, Uint32 max);
 /* The symbol name of address into out[size] (always terminated): "?unknown" for a null address,
- * "0x%08X" when no symbol is known. *displacement (when given) receives the offset into the
+ * the address in hexadecimal when no symbol is known ("0x%08X" in the i686 library, 16 digits
+ * in the x86_64 library). *displacement (when given) receives the offset into the
  * symbol, 0 when none was found. */
 OSSE_C_API void ossSymbolNameForAddress(const void* address, char* out, Uint32 size,
                                         Uint32* displacement);
 
 /* ---- Trap files ----------------------------------------------------------------------- */
-#define OSS_TRAP_EYECATCHER "*TPHDR32"
-#define OSS_TRAP_HEADER_SIZE 388u
-#define OSS_TRAP_MODULE_RECORD_SIZE 284u
+/* A trap file has the layout of the library that wrote it: 4-byte addresses from the i686
+ * library, 8-byte addresses from the x86_64 library. Readers tell the two apart by the
+ * header's eye-catcher. A header flag bit was the other choice and the worse one: the
+ * eye-catcher is what a reader searches for to find the header at all, so a reader that knows
+ * only the 32-bit layout finds no header in a 64-bit file (instead of reading 8-byte addresses
+ * as 4-byte ones), and the flags word is rewritten in place as sections are added, where a
+ * single stray bit would change how every later byte is read.
+ *
+ * The sections in both layouts, in file order (each present only when asked for):
+ *   header            OSSTrapFileHeader32 / OSSTrapFileHeader64
+ *   system            SYSTEM_INFO (36 / 48 bytes), OSVERSIONINFOEXA (156), then
+ *                     MEMORYSTATUSEX (64) or MEMORYSTATUS (32 / 56) as the header's flags say
+ *   environment       per string: length (u32), bytes; then 11 and the end marker
+ *   exception record  EXCEPTION_RECORD (80 / 152 bytes), OSSTrapExceptionRecord32 / 64
+ *   context           the x86 CONTEXT (716) / the AMD64 CONTEXT (1232), OSSTrapContext32 / 64
+ *   modules           OSSTrapModuleRecord32 / 64, as many as the header counts
+ *   debug-help version  8 bytes
+ *   stack             code window bytes; OSSTrapFrameRecord (264 bytes in both) per frame,
+ *                     the last one with the return address OSS_TRAP_FRAME_END_MARKER when the
+ *                     walk failed; then the raw stack:
+ *                       32-bit: word count (u32), count x 4 bytes from the context's Esp
+ *                       64-bit: start address (u64), word count (u32), count x 8 bytes
+ *   memory            per region: base and size (u32 each / u64 each), the bytes; then the
+ *                     end marker in the place of a base (u32 / u64 0x0E0DDEAD) */
+#define OSS_TRAP_EYECATCHER32 "*TPHDR32"
+#define OSS_TRAP_EYECATCHER64 "*TPHDR64"
+#define OSS_TRAP_HEADER32_SIZE 388u
+#define OSS_TRAP_HEADER64_SIZE 392u
+#define OSS_TRAP_MODULE_RECORD32_SIZE 284u
+#define OSS_TRAP_MODULE_RECORD64_SIZE 296u
+#define OSS_TRAP_EXCEPTION_RECORD32_SIZE 80u
+#define OSS_TRAP_EXCEPTION_RECORD64_SIZE 152u
+#define OSS_TRAP_CONTEXT32_SIZE 716u
+#define OSS_TRAP_CONTEXT64_SIZE 1232u
+#define OSS_TRAP_SYSTEM_INFO32_SIZE 36u
+#define OSS_TRAP_SYSTEM_INFO64_SIZE 48u
+#define OSS_TRAP_VERSION_INFO_SIZE 156u
+#define OSS_TRAP_MEMSTATUS_EX_SIZE 64u
+#define OSS_TRAP_MEMSTATUS32_SIZE 32u
+#define OSS_TRAP_MEMSTATUS64_SIZE 56u
 #define OSS_TRAP_FRAME_RECORD_SIZE 264u
-#define OSS_TRAP_EXCEPTION_RECORD_SIZE 80u
-#define OSS_TRAP_CONTEXT_SIZE 716u
 #define OSS_TRAP_ENV_END_MARKER "**L*E*R*M**"
 #define OSS_TRAP_FRAME_END_MARKER 0xF2A3EBADu
 #define OSS_TRAP_MEMORY_END_MARKER 0x0E0DDEADu
+
+/* The layout this build writes. */
+#if OSSE_PTR32
+#define OSS_TRAP_EYECATCHER OSS_TRAP_EYECATCHER32
+#define OSS_TRAP_HEADER_SIZE OSS_TRAP_HEADER32_SIZE
+#define OSS_TRAP_MODULE_RECORD_SIZE OSS_TRAP_MODULE_RECORD32_SIZE
+#define OSS_TRAP_EXCEPTION_RECORD_SIZE OSS_TRAP_EXCEPTION_RECORD32_SIZE
+#define OSS_TRAP_CONTEXT_SIZE OSS_TRAP_CONTEXT32_SIZE
+#else
+#define OSS_TRAP_EYECATCHER OSS_TRAP_EYECATCHER64
+#define OSS_TRAP_HEADER_SIZE OSS_TRAP_HEADER64_SIZE
+#define OSS_TRAP_MODULE_RECORD_SIZE OSS_TRAP_MODULE_RECORD64_SIZE
+#define OSS_TRAP_EXCEPTION_RECORD_SIZE OSS_TRAP_EXCEPTION_RECORD64_SIZE
+#define OSS_TRAP_CONTEXT_SIZE OSS_TRAP_CONTEXT64_SIZE
+#endif
 
 /* Header flags. */
 #define OSS_TRAP_HDR_EXCEPTION      0x0001u
@@ -123,8 +192,8 @@ OSSE_C_API void ossSymbolNameForAddress(const void* address, char* out, Uint32 s
 #define OSS_TRAP_SECTION_MEMORY      0x80000u
 
 #pragma pack(push, 1)
-typedef struct OSSTrapFileHeader {
-    char eyeCatcher[8];
+typedef struct OSSTrapFileHeader32 {
+    char eyeCatcher[8]; /* OSS_TRAP_EYECATCHER32 */
     Uint32 processId;
     Uint32 threadId;
     Uint32 codeWindowAddress;
@@ -136,30 +205,170 @@ typedef struct OSSTrapFileHeader {
     Uint8 reserved2[80];
     Uint16 codeWindowLength;
     Uint16 reserved3;
-} OSSTrapFileHeader;
+} OSSTrapFileHeader32;
 
-typedef struct OSSTrapModuleRecord {
+/* The 32-bit header with the code window address widened in its place; every later field
+ * moves down by 4 bytes, and the 8-byte fields fall on 8-byte offsets. */
+typedef struct OSSTrapFileHeader64 {
+    char eyeCatcher[8]; /* OSS_TRAP_EYECATCHER64 */
+    Uint32 processId;
+    Uint32 threadId;
+    Uint64 codeWindowAddress;
+    Uint16 localTime[8];
+    Uint32 flags;
+    Uint16 reserved1;
+    Uint16 moduleCount;
+    char executablePath[260];
+    Uint8 reserved2[80];
+    Uint16 codeWindowLength;
+    Uint16 reserved3;
+} OSSTrapFileHeader64;
+
+typedef struct OSSTrapModuleRecord32 {
     char path[261];
     Uint8 reserved[7];
     Uint32 markerAddress; /* address of the module's sqlzThisIsANRVLibrary export, or 0 */
     Uint32 base;
     Uint32 end;
     Uint32 timeStamp;
-} OSSTrapModuleRecord;
+} OSSTrapModuleRecord32;
+
+typedef struct OSSTrapModuleRecord64 {
+    char path[261];
+    Uint8 reserved[3];
+    Uint64 markerAddress;
+    Uint64 base;
+    Uint64 end;
+    Uint32 timeStamp;
+    Uint32 reserved2;
+} OSSTrapModuleRecord64;
+
+/* One step of the stack walk: the debug-help library's STACKFRAME64, which has the same 264
+ * bytes in a 32-bit and a 64-bit process (only its function-table pointer differs in width,
+ * inside 8 bytes either way). */
+typedef struct OSSTrapAddress {
+    Uint64 offset;
+    Uint16 segment;
+    Uint16 reserved;
+    Uint32 mode;
+} OSSTrapAddress;
+
+typedef struct OSSTrapFrameRecord {
+    OSSTrapAddress pc;
+    OSSTrapAddress returnAddress;
+    OSSTrapAddress frame;
+    OSSTrapAddress stack;
+    OSSTrapAddress backingStore;
+    Uint64 functionTableEntry;
+    Uint64 params[4];
+    Uint32 isFar;
+    Uint32 isVirtual;
+    Uint64 reserved[3];
+    Uint8 kernelHelp[112];
+} OSSTrapFrameRecord;
+
+/* The exception record as the system gives it, in each layout. */
+typedef struct OSSTrapExceptionRecord32 {
+    Uint32 code;
+    Uint32 flags;
+    Uint32 record;
+    Uint32 address;
+    Uint32 numberParameters;
+    Uint32 information[15];
+} OSSTrapExceptionRecord32;
+
+typedef struct OSSTrapExceptionRecord64 {
+    Uint32 code;
+    Uint32 flags;
+    Uint64 record;
+    Uint64 address;
+    Uint32 numberParameters;
+    Uint32 reserved;
+    Uint64 information[15];
+} OSSTrapExceptionRecord64;
+
+/* The x86 CONTEXT. */
+typedef struct OSSTrapContext32 {
+    Uint32 contextFlags;
+    Uint32 dr0, dr1, dr2, dr3, dr6, dr7;
+    Uint8 floatSave[112];
+    Uint32 segGs, segFs, segEs, segDs;
+    Uint32 edi, esi, ebx, edx, ecx, eax;
+    Uint32 ebp, eip, segCs, eflags, esp, segSs;
+    Uint8 extendedRegisters[512];
+} OSSTrapContext32;
+
+/* The AMD64 CONTEXT. */
+typedef struct OSSTrapContext64 {
+    Uint64 home[6];
+    Uint32 contextFlags;
+    Uint32 mxCsr;
+    Uint16 segCs, segDs, segEs, segFs, segGs, segSs;
+    Uint32 eflags;
+    Uint64 dr0, dr1, dr2, dr3, dr6, dr7;
+    Uint64 rax, rcx, rdx, rbx, rsp, rbp, rsi, rdi;
+    Uint64 r8, r9, r10, r11, r12, r13, r14, r15;
+    Uint64 rip;
+    Uint8 floatSave[512];
+    Uint8 vectorRegisters[416];
+    Uint64 vectorControl;
+    Uint64 debugControl;
+    Uint64 lastBranchToRip, lastBranchFromRip, lastExceptionToRip, lastExceptionFromRip;
+} OSSTrapContext64;
 #pragma pack(pop)
 
+#if OSSE_PTR32
+typedef OSSTrapFileHeader32 OSSTrapFileHeader;
+typedef OSSTrapModuleRecord32 OSSTrapModuleRecord;
+#else
+typedef OSSTrapFileHeader64 OSSTrapFileHeader;
+typedef OSSTrapModuleRecord64 OSSTrapModuleRecord;
+#endif
+
 #ifdef __cplusplus
-static_assert(sizeof(OSSTrapFileHeader) == 388, "trap file header layout");
-static_assert(offsetof(OSSTrapFileHeader, codeWindowAddress) == 16, "trap file header layout");
-static_assert(offsetof(OSSTrapFileHeader, localTime) == 20, "trap file header layout");
-static_assert(offsetof(OSSTrapFileHeader, flags) == 36, "trap file header layout");
-static_assert(offsetof(OSSTrapFileHeader, moduleCount) == 42, "trap file header layout");
-static_assert(offsetof(OSSTrapFileHeader, executablePath) == 44, "trap file header layout");
-static_assert(offsetof(OSSTrapFileHeader, reserved2) == 304, "trap file header layout");
-static_assert(offsetof(OSSTrapFileHeader, codeWindowLength) == 384, "trap file header layout");
-static_assert(sizeof(OSSTrapModuleRecord) == 284, "trap module record layout");
-static_assert(offsetof(OSSTrapModuleRecord, markerAddress) == 268, "trap module record layout");
-static_assert(offsetof(OSSTrapModuleRecord, timeStamp) == 280, "trap module record layout");
+/* 32-bit layout                                                       64-bit layout */
+static_assert(sizeof(OSSTrapFileHeader32) == 388, "header32");       static_assert(sizeof(OSSTrapFileHeader64) == 392, "header64");
+static_assert(offsetof(OSSTrapFileHeader32, processId) == 8, "h32");  static_assert(offsetof(OSSTrapFileHeader64, processId) == 8, "h64");
+static_assert(offsetof(OSSTrapFileHeader32, threadId) == 12, "h32");  static_assert(offsetof(OSSTrapFileHeader64, threadId) == 12, "h64");
+static_assert(offsetof(OSSTrapFileHeader32, codeWindowAddress) == 16, "h32");
+                                                                      static_assert(offsetof(OSSTrapFileHeader64, codeWindowAddress) == 16, "h64");
+static_assert(offsetof(OSSTrapFileHeader32, localTime) == 20, "h32"); static_assert(offsetof(OSSTrapFileHeader64, localTime) == 24, "h64");
+static_assert(offsetof(OSSTrapFileHeader32, flags) == 36, "h32");     static_assert(offsetof(OSSTrapFileHeader64, flags) == 40, "h64");
+static_assert(offsetof(OSSTrapFileHeader32, moduleCount) == 42, "h32");
+                                                                      static_assert(offsetof(OSSTrapFileHeader64, moduleCount) == 46, "h64");
+static_assert(offsetof(OSSTrapFileHeader32, executablePath) == 44, "h32");
+                                                                      static_assert(offsetof(OSSTrapFileHeader64, executablePath) == 48, "h64");
+static_assert(offsetof(OSSTrapFileHeader32, reserved2) == 304, "h32"); static_assert(offsetof(OSSTrapFileHeader64, reserved2) == 308, "h64");
+static_assert(offsetof(OSSTrapFileHeader32, codeWindowLength) == 384, "h32");
+                                                                      static_assert(offsetof(OSSTrapFileHeader64, codeWindowLength) == 388, "h64");
+static_assert(sizeof(OSSTrapModuleRecord32) == 284, "module32");     static_assert(sizeof(OSSTrapModuleRecord64) == 296, "module64");
+static_assert(offsetof(OSSTrapModuleRecord32, markerAddress) == 268, "m32");
+                                                                      static_assert(offsetof(OSSTrapModuleRecord64, markerAddress) == 264, "m64");
+static_assert(offsetof(OSSTrapModuleRecord32, base) == 272, "m32");   static_assert(offsetof(OSSTrapModuleRecord64, base) == 272, "m64");
+static_assert(offsetof(OSSTrapModuleRecord32, end) == 276, "m32");    static_assert(offsetof(OSSTrapModuleRecord64, end) == 280, "m64");
+static_assert(offsetof(OSSTrapModuleRecord32, timeStamp) == 280, "m32");
+                                                                      static_assert(offsetof(OSSTrapModuleRecord64, timeStamp) == 288, "m64");
+static_assert(sizeof(OSSTrapExceptionRecord32) == 80, "exception32"); static_assert(sizeof(OSSTrapExceptionRecord64) == 152, "exception64");
+static_assert(offsetof(OSSTrapExceptionRecord32, address) == 12, "e32");
+                                                                      static_assert(offsetof(OSSTrapExceptionRecord64, address) == 16, "e64");
+static_assert(offsetof(OSSTrapExceptionRecord32, information) == 20, "e32");
+                                                                      static_assert(offsetof(OSSTrapExceptionRecord64, information) == 32, "e64");
+static_assert(sizeof(OSSTrapContext32) == 716, "context32");          static_assert(sizeof(OSSTrapContext64) == 1232, "context64");
+static_assert(offsetof(OSSTrapContext32, segGs) == 140, "c32");       static_assert(offsetof(OSSTrapContext64, contextFlags) == 48, "c64");
+static_assert(offsetof(OSSTrapContext32, edi) == 156, "c32");         static_assert(offsetof(OSSTrapContext64, eflags) == 68, "c64");
+static_assert(offsetof(OSSTrapContext32, eax) == 176, "c32");         static_assert(offsetof(OSSTrapContext64, rax) == 120, "c64");
+static_assert(offsetof(OSSTrapContext32, ebp) == 180, "c32");         static_assert(offsetof(OSSTrapContext64, rsp) == 152, "c64");
+static_assert(offsetof(OSSTrapContext32, eip) == 184, "c32");         static_assert(offsetof(OSSTrapContext64, r8) == 184, "c64");
+static_assert(offsetof(OSSTrapContext32, eflags) == 192, "c32");      static_assert(offsetof(OSSTrapContext64, rip) == 248, "c64");
+static_assert(offsetof(OSSTrapContext32, esp) == 196, "c32");         static_assert(offsetof(OSSTrapContext64, floatSave) == 256, "c64");
+static_assert(offsetof(OSSTrapContext32, extendedRegisters) == 204, "c32");
+                                                                      static_assert(offsetof(OSSTrapContext64, vectorControl) == 1184, "c64");
+/* Both layouts */
+static_assert(sizeof(OSSTrapFrameRecord) == 264, "frame record");
+static_assert(offsetof(OSSTrapFrameRecord, returnAddress) == 16 && offsetof(OSSTrapFrameRecord, frame) == 32 &&
+                  offsetof(OSSTrapFrameRecord, stack) == 48 && offsetof(OSSTrapFrameRecord, params) == 88 &&
+                  offsetof(OSSTrapFrameRecord, kernelHelp) == 152,
+              "frame record");
 
 /* A trap file: gathers the identity of a fault once (initialize), then appends the sections
  * that dump() is asked for. The file is opened and closed through the base class. Nothing here

@@ -49,12 +49,21 @@ OSSE_C_API int ossStrCompWithPads(const char* a, const char* b, Uint32 mode);
 #define OSS_HEXDUMP_ADDRESS    0x2u /* each line starts with the address of its data */
 #define OSS_HEXDUMP_NO_CHARS   0x4u /* no character column */
 
-/* Size of the line buffer ossHexDumpLine needs: 74 characters and the terminator. */
-#define OSS_HEXDUMP_LINE_SIZE 75u
+/* Digits of the address that OSS_HEXDUMP_ADDRESS puts in front of a line: an address is
+ * printed whole, 8 digits on i686 and 16 on x86_64. */
+#if OSSE_PTR32
+#define OSS_HEXDUMP_ADDRESS_DIGITS 8u
+#else
+#define OSS_HEXDUMP_ADDRESS_DIGITS 16u
+#endif
+/* Size of the line buffer ossHexDumpLine needs: 74 characters and the terminator on i686,
+ * 82 and the terminator on x86_64. */
+#define OSS_HEXDUMP_LINE_SIZE (67u + OSS_HEXDUMP_ADDRESS_DIGITS)
 
 /* Formats up to 16 bytes as one dump line ending in "\r\n" into line[OSS_HEXDUMP_LINE_SIZE]:
- * [address "0x%08X : "] hex bytes in pairs, then from column 43 (56 with the address) the
- * bytes as characters ('.' when not printable). A length above 16 is taken as 16. */
+ * [address "0x%08X : ", 16 digits on x86_64] hex bytes in pairs, then from column 43 (56 with
+ * the address, 64 on x86_64) the bytes as characters ('.' when not printable). A length above
+ * 16 is taken as 16. */
 OSSE_C_API void ossHexDumpLine(char* line, const void* data, Uint32 length, Uint32 flags);
 
 /* Dumps length bytes as lines of 16 into buffer[bufferSize], each line after prefix (when not

@@ -443,7 +443,11 @@ static_assert(offsetof(OSSCPUInfo, speedMHz) == 28 && offsetof(OSSCPUInfo, cores
                   offsetof(OSSCPUInfo, hasSSE4) == 130,
               "OSSCPUInfo layout");
 static_assert(sizeof(OSSCPUCacheInfo) == 40 && offsetof(OSSCPUCacheInfo, type) == 32, "layout");
+#if OSSE_PTR32
 static_assert(sizeof(OSSCPUCacheTopologyParam) == 20, "layout");
+#else
+static_assert(sizeof(OSSCPUCacheTopologyParam) == 24, "x86_64 layout");
+#endif
 static_assert(offsetof(OSSMountInfo, totalMB) == 1032 && offsetof(OSSMountInfo, fsName) == 1048 &&
                   offsetof(OSSMountInfo, volumeName) == 1148 &&
                   offsetof(OSSMountInfo, status) == 2172 && sizeof(OSSMountInfo) == 2176,
@@ -461,11 +465,19 @@ static_assert(offsetof(OSSDiskInfo, totalSize) == 16 && offsetof(OSSDiskInfo, fr
                   offsetof(OSSDiskInfo, deviceType) == 1872 && offsetof(OSSDiskInfo, fsType) == 1880 &&
                   sizeof(OSSDiskInfo) == 1896,
               "OSSDiskInfo layout");
+#if OSSE_PTR32
 static_assert(sizeof(OSSGetDiskInfoParam) == 12, "layout");
+#else
+static_assert(sizeof(OSSGetDiskInfoParam) == 24, "x86_64 layout");
+#endif
 static_assert(sizeof(OSSCPUUsageInfo) == 88 && offsetof(OSSCPUUsageInfo, processorTime) == 8,
               "layout");
 static_assert(sizeof(OSSRawCPUUsageInfo) == 72 && offsetof(OSSRawCPUUsageInfo, idle) == 8, "layout");
+#if OSSE_PTR32
 static_assert(sizeof(OSSProcessRawCPUUsageParam) == 12, "layout");
+#else
+static_assert(sizeof(OSSProcessRawCPUUsageParam) == 24, "x86_64 layout");
+#endif
 static_assert(offsetof(OSSProcessRawCPUUsageInfo, systemTime) == 264 &&
                   sizeof(OSSProcessRawCPUUsageInfo) == 296,
               "layout");

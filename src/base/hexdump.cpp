@@ -3,16 +3,17 @@
 //   [0x%08X : ]XXXX XXXX XXXX XXXX XXXX XXXX XXXX XXXX   cccccccccccccccc\r\n
 //
 // The character column starts at 43 (56 with the address); a full line is 61 characters
-// (74 with the address) including the "\r\n".
+// (74 with the address) including the "\r\n". On x86_64 the address has 16 digits, which
+// moves the character column to 64 and makes a full line 82 characters.
 #include <string.h>
 
 #include "osse/strutil.h"
 
 namespace {
 
-constexpr Uint32 kLineChars = OSS_HEXDUMP_LINE_SIZE - 1;  // 74
+constexpr Uint32 kLineChars = OSS_HEXDUMP_LINE_SIZE - 1;  // 74 (82 on x86_64)
 constexpr Uint32 kBytesPerLine = 16;
-constexpr Uint32 kAddressWidth = 13;                      // "0x%08X : "
+constexpr Uint32 kAddressWidth = OSS_HEXDUMP_ADDRESS_DIGITS + 5;  // "0x%08X : "
 constexpr Uint32 kCharColumn = 43;
 
 const char kHexDigits[] = "0123456789ABCDEF";
@@ -49,7 +50,7 @@ extern "C" OSSE_API void ossHexDumpLine(char* line, const void* data, Uint32 len
     Uint32 charColumn = kCharColumn;
 
     if (flags & OSS_HEXDUMP_ADDRESS) {
-        out = putHexValue(out, reinterpret_cast<uintptr_t>(data), 8);
+        out = putHexValue(out, reinterpret_cast<uintptr_t>(data), OSS_HEXDUMP_ADDRESS_DIGITS);
         memcpy(out, " : ", 3);
         out += 3;
         charColumn += kAddressWidth;
@@ -72,7 +73,7 @@ extern "C" OSSE_API void ossHexDumpLine(char* line, const void* data, Uint32 len
             line[pos++] = (bytes[i] >= 0x20 && bytes[i] <= 0x7E) ? static_cast<char>(bytes[i]) : '.';
     }
     // The line end goes right after the last character when it fits; otherwise the line
-    // stays cut at 74 characters.
+    // stays cut at its full length.
     if (pos + 2 < OSS_HEXDUMP_LINE_SIZE) memcpy(line + pos, "\r\n", 3);
 }
 

@@ -8,6 +8,9 @@
 
 namespace osse_fault {
 
+// This thread's thread block (TEB).
+void* currentTeb();
+
 // Copies size bytes at address into buffer without ever faulting (ReadProcessMemory on this
 // process); false when any byte cannot be read.
 bool safeRead(const void* address, void* buffer, SIZE_T size);
@@ -17,11 +20,11 @@ bool readable(const void* address, SIZE_T size);
 // The full path of the module loaded at base, read from the process's own loader list with
 // checked copies (the loader's lock may be held by the thread that faulted). False when the
 // module is not in the list.
-bool modulePathFromLoaderList(Uint32 base, char* out, Uint32 size);
+bool modulePathFromLoaderList(uintptr_t base, char* out, Uint32 size);
 
 // Fills a module record: path, marker export (read from the module's export directory, never
 // through the loader), base, end and link time stamp.
-void buildModuleRecord(const char* path, Uint32 base, Uint32 size, OSSTrapModuleRecord* record);
+void buildModuleRecord(const char* path, uintptr_t base, Uint32 size, OSSTrapModuleRecord* record);
 
 // The module list collected by ossEnumerateLoadedModules without a callback: its records and
 // count, for trap files that could not enumerate the modules themselves.

@@ -14,15 +14,17 @@ constexpr uint32_t kReturnFloor = 0x1000;        // a return address below this 
 constexpr uint32_t kMaxFrameHop = 0x100000;      // 1 MiB between neighbouring frames
 constexpr uint32_t kMaxFrames = 4096;            // no walk is longer than this
 
-// reader(address, words[2]) copies the two words at address (saved frame pointer, return
-// address); false when they cannot be read. Frames must lie inside [low, high - 8].
-template <class Reader>
-uint32_t walkFrames(uint32_t startFrame, uint32_t skip, void** out, uint32_t max, uint32_t low,
-                    uint32_t high, Reader reader)
+// Word is the width of a stack slot (uint32_t for x86 frames). reader(address, words[2])
+// copies the two words at address (saved frame pointer, return address); false when they
+// cannot be read. Frames must lie inside [low, high - 2 words].
+template <class Word, class Reader>
+uint32_t walkFrames(Word startFrame, uint32_t skip, void** out, uint32_t max, Word low, Word high,
+                    Reader reader)
 {
+    constexpr Word kPair = 2 * sizeof(Word);
     for (uint32_t i = 0; i < max; ++i) out[i] = nullptr;
-    uint32_t frame = startFrame;
-    uint32_t previous = startFrame;
+    Word frame = startFrame;
+    Word previous = startFrame;
     uint32_t stored = 0;
     for (uint32_t steps = 0; stored < max && steps < kMaxFrames; ++steps) {
         if (frame <= kFrameFloor) break;
@@ -30,10 +32,10 @@ uint32_t walkFrames(uint32_t startFrame, uint32_t skip, void** out, uint32_t max
         // or goes down would loop or wander off.
         if (steps > 0 && frame <= previous) break;
         if (frame < previous || frame - previous > kMaxFrameHop) break;
-        if (frame < low || high < 8 || frame > high - 8) break;
-        uint32_t words[2];
+        if (frame < low || high < kPair || frame > high - kPair) break;
+        Word words[2];
         if (!reader(frame, words)) break;
-        const uint32_t ret = words[1];
+        const Word ret = words[1];
         if (ret < kReturnFloor) break;
         previous = frame;
         frame = words[0];

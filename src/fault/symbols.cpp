@@ -56,7 +56,16 @@ bool g_symInitialized;
 Uint32 g_symUseCount;
 
 // The function-table entry handed back to StackWalk64; only touched while the mutex is held.
+// On x86 the library hands out a 16-byte FPO record, on x86_64 a 12-byte RUNTIME_FUNCTION.
 Uint8 g_functionTableEntry[16];
+#if OSSE_PTR32
+constexpr DWORD kStackWalkMachine = IMAGE_FILE_MACHINE_I386;
+constexpr size_t kFunctionEntrySize = 16;
+#else
+constexpr DWORD kStackWalkMachine = IMAGE_FILE_MACHINE_AMD64;
+constexpr size_t kFunctionEntrySize = sizeof(RUNTIME_FUNCTION);
+static_assert(sizeof(RUNTIME_FUNCTION) <= sizeof g_functionTableEntry, "function entry");
+#endif
 
 // ---- Binding the library at first use ------------------------------------------------------
 struct DbgHelp {
@@ -155,17 +164,17 @@ R callSerialised(Entry entry, F DbgHelp::*member, Call call, R failed)
                    [&](decltype(g_dbg.member) fn) { return fn(__VA_ARGS__); }, failed)
 
 // ---- The stack walk's routines -------------------------------------------------------------
-PVOID WINAPI functionTableRoutine(HANDLE process, DWORD64 addrBase)
+// The walk runs in this process: an address that does not fit this build's addresses is not
+// one of its own, and is not looked up (rather than looked up cut to its low bits).
+bool ownAddress(DWORD64 address)
 {
-    void* entry = ossSymFunctionTableAccess(process, (Uint32)addrBase);
-    if (!entry) return nullptr;
-    memcpy(g_functionTableEntry, entry, sizeof g_functionTableEntry);
-    return g_functionTableEntry;
+    return address == (DWORD64)(uintptr_t)address;
 }
 
 DWORD64 WINAPI moduleBaseRoutine(HANDLE process, DWORD64 address)
 {
-    const DWORD64 base = ossSymGetModuleBase(process, (Uint32)address);
+    if (!ownAddress(address)) return 0;
+    const DWORD64 base = ossSymGetModuleBase(process, (OSSSymAddress)address);
     if (base) return base;
     // The symbol handler may not know the module yet (it was initialised without loading the
     // process's modules): find the image that holds the address and load it, by the path the
@@ -174,11 +183,23 @@ DWORD64 WINAPI moduleBaseRoutine(HANDLE process, DWORD64 address)
     if (VirtualQuery((const void*)(uintptr_t)address, &info, sizeof info) == 0 ||
         info.Type != MEM_IMAGE || !info.AllocationBase)
         return 0;
-    const Uint32 imageBase = (Uint32)(uintptr_t)info.AllocationBase;
+    const uintptr_t imageBase = (uintptr_t)info.AllocationBase;
     char path[MAX_PATH + 1];
     if (osse_fault::modulePathFromLoaderList(imageBase, path, sizeof path))
-        ossSymLoadModule(process, nullptr, path, nullptr, imageBase, 0);
+        ossSymLoadModule(process, nullptr, path, nullptr, (OSSSymAddress)imageBase, 0);
     return imageBase;
+}
+
+PVOID WINAPI functionTableRoutine(HANDLE process, DWORD64 addrBase)
+{
+    if (!ownAddress(addrBase)) return nullptr;
+    void* entry = ossSymFunctionTableAccess(process, (OSSSymAddress)addrBase);
+    // The module may not be known to the symbol handler yet: load it, and ask once more.
+    if (!entry && moduleBaseRoutine(process, addrBase))
+        entry = ossSymFunctionTableAccess(process, (OSSSymAddress)addrBase);
+    if (!entry) return nullptr;
+    memcpy(g_functionTableEntry, entry, kFunctionEntrySize);
+    return g_functionTableEntry;
 }
 
 // The callback registered for stack walks: it answers no request, so the library does its
@@ -197,7 +218,8 @@ OSSLatch g_collectLock;
 BOOL CALLBACK collectModule(PCSTR name, DWORD64 base, ULONG size, PVOID)
 {
     if (g_collectedCount < kMaxCollected)
-        osse_fault::buildModuleRecord(name, (Uint32)base, size, &g_collected[g_collectedCount++]);
+        osse_fault::buildModuleRecord(name, (uintptr_t)base, size,
+                                      &g_collected[g_collectedCount++]);
     return TRUE;
 }
 
@@ -209,32 +231,89 @@ SECURITY_ATTRIBUTES* ipcSecurityAttributes(SECURITY_DESCRIPTOR* descriptor,
     return ossIPCSecurityAttributes(descriptor, attrs) == 0 ? attrs : nullptr;
 }
 
-// ---- The frame-pointer walk ----------------------------------------------------------------
+// ---- The walk of the calling thread's stack ------------------------------------------------
+// The thread's own stack bounds, from its thread block: frames outside them are not followed.
+void stackBounds(uintptr_t* low, uintptr_t* high)
+{
+    const NT_TIB* tib = (const NT_TIB*)osse_fault::currentTeb();
+    *low = (uintptr_t)tib->StackLimit;
+    *high = (uintptr_t)tib->StackBase;
+}
+
+#if OSSE_PTR32
+// x86: the chain of saved frame pointers, from the frame the caller of the walk saved.
 Uint32 walkCurrentStack(Uint32 skip, void** out, Uint32 max, Uint32 startFrame)
 {
-    // The thread's own stack bounds, from its thread block: frames outside them are not
-    // followed.
-    const NT_TIB* tib;
-    __asm__("movl %%fs:0x18, %0" : "=r"(tib));
-    const Uint32 low = (Uint32)(uintptr_t)tib->StackLimit;
-    const Uint32 high = (Uint32)(uintptr_t)tib->StackBase;
-    return osse_fault::walkFrames(startFrame, skip, out, max, low, high,
-                                  [](Uint32 frame, Uint32* words) {
-                                      return osse_fault::safeRead((const void*)(uintptr_t)frame,
-                                                                  words, 8);
-                                  });
+    uintptr_t low, high;
+    stackBounds(&low, &high);
+    return osse_fault::walkFrames<Uint32>(startFrame, skip, out, max, (Uint32)low, (Uint32)high,
+                                          [](Uint32 frame, Uint32* words) {
+                                              return osse_fault::safeRead(
+                                                  (const void*)(uintptr_t)frame, words, 8);
+                                          });
 }
+#else
+// x86_64: code need not keep a frame-pointer chain (system code does not), so frames are
+// unwound by the images' unwind data from a captured context. The first `drop` frames are the
+// walk's own and are not counted as skipped. The same limits as the frame-pointer walk: the
+// stack pointer stays inside the thread's stack and moves up by at most 1 MiB a frame.
+Uint32 unwindCurrentStack(CONTEXT* ctx, Uint32 drop, Uint32 skip, void** out, Uint32 max)
+{
+    for (Uint32 i = 0; i < max; ++i) out[i] = nullptr;
+    uintptr_t low, high;
+    stackBounds(&low, &high);
+    Uint32 stored = 0;
+    for (Uint32 steps = 0; stored < max && steps < osse_fault::kMaxFrames; ++steps) {
+        const DWORD64 sp = ctx->Rsp;
+        if (sp < low || sp + 8 > high) break;
+        DWORD64 imageBase = 0;
+        PRUNTIME_FUNCTION entry = RtlLookupFunctionEntry(ctx->Rip, &imageBase, nullptr);
+        if (entry) {
+            void* handlerData = nullptr;
+            DWORD64 establisherFrame = 0;
+            RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, ctx->Rip, entry, ctx, &handlerData,
+                             &establisherFrame, nullptr);
+        } else {
+            // A leaf function (no unwind data): the return address is at the stack pointer.
+            DWORD64 ret = 0;
+            if (!osse_fault::safeRead((const void*)(uintptr_t)sp, &ret, 8)) break;
+            ctx->Rip = ret;
+            ctx->Rsp = sp + 8;
+        }
+        if (ctx->Rsp <= sp || ctx->Rsp - sp > osse_fault::kMaxFrameHop || ctx->Rsp > high) break;
+        if (ctx->Rip < osse_fault::kReturnFloor) break;
+        if (drop) {
+            --drop;
+        } else if (skip) {
+            --skip;
+        } else {
+            out[stored++] = (void*)(uintptr_t)ctx->Rip;
+        }
+    }
+    return stored;
+}
+#endif
 
 }  // namespace
 
 namespace osse_fault {
 
+// NtCurrentTeb reads the block's self pointer segment-relative (%fs:0x18 on x86, %gs:0x30 on
+// x86_64); GCC 12 takes that read for one through a null pointer and warns about it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+__attribute__((noinline)) void* currentTeb()
+{
+    return NtCurrentTeb();
+}
+#pragma GCC diagnostic pop
+
 bool readable(const void* address, SIZE_T size)
 {
     // ReadProcessMemory alone is not enough: some systems read a no-access page through it.
-    Uint32 at = (Uint32)(uintptr_t)address;
-    const Uint32 last = at + (Uint32)size - 1;
     if (size == 0) return true;
+    uintptr_t at = (uintptr_t)address;
+    const uintptr_t last = at + (size - 1);
     if (last < at) return false;
     for (;;) {
         MEMORY_BASIC_INFORMATION info;
@@ -242,7 +321,7 @@ bool readable(const void* address, SIZE_T size)
         if (info.State != MEM_COMMIT || (info.Protect & (PAGE_NOACCESS | PAGE_GUARD)) ||
             info.Protect == 0)
             return false;
-        const Uint32 regionEnd = (Uint32)(uintptr_t)info.BaseAddress + (Uint32)info.RegionSize;
+        const uintptr_t regionEnd = (uintptr_t)info.BaseAddress + info.RegionSize;
         if (regionEnd == 0 || regionEnd - 1 >= last) return true;
         at = regionEnd;
     }
@@ -307,13 +386,13 @@ extern "C" OSSE_API void ossFreeSymDLL(void)
 }
 
 // ---- Wrappers ------------------------------------------------------------------------------
-extern "C" OSSE_API void* ossSymFunctionTableAccess(void* process, Uint32 addrBase)
+extern "C" OSSE_API void* ossSymFunctionTableAccess(void* process, OSSSymAddress addrBase)
 {
     return OSS_SERIALISED(kSymFunctionTableAccess, functionTableAccess, (void*)nullptr, process,
                           (DWORD64)addrBase);
 }
 
-extern "C" OSSE_API int ossSymGetModuleInfo(void* process, Uint32 address,
+extern "C" OSSE_API int ossSymGetModuleInfo(void* process, OSSSymAddress address,
                                             struct _IMAGEHLP_MODULE64* info)
 {
     return OSS_SERIALISED(kSymGetModuleInfo, getModuleInfo, (BOOL)FALSE, process,
@@ -327,7 +406,7 @@ extern "C" OSSE_API int ossSymRegisterCallback(void* process, OSSSymRegisteredCa
                           (PSYMBOL_REGISTERED_CALLBACK64)callback, userContext);
 }
 
-extern "C" OSSE_API Uint64 ossSymGetModuleBase(void* process, Uint32 address)
+extern "C" OSSE_API Uint64 ossSymGetModuleBase(void* process, OSSSymAddress address)
 {
     return OSS_SERIALISED(kSymGetModuleBase, getModuleBase, (DWORD64)0, process,
                           (DWORD64)address);
@@ -337,7 +416,7 @@ extern "C" OSSE_API int ossStackWalk(void* process, void* thread, struct _tagSTA
                                      struct _CONTEXT* context)
 {
     if (!g_loaded) ossLoadSymDLL(true);
-    return OSS_SERIALISED(kStackWalk, stackWalk, (BOOL)FALSE, IMAGE_FILE_MACHINE_I386, process,
+    return OSS_SERIALISED(kStackWalk, stackWalk, (BOOL)FALSE, kStackWalkMachine, process,
                           thread, frame, context, nullptr, functionTableRoutine,
                           moduleBaseRoutine, nullptr);
 }
@@ -355,7 +434,8 @@ extern "C" OSSE_API int ossEnumerateLoadedModules(void* process, OSSEnumModulesC
                           process, collectModule, userContext);
 }
 
-extern "C" OSSE_API int ossSymGetSymFromAddr(void* process, Uint32 address, Uint64* displacement,
+extern "C" OSSE_API int ossSymGetSymFromAddr(void* process, OSSSymAddress address,
+                                             Uint64* displacement,
                                              struct _IMAGEHLP_SYMBOL64* symbol)
 {
     return OSS_SERIALISED(kSymGetSymFromAddr, getSymFromAddr, (BOOL)FALSE, process,
@@ -436,21 +516,21 @@ extern "C" OSSE_API struct API_VERSION* ossImagehlpApiVersionEx(struct API_VERSI
 }
 
 extern "C" OSSE_API Uint64 ossSymLoadModule(void* process, void* file, const char* imageName,
-                                            const char* moduleName, Uint32 baseOfDll,
-                                            Uint32 sizeOfDll)
+                                            const char* moduleName,
+                                            OSSSymAddress baseOfDll, Uint32 sizeOfDll)
 {
     return OSS_SERIALISED(kSymLoadModule64, loadModule, (DWORD64)0, process, file,
                           (PCSTR)imageName, (PCSTR)moduleName, (DWORD64)baseOfDll,
                           (DWORD)sizeOfDll);
 }
 
-extern "C" OSSE_API int ossSymUnloadModule(void* process, Uint32 baseOfDll)
+extern "C" OSSE_API int ossSymUnloadModule(void* process, OSSSymAddress baseOfDll)
 {
     return OSS_SERIALISED(kSymUnloadModule64, unloadModule, (BOOL)FALSE, process,
                           (DWORD64)baseOfDll);
 }
 
-extern "C" OSSE_API struct _IMAGE_NT_HEADERS* ossImageNtHeader(void* base)
+extern "C" OSSE_API OSSImageNtHeaders* ossImageNtHeader(void* base)
 {
     return OSS_SERIALISED(kImageNtHeader, imageNtHeader, (PIMAGE_NT_HEADERS) nullptr, base);
 }
@@ -469,11 +549,13 @@ extern "C" OSSE_API int ossSymRegisterStackWalkCallback(void* process)
 }
 
 // ---- Walks and names -----------------------------------------------------------------------
+// Both walks start at the caller's frame: the first address is where the caller returns to.
+#if OSSE_PTR32
 extern "C" OSSE_API __attribute__((noinline)) Uint32 ossWalkStackCollect(Uint32 skip, void** out,
                                                                         Uint32 max)
 {
     if (!out || max == 0) return 0;
-    // Start at the caller's frame: the frame pointer this function saved.
+    // The frame pointer this function saved is the caller's frame.
     Uint32 callerFrame = 0;
     osse_fault::safeRead(__builtin_frame_address(0), &callerFrame, 4);
     return walkCurrentStack(skip, out, max, callerFrame);
@@ -487,6 +569,29 @@ extern "C" OSSE_API __attribute__((noinline)) Uint32 ossWalkStackCollectEx(Uint3
     osse_fault::safeRead(__builtin_frame_address(0), &callerFrame, 4);
     return walkCurrentStack(skip, out, max, callerFrame);
 }
+#else
+// The context is captured in this function: unwinding it once gives the caller's own frame,
+// whose return address is the first one stored.
+extern "C" OSSE_API __attribute__((noinline)) Uint32 ossWalkStackCollect(Uint32 skip, void** out,
+                                                                        Uint32 max)
+{
+    if (!out || max == 0) return 0;
+    CONTEXT ctx;
+    memset(&ctx, 0, sizeof ctx);
+    RtlCaptureContext(&ctx);
+    return unwindCurrentStack(&ctx, 1, skip, out, max);
+}
+
+extern "C" OSSE_API __attribute__((noinline)) Uint32 ossWalkStackCollectEx(Uint32 skip,
+                                                                          void** out, Uint32 max)
+{
+    if (!out || max == 0) return 0;
+    CONTEXT ctx;
+    memset(&ctx, 0, sizeof ctx);
+    RtlCaptureContext(&ctx);
+    return unwindCurrentStack(&ctx, 1, skip, out, max);
+}
+#endif
 
 extern "C" OSSE_API void ossSymbolNameForAddress(const void* address, char* out, Uint32 size,
                                                  Uint32* displacement)
@@ -509,7 +614,7 @@ extern "C" OSSE_API void ossSymbolNameForAddress(const void* address, char* out,
     record.symbol.SizeOfStruct = sizeof(IMAGEHLP_SYMBOL64);
     record.symbol.MaxNameLength = 260;
     Uint64 offset = 0;
-    if (ossSymGetSymFromAddr(GetCurrentProcess(), (Uint32)(uintptr_t)address, &offset,
+    if (ossSymGetSymFromAddr(GetCurrentProcess(), (OSSSymAddress)(uintptr_t)address, &offset,
                              &record.symbol)) {
         // The library may fill the name room completely: cut at the room's end and always
         // terminate the caller's buffer.
@@ -517,7 +622,11 @@ extern "C" OSSE_API void ossSymbolNameForAddress(const void* address, char* out,
         ossSnprintf(out, size, "%s", record.symbol.Name);
         if (displacement) *displacement = (Uint32)offset;
     } else {
+#if OSSE_PTR32
         ossSnprintf(out, size, "0x%08X", (unsigned)(uintptr_t)address);
+#else
+        ossSnprintf(out, size, "0x%016I64X", (Uint64)(uintptr_t)address);
+#endif
         if (displacement) *displacement = 0;
     }
 }

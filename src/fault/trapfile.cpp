@@ -15,12 +15,58 @@
 #include "osse/strutil.h"
 #include "diag/security_internal.h"
 
-static_assert(sizeof(EXCEPTION_RECORD) == OSS_TRAP_EXCEPTION_RECORD_SIZE, "exception record");
-static_assert(sizeof(CONTEXT) == OSS_TRAP_CONTEXT_SIZE, "x86 context");
-static_assert(sizeof(STACKFRAME64) == OSS_TRAP_FRAME_RECORD_SIZE, "stack frame record");
-static_assert(sizeof(SYSTEM_INFO) == 36, "system information");
-static_assert(sizeof(OSVERSIONINFOEXA) == 156, "extended version information");
-static_assert(sizeof(MEMORYSTATUSEX) == 64 && sizeof(MEMORYSTATUS) == 32, "memory status");
+// The system's records are written as they are: they must have the sizes and offsets the
+// trap file layout of this build says.
+#if OSSE_PTR32
+typedef OSSTrapExceptionRecord32 TrapExceptionRecord;
+typedef OSSTrapContext32 TrapContext;
+static_assert(sizeof(SYSTEM_INFO) == OSS_TRAP_SYSTEM_INFO32_SIZE, "system information");
+static_assert(sizeof(MEMORYSTATUS) == OSS_TRAP_MEMSTATUS32_SIZE, "memory status");
+static_assert(offsetof(CONTEXT, Eip) == offsetof(TrapContext, eip) &&
+                  offsetof(CONTEXT, Esp) == offsetof(TrapContext, esp) &&
+                  offsetof(CONTEXT, Ebp) == offsetof(TrapContext, ebp) &&
+                  offsetof(CONTEXT, EFlags) == offsetof(TrapContext, eflags) &&
+                  offsetof(CONTEXT, Eax) == offsetof(TrapContext, eax) &&
+                  offsetof(CONTEXT, SegSs) == offsetof(TrapContext, segSs),
+              "x86 context");
+#define OSS_CONTEXT_IP(c) ((c).Eip)
+#define OSS_CONTEXT_SP(c) ((c).Esp)
+#define OSS_CONTEXT_FP(c) ((c).Ebp)
+#else
+typedef OSSTrapExceptionRecord64 TrapExceptionRecord;
+typedef OSSTrapContext64 TrapContext;
+static_assert(sizeof(SYSTEM_INFO) == OSS_TRAP_SYSTEM_INFO64_SIZE, "system information");
+static_assert(sizeof(MEMORYSTATUS) == OSS_TRAP_MEMSTATUS64_SIZE, "memory status");
+static_assert(offsetof(CONTEXT, ContextFlags) == offsetof(TrapContext, contextFlags) &&
+                  offsetof(CONTEXT, EFlags) == offsetof(TrapContext, eflags) &&
+                  offsetof(CONTEXT, Rax) == offsetof(TrapContext, rax) &&
+                  offsetof(CONTEXT, Rsp) == offsetof(TrapContext, rsp) &&
+                  offsetof(CONTEXT, Rbp) == offsetof(TrapContext, rbp) &&
+                  offsetof(CONTEXT, R15) == offsetof(TrapContext, r15) &&
+                  offsetof(CONTEXT, Rip) == offsetof(TrapContext, rip) &&
+                  offsetof(CONTEXT, VectorControl) == offsetof(TrapContext, vectorControl),
+              "AMD64 context");
+#define OSS_CONTEXT_IP(c) ((c).Rip)
+#define OSS_CONTEXT_SP(c) ((c).Rsp)
+#define OSS_CONTEXT_FP(c) ((c).Rbp)
+#endif
+static_assert(sizeof(EXCEPTION_RECORD) == OSS_TRAP_EXCEPTION_RECORD_SIZE &&
+                  sizeof(EXCEPTION_RECORD) == sizeof(TrapExceptionRecord) &&
+                  offsetof(EXCEPTION_RECORD, ExceptionAddress) ==
+                      offsetof(TrapExceptionRecord, address) &&
+                  offsetof(EXCEPTION_RECORD, ExceptionInformation) ==
+                      offsetof(TrapExceptionRecord, information),
+              "exception record");
+static_assert(sizeof(CONTEXT) == OSS_TRAP_CONTEXT_SIZE && sizeof(CONTEXT) == sizeof(TrapContext),
+              "context");
+static_assert(sizeof(STACKFRAME64) == OSS_TRAP_FRAME_RECORD_SIZE &&
+                  offsetof(STACKFRAME64, AddrReturn) == offsetof(OSSTrapFrameRecord, returnAddress) &&
+                  offsetof(STACKFRAME64, AddrStack) == offsetof(OSSTrapFrameRecord, stack) &&
+                  offsetof(STACKFRAME64, Params) == offsetof(OSSTrapFrameRecord, params) &&
+                  offsetof(STACKFRAME64, KdHelp) == offsetof(OSSTrapFrameRecord, kernelHelp),
+              "stack frame record");
+static_assert(sizeof(OSVERSIONINFOEXA) == OSS_TRAP_VERSION_INFO_SIZE, "version information");
+static_assert(sizeof(MEMORYSTATUSEX) == OSS_TRAP_MEMSTATUS_EX_SIZE, "memory status");
 
 namespace {
 
@@ -28,6 +74,9 @@ constexpr Uint32 kCodeWindowBefore = 32;
 constexpr Uint32 kCodeWindowMax = 64;
 constexpr Uint32 kMaxWalkFrames = 256;
 constexpr Uint32 kMaxRawStack = 1024 * 1024;
+// A stack word, and the width of the addresses the stack and memory sections hold.
+constexpr uintptr_t kWord = sizeof(void*);
+typedef uintptr_t FileAddress;
 constexpr Uint32 kEnvCopyBuffer = 2048;
 constexpr Uint32 kModuleCountMax = 0xFFFF;
 
@@ -52,7 +101,7 @@ struct StackRequest {
     Uint32 reserved2;
 };
 
-bool readable4(Uint32 address)
+bool readable4(uintptr_t address)
 {
     Uint8 word[4];
     return osse_fault::safeRead((const void*)(uintptr_t)address, word, 4);
@@ -60,12 +109,12 @@ bool readable4(Uint32 address)
 
 // Writes size bytes of this process's memory at address; a part that cannot be read is
 // written as zeros, so the record keeps the size it announced.
-void writeMemory(OSSTrapFile& file, Uint32 address, Uint32 size)
+void writeMemory(OSSTrapFile& file, uintptr_t address, SIZE_T size)
 {
     OSSLatchGuard guard(g_copyLock);
     while (size > 0) {
         Uint32 chunk = sizeof g_copyBuffer;
-        const Uint32 toPage = 0x1000 - (address & 0xFFF);
+        const Uint32 toPage = 0x1000 - (Uint32)(address & 0xFFF);
         if (chunk > size) chunk = size;
         if (!osse_fault::safeRead((const void*)(uintptr_t)address, g_copyBuffer, chunk)) {
             // Page by page, so that one unreadable page does not blank its neighbours.
@@ -80,19 +129,19 @@ void writeMemory(OSSTrapFile& file, Uint32 address, Uint32 size)
 }
 
 // Number of readable bytes from address up to end (whole pages are readable or not).
-Uint32 readableRun(Uint32 address, Uint32 end)
+uintptr_t readableRun(uintptr_t address, uintptr_t end)
 {
-    Uint32 run = 0;
+    uintptr_t run = 0;
     Uint8 probe[4];
     while (address + run < end) {
-        const Uint32 at = address + run;
-        if (!osse_fault::safeRead((const void*)(uintptr_t)at, probe, 4)) break;
-        Uint32 step = 0x1000 - (at & 0xFFF);
+        const uintptr_t at = address + run;
+        if (!osse_fault::safeRead((const void*)at, probe, 4)) break;
+        uintptr_t step = 0x1000 - (at & 0xFFF);
         if (step > end - at) step = end - at;
         // The last word of the step is on the same page as its first.
         run += step;
     }
-    return run & ~3u;
+    return run & ~(kWord - 1);
 }
 
 // ---- Modules ------------------------------------------------------------------------------
@@ -106,7 +155,7 @@ BOOL CALLBACK writeModule(PCSTR name, DWORD64 base, ULONG size, PVOID context)
     ModuleWriter* w = (ModuleWriter*)context;
     if (w->count >= kModuleCountMax) return FALSE;
     OSSTrapModuleRecord record;
-    osse_fault::buildModuleRecord(name, (Uint32)base, size, &record);
+    osse_fault::buildModuleRecord(name, (uintptr_t)base, size, &record);
     w->file->write(&record, sizeof record);
     ++w->count;
     return TRUE;
@@ -114,15 +163,18 @@ BOOL CALLBACK writeModule(PCSTR name, DWORD64 base, ULONG size, PVOID context)
 
 // Looks a name up in the export directory of the image at base, reading the image only through
 // checked copies. The loader is not asked: its lock may be held by the thread that faulted.
-Uint32 findExport(Uint32 base, Uint32 size, const char* wanted)
+// The modules of this process are images of this build's kind (IMAGE_NT_HEADERS is the
+// 32-bit or the 64-bit header accordingly); any other image is not searched.
+uintptr_t findExport(uintptr_t base, Uint32 size, const char* wanted)
 {
     IMAGE_DOS_HEADER dos;
     if (!osse_fault::safeRead((const void*)(uintptr_t)base, &dos, sizeof dos)) return 0;
     if (dos.e_magic != IMAGE_DOS_SIGNATURE || (Uint32)dos.e_lfanew >= size) return 0;
-    IMAGE_NT_HEADERS32 nt;
+    IMAGE_NT_HEADERS nt;
     if (!osse_fault::safeRead((const void*)(uintptr_t)(base + dos.e_lfanew), &nt, sizeof nt))
         return 0;
     if (nt.Signature != IMAGE_NT_SIGNATURE ||
+        nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR_MAGIC ||
         nt.OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_EXPORT)
         return 0;
     const IMAGE_DATA_DIRECTORY dir = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
@@ -188,16 +240,16 @@ void writeStackSection(const StackRequest& request)
     const CONTEXT& ctx = *request.context;
     STACKFRAME64 frame;
     memset(&frame, 0, sizeof frame);
-    frame.AddrPC.Offset = ctx.Eip;
+    frame.AddrPC.Offset = OSS_CONTEXT_IP(ctx);
     frame.AddrPC.Mode = AddrModeFlat;
-    frame.AddrFrame.Offset = ctx.Ebp;
+    frame.AddrFrame.Offset = OSS_CONTEXT_FP(ctx);
     frame.AddrFrame.Mode = AddrModeFlat;
-    frame.AddrStack.Offset = ctx.Esp;
+    frame.AddrStack.Offset = OSS_CONTEXT_SP(ctx);
     frame.AddrStack.Mode = AddrModeFlat;
 
     // The walk updates the context it is given: it works on a copy.
     CONTEXT walkContext = ctx;
-    Uint32 lastStack = ctx.Esp;
+    uintptr_t lastStack = (uintptr_t)OSS_CONTEXT_SP(ctx);
     if (!ossSymRegisterStackWalkCallback(file.processHandle())) {
         char text[256];
         ossSnprintf(text, sizeof text, "ossSymRegisterCallback failed: errcode=%lu\n",
@@ -214,23 +266,29 @@ void writeStackSection(const StackRequest& request)
                 writeFrame(file, frame);
                 break;
             }
-            lastStack = (Uint32)frame.AddrStack.Offset;
+            lastStack = (uintptr_t)frame.AddrStack.Offset;
             writeFrame(file, frame);
             if (frame.AddrReturn.Offset == 0) break;
         }
     }
 
-    // Raw stack words from the faulting stack pointer.
-    const Uint32 s = ctx.Esp;
-    Uint32 end;
-    if (lastStack < s || lastStack - s < 1024 * 4)
+    // Raw stack words from the faulting stack pointer: at least a page, and up to the last
+    // frame the walk reached.
+    const uintptr_t s = (uintptr_t)OSS_CONTEXT_SP(ctx);
+    uintptr_t end;
+    if (lastStack < s || lastStack - s < 4096)
         end = s + 4096;
     else
-        end = lastStack + 4;
-    if (end < s) end = 0xFFFFFFFCu;
+        end = lastStack + kWord;
+    if (end < s) end = UINTPTR_MAX & ~(kWord - 1);
     if (end - s > kMaxRawStack) end = s + kMaxRawStack;
-    const Uint32 bytes = readableRun(s, end);
-    const Uint32 count = bytes / 4;
+    const uintptr_t bytes = readableRun(s, end);
+    const Uint32 count = (Uint32)(bytes / kWord);
+#if !OSSE_PTR32
+    // The 64-bit layout names the start of the words itself.
+    const Uint64 start = s;
+    file.write(&start, sizeof start);
+#endif
     file.write(&count, sizeof count);
     if (bytes) writeMemory(file, s, bytes);
 }
@@ -238,27 +296,28 @@ void writeStackSection(const StackRequest& request)
 // ---- Memory regions -----------------------------------------------------------------------
 void writeMemorySection(OSSTrapFile& file)
 {
+    // Bases, sizes and the end marker are as wide as this build's addresses.
     SYSTEM_INFO si;
     osse_security::nativeSystemInfo(&si);
-    Uint32 address = (Uint32)(uintptr_t)si.lpMinimumApplicationAddress;
-    const Uint32 highest = (Uint32)(uintptr_t)si.lpMaximumApplicationAddress;
+    uintptr_t address = (uintptr_t)si.lpMinimumApplicationAddress;
+    const uintptr_t highest = (uintptr_t)si.lpMaximumApplicationAddress;
     while (address < highest) {
         MEMORY_BASIC_INFORMATION info;
-        if (VirtualQuery((const void*)(uintptr_t)address, &info, sizeof info) == 0) break;
-        const Uint32 regionBase = (Uint32)(uintptr_t)info.BaseAddress;
-        const Uint32 regionSize = (Uint32)info.RegionSize;
+        if (VirtualQuery((const void*)address, &info, sizeof info) == 0) break;
+        const FileAddress regionBase = (uintptr_t)info.BaseAddress;
+        const FileAddress regionSize = info.RegionSize;
         if (regionSize == 0) break;
         if (info.State == MEM_COMMIT && (info.Protect & 0x1F1) == 0) {
-            file.write(&regionBase, 4);
-            file.write(&regionSize, 4);
+            file.write(&regionBase, sizeof regionBase);
+            file.write(&regionSize, sizeof regionSize);
             writeMemory(file, regionBase, regionSize);
         }
-        const Uint32 next = regionBase + regionSize;
+        const uintptr_t next = regionBase + regionSize;
         if (next <= address) break;
         address = next;
     }
-    const Uint32 marker = OSS_TRAP_MEMORY_END_MARKER;
-    file.write(&marker, 4);
+    const FileAddress marker = OSS_TRAP_MEMORY_END_MARKER;
+    file.write(&marker, sizeof marker);
 }
 
 void writeSystemSection(OSSTrapFile& file, OSSTrapFileHeader& header)
@@ -327,39 +386,52 @@ void writeEnvironmentSection(OSSTrapFile& file)
 
 namespace osse_fault {
 
-bool modulePathFromLoaderList(Uint32 base, char* out, Uint32 size)
+bool modulePathFromLoaderList(uintptr_t base, char* out, Uint32 size)
 {
-    // 32-bit layouts: TEB+0x30 the PEB, PEB+0x0C the loader data, loader data+0x0C the list in
-    // load order; an entry holds its image base at +0x18 and its full name (UNICODE_STRING)
-    // at +0x24.
-    Uint32 peb = 0;
-    __asm__("movl %%fs:0x30, %0" : "=r"(peb));
-    Uint32 ldr = 0;
-    if (!safeRead((const void*)(uintptr_t)(peb + 0x0C), &ldr, 4) || !ldr) return false;
-    const Uint32 head = ldr + 0x0C;
-    Uint32 entry = 0;
-    if (!safeRead((const void*)(uintptr_t)head, &entry, 4)) return false;
+    // The loader's records, read by offset with checked copies. The thread block points to the
+    // process block, that to the loader data, which holds the list in load order; an entry
+    // starts with its links and holds its image base and its full name (a UNICODE_STRING:
+    // byte length, capacity, buffer pointer).
+#if OSSE_PTR32
+    constexpr uintptr_t kTebPeb = 0x30, kPebLdr = 0x0C, kLdrLoadOrder = 0x0C;
+    constexpr uintptr_t kEntryBase = 0x18, kEntryFullName = 0x24, kNameBuffer = 4;
+#else
+    constexpr uintptr_t kTebPeb = 0x60, kPebLdr = 0x18, kLdrLoadOrder = 0x10;
+    constexpr uintptr_t kEntryBase = 0x30, kEntryFullName = 0x48, kNameBuffer = 8;
+#endif
+    const uintptr_t teb = (uintptr_t)currentTeb();
+    uintptr_t peb = 0;
+    if (!safeRead((const void*)(teb + kTebPeb), &peb, sizeof peb) || !peb) return false;
+    uintptr_t ldr = 0;
+    if (!safeRead((const void*)(peb + kPebLdr), &ldr, sizeof ldr) || !ldr) return false;
+    const uintptr_t head = ldr + kLdrLoadOrder;
+    uintptr_t entry = 0;
+    if (!safeRead((const void*)head, &entry, sizeof entry)) return false;
     for (int steps = 0; entry && entry != head && steps < 4096; ++steps) {
-        Uint32 words[12];
-        if (!safeRead((const void*)(uintptr_t)entry, words, sizeof words)) return false;
-        if (words[6] == base) {
-            const Uint16 bytes = (Uint16)(words[9] & 0xFFFF);
-            const Uint32 buffer = words[10];
+        Uint8 record[kEntryFullName + kNameBuffer + sizeof(uintptr_t)];
+        if (!safeRead((const void*)entry, record, sizeof record)) return false;
+        uintptr_t next, dllBase, buffer;
+        Uint16 bytes;
+        memcpy(&next, record, sizeof next);
+        memcpy(&dllBase, record + kEntryBase, sizeof dllBase);
+        memcpy(&bytes, record + kEntryFullName, sizeof bytes);
+        memcpy(&buffer, record + kEntryFullName + kNameBuffer, sizeof buffer);
+        if (dllBase == base) {
             WCHAR name[MAX_PATH + 1];
             const Uint32 chars = bytes / 2 > MAX_PATH ? MAX_PATH : bytes / 2;
-            if (!chars || !safeRead((const void*)(uintptr_t)buffer, name, chars * 2)) return false;
+            if (!chars || !safeRead((const void*)buffer, name, chars * 2)) return false;
             name[chars] = 0;
             const int n = WideCharToMultiByte(CP_ACP, 0, name, -1, out, (int)size, nullptr, nullptr);
             if (n <= 0) return false;
             out[size - 1] = 0;
             return true;
         }
-        entry = words[0];
+        entry = next;
     }
     return false;
 }
 
-void buildModuleRecord(const char* path, Uint32 base, Uint32 size, OSSTrapModuleRecord* record)
+void buildModuleRecord(const char* path, uintptr_t base, Uint32 size, OSSTrapModuleRecord* record)
 {
     memset(record, 0, sizeof *record);
     // The enumerator may give only the module's name: the loader list has its full path.
@@ -443,12 +515,14 @@ void OSSTrapFile::initialize(Uint32, const EXCEPTION_RECORD* exceptionRecord,
     if (exceptionRecord) m_header.flags |= OSS_TRAP_HDR_EXCEPTION;
     if (context) m_header.flags |= OSS_TRAP_HDR_CONTEXT;
 
-    if (context && (context->ContextFlags & 0x10001)) {
-        const Uint32 ip = context->Eip;
+    // Any bit of CONTEXT_CONTROL (x86 0x10001, AMD64 0x100001): the context holds the control
+    // registers.
+    if (context && (context->ContextFlags & CONTEXT_CONTROL)) {
+        const uintptr_t ip = (uintptr_t)OSS_CONTEXT_IP(*context);
         // An instruction pointer near 0 would take the window below address 0.
-        Uint32 start = ip >= kCodeWindowBefore ? ip - kCodeWindowBefore : 0;
+        uintptr_t start = ip >= kCodeWindowBefore ? ip - kCodeWindowBefore : 0;
         while (start <= ip && !readable4(start)) {
-            if (start == 0xFFFFFFFFu) break;
+            if (start == UINTPTR_MAX) break;
             ++start;
         }
         m_header.codeWindowAddress = start;

@@ -34,7 +34,11 @@ static_assert(kGetResID == 0x081A008Du && kGetQueResID == 0x081A008Eu &&
 static_assert(kCallInitializeSecurityDescriptor == 0x08140084u &&
                   kCallSetSecurityDescriptorDacl == 0x0814009Cu,
               "failed-call identifiers");
+#if OSSE_PTR32
 static_assert(sizeof(SECURITY_ATTRIBUTES) == 12, "nLength of the default attributes");
+#else
+static_assert(sizeof(SECURITY_ATTRIBUTES) == 24, "nLength of the default attributes");
+#endif
 
 // Set by callers during their start-up; each create reads it once.
 SECURITY_ATTRIBUTES* volatile g_registeredAttributes = nullptr;

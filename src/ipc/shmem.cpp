@@ -10,6 +10,7 @@
 #include "osse/ecf.h"
 #include "osse/ipc.h"
 #include "osse/platform.h"
+#include "osse/strutil.h"
 
 #include "base/callframe.h"
 #include "ipc/ipc_internal.h"
@@ -467,7 +468,7 @@ Uint32 OSSHIPCPrivateMemory::create(OSSIPCMemoryCreateParam* param)
     if (Uint32 rc = f.checkParam(param)) return rc;
 
     char key[OSS_IPC_NAME_MAX + 1];
-    snprintf(key, sizeof key, "PRIVMEMPID%luTID%I64u", GetCurrentProcessId(),
+    ossSnprintf(key, sizeof key, "PRIVMEMPID%luTID%I64u", GetCurrentProcessId(),
              (unsigned long long)GetCurrentThreadId());
     OSSIPCGetResIDParam np;
     np.path = key;

@@ -55,7 +55,8 @@ Uint32 lookup(OSSCallFrame& f, const OSSHLibrary* lib, const char* name, bool qu
         if (quiet) return traceOnly(f, ECF_LIB_NOT_LOADED, 20);
         return f.fail(ECF_LIB_NOT_LOADED, 20, OSS_LEVEL_ERROR, ossItemString(name));
     }
-    *function = (OSSLibFunction)GetProcAddress((HMODULE)lib->module, name);
+    // Through void*: the exported type says nothing of the function's real signature.
+    *function = (OSSLibFunction)(void*)GetProcAddress((HMODULE)lib->module, name);
     if (*function) return f.ret(OSS_OK);
 
     const DWORD e = GetLastError();

@@ -29,7 +29,11 @@ static_assert(kCreate == 0x081A0067u && kStart == 0x081A0068u && kWaitStep == 0x
 static_assert(kCallCreateProcess == 0x0814006Fu && kCallWait == 0x081400A6u &&
                   kCallGetExitCode == 0x0814007Cu,
               "failed-call identifiers");
+#if OSSE_PTR32
 static_assert(sizeof(STARTUPINFOA) == 68, "the startup record is 68 bytes");
+#else
+static_assert(sizeof(STARTUPINFOA) == 104, "the startup record is 104 bytes");
+#endif
 
 // The accepted flag values, one bit per value: 0-7, 10, 16-23, 26, 32-39, 42. Bit 3 goes only
 // with bit 1 and neither bit 0 nor bit 2; bits 4 and 5 never together.

@@ -130,7 +130,7 @@ extern "C" OSSE_API Uint32 ossGetPhysSwapInfo(OSSSwapInfo* info)
     Fn getPerformanceInfo = reinterpret_cast<Fn>(reinterpret_cast<void*>(found.function));
     Uint32 queryRc = 0;
     PERFORMANCE_INFORMATION perf;
-    static_assert(sizeof perf == 56, "performance information");
+    static_assert(sizeof perf == (OSSE_PTR32 ? 56 : 104), "performance information");
     if (!getPerformanceInfo) {
         queryRc = ECF_NOT_SUPPORTED;
         f.log(15, OSS_LEVEL_INFO, ossItemString("GetPerformanceInfo"));

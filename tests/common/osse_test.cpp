@@ -87,6 +87,14 @@ bool Child::start(const std::string& role, const std::vector<std::string>& args,
 {
     char exe[MAX_PATH];
     GetModuleFileNameA(nullptr, exe, sizeof exe);
+    return startProgram(exe, role, args, env, inheritHandles);
+}
+
+bool Child::startProgram(const std::string& program, const std::string& role,
+                         const std::vector<std::string>& args, const std::vector<std::string>& env,
+                         bool inheritHandles)
+{
+    const char* exe = program.c_str();
     std::string cmd = quoteArg(exe) + " " + kChildFlag + role;
     for (const std::string& a : args) cmd += " " + quoteArg(a);
     std::string envBlock = buildEnvironment(env);
@@ -133,6 +141,39 @@ void Child::kill()
 bool Child::running() const
 {
     return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+const char* thisArch()
+{
+    return sizeof(void*) == 8 ? "x86_64" : "i686";
+}
+
+std::string peerTestProgram(std::string* why)
+{
+    const char* peer = sizeof(void*) == 8 ? "i686" : "x86_64";
+#if defined(OSSE_PEER_RUNS) && OSSE_PEER_RUNS
+    std::string dir = OSSE_PEER_BUILD_DIR;
+#else
+    std::string dir;
+#endif
+    if (dir.empty()) {
+        *why = std::string("mixed-architecture test not run: this machine cannot execute the ") +
+               peer + " build (or none was configured beside this one)";
+        return "";
+    }
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    const char* name = strrchr(self, '\\');
+    // A host path is seen through Wine's Z: drive.
+    std::string path = "Z:" + dir + "/tests/" + (name ? name + 1 : self);
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        *why = std::string("mixed-architecture test not run: the ") + peer + " build has no " +
+               path + " (build both architectures)";
+        return "";
+    }
+    return path;
 }
 
 int runChild(const std::string& role, const std::vector<std::string>& args,

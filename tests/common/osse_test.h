@@ -38,6 +38,11 @@ public:
     // a handle's value on the command line to use it there).
     bool start(const std::string& role, const std::vector<std::string>& args = {},
                const std::vector<std::string>& env = {}, bool inheritHandles = false);
+    // The same with another program that has the same roles: the other architecture's build of
+    // this test program (see peerTestProgram).
+    bool startProgram(const std::string& program, const std::string& role,
+                      const std::vector<std::string>& args = {},
+                      const std::vector<std::string>& env = {}, bool inheritHandles = false);
     // Waits for the child; returns its exit code, or -1 on timeout (the child is killed).
     int wait(unsigned timeoutMs = 60000);
     // Ends the child at once, wherever it is (exit code 99), and waits until it is gone.
@@ -61,6 +66,22 @@ int runChild(const std::string& role, const std::vector<std::string>& args = {},
 // or does not end within the time limit after closing its output (it is then killed).
 int runProgram(const std::string& program, const std::string& args, std::string* out,
                unsigned timeoutMs = 60000);
+
+// The architecture of this test program: "i686" or "x86_64".
+const char* thisArch();
+// The other architecture's build of this test program (test_trace.exe of the i686 build when
+// this one is x86_64, and back), as a Windows path; empty when this machine cannot run it or it
+// was not built, with the reason in *why.
+std::string peerTestProgram(std::string* why);
+// Starts a mixed-architecture test: gives `var` the peer program, or skips the test with the
+// reason printed (never a silent pass).
+#define OSSE_PEER_PROGRAM_OR_SKIP(var)                                                      \
+    std::string var;                                                                        \
+    do {                                                                                    \
+        std::string osseWhy;                                                                \
+        var = ::ossetest::peerTestProgram(&osseWhy);                                        \
+        if (var.empty()) GTEST_SKIP() << osseWhy;                                           \
+    } while (0)
 
 // A fresh, empty folder under the system's temporary folder, removed with its content at
 // destruction.

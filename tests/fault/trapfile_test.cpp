@@ -14,6 +14,7 @@
 
 #include "osse/osse.h"
 #include "osse_test.h"
+#include "context_regs.h"
 
 namespace {
 
@@ -36,6 +37,11 @@ T at(const std::string& bytes, size_t offset)
     memcpy(&v, bytes.data() + offset, sizeof v);
     return v;
 }
+
+// Offsets of the header fields in this build's layout.
+constexpr size_t kFlagsAt = offsetof(OSSTrapFileHeader, flags);
+constexpr size_t kModuleCountAt = offsetof(OSSTrapFileHeader, moduleCount);
+constexpr size_t kCodeLengthAt = offsetof(OSSTrapFileHeader, codeWindowLength);
 
 CONTEXT capture()
 {
@@ -64,15 +70,15 @@ TEST(TrapFile, ModulesRewriteTheHeaderAtItsOffsetAndLeadingBytesSurvive)
     const size_t h = leading.size();
     ASSERT_EQ(std::string(OSS_TRAP_EYECATCHER, 8), bytes.substr(h, 8));
     EXPECT_EQ(GetCurrentProcessId(), at<Uint32>(bytes, h + 8));
-    const Uint16 count = at<Uint16>(bytes, h + 42);
-    const Uint32 flags = at<Uint32>(bytes, h + 36);
+    const Uint16 count = at<Uint16>(bytes, h + kModuleCountAt);
+    const Uint32 flags = at<Uint32>(bytes, h + kFlagsAt);
     ASSERT_GT(count, 0);
     EXPECT_TRUE(flags & OSS_TRAP_HDR_MODULES_DIRECT);
     ASSERT_EQ(h + OSS_TRAP_HEADER_SIZE + count * OSS_TRAP_MODULE_RECORD_SIZE, bytes.size());
 
     // The library's own module carries its marker; the test program does not.
-    const Uint32 library = (Uint32)(uintptr_t)GetModuleHandleA("NRVOSSE.dll");
-    const Uint32 exe = (Uint32)(uintptr_t)GetModuleHandleA(nullptr);
+    const uintptr_t library = (uintptr_t)GetModuleHandleA("NRVOSSE.dll");
+    const uintptr_t exe = (uintptr_t)GetModuleHandleA(nullptr);
     bool sawLibrary = false, sawExe = false;
     for (Uint16 i = 0; i < count; ++i) {
         OSSTrapModuleRecord r;
@@ -81,7 +87,7 @@ TEST(TrapFile, ModulesRewriteTheHeaderAtItsOffsetAndLeadingBytesSurvive)
         EXPECT_GT(r.end, r.base);
         if (r.base == library) {
             sawLibrary = true;
-            EXPECT_EQ((Uint32)(uintptr_t)&sqlzThisIsANRVLibrary, r.markerAddress);
+            EXPECT_EQ((uintptr_t)&sqlzThisIsANRVLibrary, r.markerAddress);
         }
         if (r.base == exe) {
             sawExe = true;
@@ -112,18 +118,39 @@ TEST(TrapFile, MemoryIsDumpedOncePerFile)
 
     const std::string bytes = readAll(path);
     EXPECT_EQ("PREFIX", bytes.substr(0, 6));
-    EXPECT_TRUE(at<Uint32>(bytes, 6 + 36) & OSS_TRAP_HDR_MEMORY_DUMPED);
-    EXPECT_EQ(OSS_TRAP_MEMORY_END_MARKER, at<Uint32>(bytes, bytes.size() - 4));
-    // Regions follow each other: base, size, bytes ... up to the end marker.
+    EXPECT_TRUE(at<Uint32>(bytes, 6 + kFlagsAt) & OSS_TRAP_HDR_MEMORY_DUMPED);
+    // Regions follow each other: base, size (address-wide both), bytes ... up to the end
+    // marker in the place of a base.
+    typedef uintptr_t FileWord;
+    constexpr size_t w = sizeof(FileWord);
+    EXPECT_EQ(OSS_TRAP_MEMORY_END_MARKER, at<FileWord>(bytes, bytes.size() - w));
     size_t pos = 6 + OSS_TRAP_HEADER_SIZE;
     int regions = 0;
-    while (pos + 4 <= bytes.size() && at<Uint32>(bytes, pos) != OSS_TRAP_MEMORY_END_MARKER) {
-        ASSERT_LE(pos + 8, bytes.size());
-        pos += 8 + at<Uint32>(bytes, pos + 4);
+    bool sawHighHalf = false;
+    while (pos + w <= bytes.size() && at<FileWord>(bytes, pos) != OSS_TRAP_MEMORY_END_MARKER) {
+        ASSERT_LE(pos + 2 * w, bytes.size());
+        const Uint64 base = at<FileWord>(bytes, pos);
+        const Uint64 size = at<FileWord>(bytes, pos + w);
+        ASSERT_LE(size, bytes.size() - pos);
+        sawHighHalf |= (base >> 32) != 0;
+        pos += 2 * w + size;
         ++regions;
     }
-    EXPECT_EQ(bytes.size() - 4, pos);
+    EXPECT_EQ(bytes.size() - w, pos);
     EXPECT_GT(regions, 0);
+    // A 64-bit process has regions above 4 GiB (its image, the system's modules): their bases
+    // must arrive whole.
+    if (w == 8) {
+        EXPECT_TRUE(sawHighHalf);
+    }
+
+    // The tool reads the same regions back.
+    int rc = 0;
+    std::string out;
+    rc = ossetest::runProgram(OSSETOOL_EXE, "trap \"" + path + "\"", &out);
+    EXPECT_EQ(0, rc) << out;
+    EXPECT_NE(std::string::npos, out.find("memory: " + std::to_string(regions) + " regions"))
+        << out;
 }
 
 TEST(TrapFile, EnvironmentLengthsMatchTheBytesWritten)
@@ -169,11 +196,12 @@ TEST(TrapFile, CodeWindowStaysInReadableMemory)
     Uint8* pages = (Uint8*)VirtualAlloc(nullptr, 0x2000, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     DWORD old;
     VirtualProtect(pages + 0x1000, 0x1000, PAGE_NOACCESS, &old);
-    const Uint32 page = (Uint32)(uintptr_t)pages;
+    const uintptr_t page = (uintptr_t)pages;
     struct Case {
         const char* name;
-        Uint32 ip;
-        Uint32 start, length, flag;
+        uintptr_t ip;
+        uintptr_t start;
+        Uint32 length, flag;
     } cases[] = {
         {"instruction pointer 0", 0, 0, 0, OSS_TRAP_HDR_CODE_UNREAD},
         {"instruction pointer below 32", 16, 0, 0, OSS_TRAP_HDR_CODE_UNREAD},
@@ -185,7 +213,7 @@ TEST(TrapFile, CodeWindowStaysInReadableMemory)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CONTEXT ctx = capture();
-        ctx.Eip = c.ip;
+        CONTEXT_IP(ctx) = c.ip;
         OSSTrapFile trap;
         trap.initialize(0, nullptr, &ctx, nullptr);
         EXPECT_EQ(c.length, trap.header().codeWindowLength);
@@ -225,7 +253,7 @@ TEST(TrapFile, NullRecordsSkipTheirSectionsAndStackEndsWithTerminator)
     t2.dump(OSS_TRAP_SECTION_HEADER | OSS_TRAP_SECTION_STACK, 0, nullptr, &ctx);
     t2.close();
     const std::string bytes = readAll(path2);
-    size_t pos = OSS_TRAP_HEADER_SIZE + at<Uint16>(bytes, 384);
+    size_t pos = OSS_TRAP_HEADER_SIZE + at<Uint16>(bytes, kCodeLengthAt);
     int frames = 0;
     for (;;) {
         ASSERT_LE(pos + OSS_TRAP_FRAME_RECORD_SIZE, bytes.size());
@@ -236,9 +264,15 @@ TEST(TrapFile, NullRecordsSkipTheirSectionsAndStackEndsWithTerminator)
         if (f.AddrReturn.Offset == 0 || f.AddrReturn.Offset == OSS_TRAP_FRAME_END_MARKER) break;
     }
     EXPECT_GE(frames, 2);
+    // The raw stack: words of the build's width from the context's stack pointer, which the
+    // 64-bit layout names before the count.
+    if (sizeof(void*) == 8) {
+        EXPECT_EQ((Uint64)CONTEXT_SP(ctx), at<Uint64>(bytes, pos));
+        pos += 8;
+    }
     const Uint32 words = at<Uint32>(bytes, pos);
-    EXPECT_GE(words, 1024u);
-    EXPECT_EQ(bytes.size(), pos + 4 + words * 4);
+    EXPECT_GE(words * sizeof(void*), 4096u);
+    EXPECT_EQ(bytes.size(), pos + 4 + words * sizeof(void*));
 }
 
 TEST(TrapFile, XmlPrologIsWrittenFoundOrAppended)
@@ -334,7 +368,7 @@ TEST(TrapFile, ChildFaultIsWrittenAndReadBackByTheTool)
     const std::string bytes = readAll(path);
     ASSERT_GT(bytes.size(), leading.size() + OSS_TRAP_HEADER_SIZE);
     EXPECT_EQ(leading, bytes.substr(0, leading.size()));
-    const Uint32 flags = at<Uint32>(bytes, leading.size() + 36);
+    const Uint32 flags = at<Uint32>(bytes, leading.size() + kFlagsAt);
     EXPECT_EQ(OSS_TRAP_HDR_EXCEPTION | OSS_TRAP_HDR_CONTEXT,
               flags & (OSS_TRAP_HDR_EXCEPTION | OSS_TRAP_HDR_CONTEXT));
     EXPECT_TRUE(flags & OSS_TRAP_HDR_CODE_WINDOW);
@@ -363,6 +397,8 @@ TEST(TrapFile, ToolSaysWhereAFileIsCut)
         trap.close();
     }
     const std::string bytes = readAll(path);
+    // The damaged header is named by its offset: the raw stack may hold a copy of the
+    // eye-catcher (the trap object's own header), which a search would find instead.
     struct Case {
         const char* name;
         std::string content;
@@ -376,9 +412,145 @@ TEST(TrapFile, ToolSaysWhereAFileIsCut)
         SCOPED_TRACE(c.name);
         writeAll(path, c.content);
         int rc = 0;
-        const std::string out = runTool("trap \"" + path + "\"", &rc);
+        const std::string out = runTool("trap \"" + path + "\" --offset 0", &rc);
         EXPECT_NE(0, rc);
         EXPECT_NE(std::string::npos, out.find(c.says)) << out;
+    }
+}
+
+// ---- Layouts and checked-in files ----------------------------------------------------------
+// A fault of known registers, its instruction pointer in memory of known bytes: Rip/Eip points
+// 32 bytes into a page of code bytes, the stack pointer 64 bytes below the end of the next
+// page, whose last words are zero (the walk ends there).
+struct KnownFault {
+    Uint8* pages = nullptr;
+    EXCEPTION_RECORD record = {};
+    CONTEXT ctx = {};
+    KnownFault()
+    {
+        // Above 4 GiB when the build can address it, so that a cut address shows.
+        if (sizeof(void*) == 8)
+            pages = (Uint8*)VirtualAlloc((void*)(uintptr_t)0x7E0000000000ull, 0x2000,
+                                         MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        if (!pages)
+            pages = (Uint8*)VirtualAlloc(nullptr, 0x2000, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        for (int i = 0; i < 0x1000; ++i) pages[i] = (Uint8)(0x90 + i % 16);
+        for (int i = 0; i < 0x1000; ++i) pages[0x1000 + i] = (Uint8)(i < 0x1000 - 64 ? 0xA5 : 0);
+        record.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
+        record.ExceptionAddress = pages + 32;
+        record.NumberParameters = 2;
+        record.ExceptionInformation[0] = 1;
+        record.ExceptionInformation[1] = 0x10;
+        ctx.ContextFlags = CONTEXT_ALL;
+#if OSSE_PTR32
+        ctx.Eax = 0x11111111, ctx.Ebx = 0x22222222, ctx.Ecx = 0x33333333, ctx.Edx = 0x44444444;
+        ctx.Esi = 0x55555555, ctx.Edi = 0x66666666, ctx.EFlags = 0x246;
+#else
+        ctx.Rax = 0x1111111111111111ull, ctx.Rbx = 0x2222222222222222ull;
+        ctx.Rcx = 0x3333333333333333ull, ctx.Rdx = 0x4444444444444444ull;
+        ctx.Rsi = 0x5555555555555555ull, ctx.Rdi = 0x6666666666666666ull;
+        ctx.R8 = 0x8888888888888888ull, ctx.R15 = 0xFFFFFFFF00000015ull, ctx.EFlags = 0x246;
+        ctx.SegCs = 0x33, ctx.SegSs = 0x2B, ctx.MxCsr = 0x1F80;
+#endif
+        CONTEXT_IP(ctx) = (uintptr_t)(pages + 32);
+        CONTEXT_SP(ctx) = (uintptr_t)(pages + 0x2000 - 64);
+        CONTEXT_FP(ctx) = (uintptr_t)(pages + 0x2000 - 32);
+    }
+    ~KnownFault() { VirtualFree(pages, 0, MEM_RELEASE); }
+};
+
+// Writes the sections a reader needs to be checked on: everything but the environment (this
+// machine's) and the memory (megabytes).
+void writeKnownFault(const std::string& path, const KnownFault& f)
+{
+    OSSTrapFile trap;
+    if (trap.open(path.c_str(), OSS_PRIMFILE_OPEN_ALWAYS) != 0) return;
+    trap.initialize(0, &f.record, &f.ctx, nullptr);
+    trap.dump(OSS_TRAP_SECTION_HEADER | OSS_TRAP_SECTION_SYSTEM | OSS_TRAP_SECTION_EXCEPTION |
+                  OSS_TRAP_SECTION_CONTEXT | OSS_TRAP_SECTION_MODULES |
+                  OSS_TRAP_SECTION_APIVERSION | OSS_TRAP_SECTION_STACK,
+              0, &f.record, &f.ctx);
+    trap.close();
+}
+
+// Writes the checked-in trap file of this build's layout (data/trap64.trap comes from the
+// x86_64 build): test_fault.exe --osse-child=write_known_fault PATH
+OSSE_CHILD_ROLE(write_known_fault)
+{
+    KnownFault f;
+    writeKnownFault(args.at(0), f);
+    return 0;
+}
+
+// The writer puts every field where the layout of its build says, counted in bytes here
+// rather than taken from the structures the writer uses.
+TEST(TrapFile, WriterPlacesFieldsAtTheLayoutsOffsets)
+{
+    ossetest::TempDir dir;
+    const std::string path = dir.file("layout.trap");
+    KnownFault f;
+    {
+        OSSTrapFile trap;
+        ASSERT_EQ(0, trap.open(path.c_str(), OSS_PRIMFILE_OPEN_ALWAYS));
+        trap.initialize(0, &f.record, &f.ctx, nullptr);
+        trap.dump(OSS_TRAP_SECTION_HEADER | OSS_TRAP_SECTION_EXCEPTION | OSS_TRAP_SECTION_CONTEXT,
+                  0, &f.record, &f.ctx);
+        trap.close();
+    }
+    const std::string bytes = readAll(path);
+    const Uint64 ip = (uintptr_t)(f.pages + 32);
+    struct Layout {
+        const char* eye;
+        size_t header, exception, context;
+        size_t codeAddress, codeAddressWidth, flags, codeLength;
+        size_t exceptionAddress, contextIp, contextSp, contextRax;
+    };
+    const Layout l32 = {"*TPHDR32", 388, 80, 716, 16, 4, 36, 384, 12, 184, 196, 176};
+    const Layout l64 = {"*TPHDR64", 392, 152, 1232, 16, 8, 40, 388, 16, 248, 152, 120};
+    const Layout& l = sizeof(void*) == 4 ? l32 : l64;
+    const size_t w = l.codeAddressWidth;
+    const auto word = [&](size_t offset) {
+        Uint64 v = 0;
+        memcpy(&v, bytes.data() + offset, w);
+        return v;
+    };
+    ASSERT_EQ(l.header + l.exception + l.context, bytes.size());
+    EXPECT_EQ(l.eye, bytes.substr(0, 8));
+    EXPECT_EQ(GetCurrentProcessId(), at<Uint32>(bytes, 8));
+    EXPECT_EQ(ip - 32, word(l.codeAddress));
+    EXPECT_EQ(OSS_TRAP_HDR_EXCEPTION | OSS_TRAP_HDR_CONTEXT | OSS_TRAP_HDR_CODE_WINDOW,
+              at<Uint32>(bytes, l.flags) & 0xFFu & ~OSS_TRAP_HDR_API_VERSION);
+    EXPECT_EQ(64, at<Uint16>(bytes, l.codeLength));
+    EXPECT_EQ(EXCEPTION_ACCESS_VIOLATION, at<Uint32>(bytes, l.header));
+    EXPECT_EQ(ip, word(l.header + l.exceptionAddress));
+    const size_t c = l.header + l.exception;
+    EXPECT_EQ(ip, word(c + l.contextIp));
+    EXPECT_EQ((Uint64)(uintptr_t)(f.pages + 0x2000 - 64), word(c + l.contextSp));
+    EXPECT_EQ(w == 4 ? 0x11111111ull : 0x1111111111111111ull, word(c + l.contextRax));
+}
+
+// The checked-in trap files of both layouts read by this build's tool: the 32-bit one built
+// from the layout's byte offsets (data/make_trap32.py), the 64-bit one written by the x86_64
+// library (write_known_fault). Each expected text is the tool's output after its first line
+// (which names the file's path).
+TEST(TrapFile, ToolReadsTheCheckedInFilesOfBothLayouts)
+{
+    const char* files[] = {"trap32", "trap64"};
+    for (const char* name : files) {
+        SCOPED_TRACE(name);
+        const std::string base = std::string(OSSE_FAULT_FIXTURES) + "/data/" + name;
+        std::string expected = readAll(base + ".txt");
+        ASSERT_FALSE(expected.empty()) << base << ".txt";
+        // The tool is a Windows program: the host path through Wine's drive of the root.
+        const std::string trap = (base[0] == '/' ? "Z:" : "") + base + ".trap";
+        int rc = 0;
+        std::string out = runTool("trap \"" + trap + "\"", &rc);
+        EXPECT_EQ(0, rc) << out;
+        std::string text;
+        for (char ch : out)
+            if (ch != '\r') text += ch;
+        text = text.substr(text.find('\n') + 1);
+        EXPECT_EQ(expected, text);
     }
 }
 

@@ -5,9 +5,12 @@
 // flags (exception record, context, modules, memory) and from what the bytes look like (the
 // system information starts with its page size and version-record size, the environment is a
 // run of short length-prefixed strings closed by its end marker).
+//
+// Files of both layouts are read, whichever build this tool is: the 32-bit one (4-byte
+// addresses, x86 context) and the 64-bit one (8-byte addresses, AMD64 context), told apart by
+// the header's eye-catcher. Nothing is read through this build's own system records.
 #include <windows.h>
 
-#include <dbghelp.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -80,27 +83,96 @@ void flagText(Uint32 flags)
     printf(")\n");
 }
 
+// The sizes that differ between the two layouts.
+struct Layout {
+    bool wide;  // 8-byte addresses
+    const char* eyeCatcher;
+    size_t header, exception, context, module, systemInfo, memStatus, word;
+};
+const Layout kLayout32 = {false,
+                          OSS_TRAP_EYECATCHER32,
+                          OSS_TRAP_HEADER32_SIZE,
+                          OSS_TRAP_EXCEPTION_RECORD32_SIZE,
+                          OSS_TRAP_CONTEXT32_SIZE,
+                          OSS_TRAP_MODULE_RECORD32_SIZE,
+                          OSS_TRAP_SYSTEM_INFO32_SIZE,
+                          OSS_TRAP_MEMSTATUS32_SIZE,
+                          4};
+const Layout kLayout64 = {true,
+                          OSS_TRAP_EYECATCHER64,
+                          OSS_TRAP_HEADER64_SIZE,
+                          OSS_TRAP_EXCEPTION_RECORD64_SIZE,
+                          OSS_TRAP_CONTEXT64_SIZE,
+                          OSS_TRAP_MODULE_RECORD64_SIZE,
+                          OSS_TRAP_SYSTEM_INFO64_SIZE,
+                          OSS_TRAP_MEMSTATUS64_SIZE,
+                          8};
+
+// An address as wide as the file's layout: "0x" and 8 or 16 upper-case hex digits.
+std::string hexAddress(const Layout& layout, Uint64 value)
+{
+    char text[24];
+    const int digits = layout.wide ? 16 : 8;
+    if (!layout.wide) value &= 0xFFFFFFFFu;
+    text[0] = '0';
+    text[1] = 'x';
+    for (int i = 0; i < digits; ++i)
+        text[2 + i] = "0123456789ABCDEF"[(value >> (4 * (digits - 1 - i))) & 0xF];
+    text[2 + digits] = 0;
+    return text;
+}
+
+std::string hex8(Uint64 value)
+{
+    char text[24];
+    snprintf(text, sizeof text, "%08X", (unsigned)value);
+    return text;
+}
+
+std::string hex16(Uint64 value)
+{
+    return hex8(value >> 32) + hex8(value & 0xFFFFFFFFu);
+}
+
+template <class T>
+T fieldAt(const Uint8* p, size_t offset)
+{
+    T v;
+    memcpy(&v, p + offset, sizeof v);
+    return v;
+}
+
+// A module record of either layout.
+struct Module {
+    std::string path;
+    Uint64 markerAddress, base, end;
+    Uint32 timeStamp;
+};
+
 // Symbol names of the trapped process, from the module images on disk.
 // An image is loaded when a frame first falls into it: reading debug information takes a
-// while, and most modules hold no frame.
+// while, and most modules hold no frame. Addresses this build cannot hold are not named.
 struct Symbols {
-    const std::vector<OSSTrapModuleRecord>* modules = nullptr;
+    const std::vector<Module>* modules = nullptr;
     std::vector<bool> loaded;
     bool tried = false;
     bool ready = false;
-    std::string name(Uint32 address)
+    static bool fits(Uint64 address) { return address == (Uint64)(uintptr_t)address; }
+    std::string name(Uint64 address)
     {
         if (!tried && modules) {
             tried = true;
             ready = ossSymInitialize(GetCurrentProcess(), nullptr, FALSE) != 0;
             loaded.assign(modules->size(), false);
         }
-        if (!ready || !address) return "";
+        if (!ready || !address || !fits(address)) return "";
         for (size_t i = 0; i < modules->size(); ++i) {
-            const OSSTrapModuleRecord& m = (*modules)[i];
+            const Module& m = (*modules)[i];
             if (address < m.base || address >= m.end || loaded[i]) continue;
             loaded[i] = true;
-            ossSymLoadModule(GetCurrentProcess(), nullptr, m.path, nullptr, m.base, m.end - m.base);
+            if (fits(m.end) && m.end - m.base <= 0xFFFFFFFFu)
+                ossSymLoadModule(GetCurrentProcess(), nullptr, m.path.c_str(), nullptr,
+                                 (OSSSymAddress)m.base, (Uint32)(m.end - m.base));
         }
         char out[300];
         Uint32 displacement = 0;
@@ -112,11 +184,12 @@ struct Symbols {
     }
 };
 
-bool looksLikeSystemSection(const Reader& r)
+bool looksLikeSystemSection(const Reader& r, const Layout& layout)
 {
     Uint32 pageSize = 0, versionSize = 0;
-    return r.peek(&pageSize, 4) && r.peek(&versionSize, 36) && pageSize >= 0x1000 &&
-           (pageSize & (pageSize - 1)) == 0 && versionSize == 156;
+    return r.peek(&pageSize, 4) && r.peek(&versionSize, layout.systemInfo) &&
+           pageSize >= 0x1000 && (pageSize & (pageSize - 1)) == 0 &&
+           versionSize == OSS_TRAP_VERSION_INFO_SIZE;
 }
 
 bool looksLikeEnvironment(const Reader& r)
@@ -134,6 +207,54 @@ int fail(const char* what)
 {
     printf("%s\n", what);
     return 1;
+}
+
+// Takes an address-wide value (4 or 8 bytes) of the file's layout.
+bool takeWord(Reader& r, const Layout& layout, const char* section, Uint64* value)
+{
+    const Uint8* p;
+    if (!r.take(section, layout.word, &p)) return false;
+    *value = layout.wide ? fieldAt<Uint64>(p, 0) : fieldAt<Uint32>(p, 0);
+    return true;
+}
+
+// Takes n bytes where n comes from the file and may be larger than this build can count.
+bool takeCounted(Reader& r, const char* section, Uint64 n, const Uint8** out)
+{
+    if (n > (Uint64)r.left()) {
+        printf("file is cut in the %s section at offset %u: %s bytes needed, %u left\n", section,
+               (unsigned)r.pos, std::to_string(n).c_str(), (unsigned)r.left());
+        return false;
+    }
+    return r.take(section, (size_t)n, out);
+}
+
+void printRegisters32(const Uint8* p)
+{
+    OSSTrapContext32 c;
+    memcpy(&c, p, sizeof c);
+    printf("registers:\n  eip=%08X esp=%08X ebp=%08X efl=%08X\n"
+           "  eax=%08X ebx=%08X ecx=%08X edx=%08X esi=%08X edi=%08X\n",
+           (unsigned)c.eip, (unsigned)c.esp, (unsigned)c.ebp, (unsigned)c.eflags,
+           (unsigned)c.eax, (unsigned)c.ebx, (unsigned)c.ecx, (unsigned)c.edx, (unsigned)c.esi,
+           (unsigned)c.edi);
+}
+
+void printRegisters64(const Uint8* p)
+{
+    OSSTrapContext64 c;
+    memcpy(&c, p, sizeof c);
+    printf("registers:\n  rip=%s rsp=%s rbp=%s efl=%08X\n", hex16(c.rip).c_str(),
+           hex16(c.rsp).c_str(), hex16(c.rbp).c_str(), (unsigned)c.eflags);
+    printf("  rax=%s rbx=%s rcx=%s rdx=%s\n", hex16(c.rax).c_str(), hex16(c.rbx).c_str(),
+           hex16(c.rcx).c_str(), hex16(c.rdx).c_str());
+    printf("  rsi=%s rdi=%s r8=%s r9=%s\n", hex16(c.rsi).c_str(), hex16(c.rdi).c_str(),
+           hex16(c.r8).c_str(), hex16(c.r9).c_str());
+    printf("  r10=%s r11=%s r12=%s r13=%s\n", hex16(c.r10).c_str(), hex16(c.r11).c_str(),
+           hex16(c.r12).c_str(), hex16(c.r13).c_str());
+    printf("  r14=%s r15=%s\n", hex16(c.r14).c_str(), hex16(c.r15).c_str());
+    printf("  cs=%04X ss=%04X ds=%04X es=%04X fs=%04X gs=%04X mxcsr=%08X\n", c.segCs, c.segSs,
+           c.segDs, c.segEs, c.segFs, c.segGs, (unsigned)c.mxCsr);
 }
 
 }  // namespace
@@ -164,12 +285,13 @@ int verbTrap(int argc, char** argv)
     fclose(f);
     Reader r(std::move(bytes));
 
-    // The header is at the offset given, else at the first eye-catcher (a trap may be appended
-    // to a file that held other bytes).
+    // The header is at the offset given, else at the first eye-catcher of either layout (a
+    // trap may be appended to a file that held other bytes).
     if (offset < 0) {
         offset = 0;
         for (size_t i = 0; i + 8 <= r.size(); ++i)
-            if (memcmp(r.at(i), OSS_TRAP_EYECATCHER, 8) == 0) {
+            if (memcmp(r.at(i), OSS_TRAP_EYECATCHER32, 8) == 0 ||
+                memcmp(r.at(i), OSS_TRAP_EYECATCHER64, 8) == 0) {
                 offset = (long)i;
                 break;
             }
@@ -177,39 +299,65 @@ int verbTrap(int argc, char** argv)
     printf("trap file: %s (%u bytes), header at offset %ld\n", path, (unsigned)r.size(), offset);
     r.pos = (size_t)offset;
     const Uint8* p;
-    if (!r.take("header", OSS_TRAP_HEADER_SIZE, &p)) return 1;
-    OSSTrapFileHeader h;
-    memcpy(&h, p, sizeof h);
-    if (memcmp(h.eyeCatcher, OSS_TRAP_EYECATCHER, 8) != 0)
-        return fail("damaged: the header's eye-catcher is not \"*TPHDR32\"");
-    printf("header:\n  process id: %u, thread id: %u\n", (unsigned)h.processId,
-           (unsigned)h.threadId);
-    printf("  local time: %04u-%02u-%02u %02u:%02u:%02u.%03u\n", h.localTime[0], h.localTime[1],
-           h.localTime[3], h.localTime[4], h.localTime[5], h.localTime[6], h.localTime[7]);
-    char exe[261] = {};
-    memcpy(exe, h.executablePath, 260);
-    printf("  executable: %s\n", exe);
-    flagText(h.flags);
-    printf("  modules: %u\n", h.moduleCount);
-    if (h.codeWindowLength > 64) return fail("damaged: code window longer than 64 bytes");
+    const Layout* chosen = nullptr;
+    if (r.left() >= 8 && memcmp(r.here(), OSS_TRAP_EYECATCHER64, 8) == 0) chosen = &kLayout64;
+    else chosen = &kLayout32;
+    const Layout& L = *chosen;
+    if (!r.take("header", L.header, &p)) return 1;
+    if (memcmp(p, OSS_TRAP_EYECATCHER32, 8) != 0 && memcmp(p, OSS_TRAP_EYECATCHER64, 8) != 0)
+        return fail("damaged: the header's eye-catcher is neither \"*TPHDR32\" nor \"*TPHDR64\"");
 
-    if (looksLikeSystemSection(r)) {
-        r.take("system", 36 + 156, &p);
-        SYSTEM_INFO si;
+    // The header's fields, from the layout's own record.
+    Uint32 processId, threadId, flags;
+    Uint16 localTime[8], moduleCount, codeWindowLength;
+    Uint64 codeWindowAddress;
+    char exe[261] = {};
+    if (L.wide) {
+        OSSTrapFileHeader64 h;
+        memcpy(&h, p, sizeof h);
+        processId = h.processId, threadId = h.threadId, flags = h.flags;
+        memcpy(localTime, h.localTime, sizeof localTime);
+        moduleCount = h.moduleCount, codeWindowLength = h.codeWindowLength;
+        codeWindowAddress = h.codeWindowAddress;
+        memcpy(exe, h.executablePath, 260);
+    } else {
+        OSSTrapFileHeader32 h;
+        memcpy(&h, p, sizeof h);
+        processId = h.processId, threadId = h.threadId, flags = h.flags;
+        memcpy(localTime, h.localTime, sizeof localTime);
+        moduleCount = h.moduleCount, codeWindowLength = h.codeWindowLength;
+        codeWindowAddress = h.codeWindowAddress;
+        memcpy(exe, h.executablePath, 260);
+    }
+    printf("header:\n  layout: %s\n", L.wide ? "64-bit" : "32-bit");
+    printf("  process id: %u, thread id: %u\n", (unsigned)processId, (unsigned)threadId);
+    printf("  local time: %04u-%02u-%02u %02u:%02u:%02u.%03u\n", localTime[0], localTime[1],
+           localTime[3], localTime[4], localTime[5], localTime[6], localTime[7]);
+    printf("  executable: %s\n", exe);
+    flagText(flags);
+    printf("  modules: %u\n", moduleCount);
+    if (codeWindowLength > 64) return fail("damaged: code window longer than 64 bytes");
+
+    if (looksLikeSystemSection(r, L)) {
+        r.take("system", L.systemInfo + OSS_TRAP_VERSION_INFO_SIZE, &p);
+        // SYSTEM_INFO: the page size at 4, the processor count after the three pointer-wide
+        // fields that follow it.
+        const Uint32 pageSize = fieldAt<Uint32>(p, 4);
+        const Uint32 processors = fieldAt<Uint32>(p, 8 + 3 * L.word);
         OSVERSIONINFOEXA v;
-        memcpy(&si, p, sizeof si);
-        memcpy(&v, p + 36, sizeof v);
-        printf("system:\n  processors: %lu, page size: %lu\n  version: %lu.%lu build %lu %s\n",
-               si.dwNumberOfProcessors, si.dwPageSize, v.dwMajorVersion, v.dwMinorVersion,
+        memcpy(&v, p + L.systemInfo, sizeof v);
+        v.szCSDVersion[sizeof v.szCSDVersion - 1] = 0;
+        printf("system:\n  processors: %u, page size: %u\n  version: %lu.%lu build %lu %s\n",
+               (unsigned)processors, (unsigned)pageSize, v.dwMajorVersion, v.dwMinorVersion,
                v.dwBuildNumber, v.szCSDVersion);
-        if (h.flags & OSS_TRAP_HDR_MEMSTATUS_EX) {
-            if (!r.take("system", 64, &p)) return 1;
+        if (flags & OSS_TRAP_HDR_MEMSTATUS_EX) {
+            if (!r.take("system", OSS_TRAP_MEMSTATUS_EX_SIZE, &p)) return 1;
             MEMORYSTATUSEX m;
             memcpy(&m, p, sizeof m);
-            printf("  memory load: %lu%%, physical: %I64u of %I64u bytes free\n", m.dwMemoryLoad,
-                   m.ullAvailPhys, m.ullTotalPhys);
-        } else if (h.flags & OSS_TRAP_HDR_MEMSTATUS) {
-            if (!r.take("system", 32, &p)) return 1;
+            printf("  memory load: %lu%%, physical: %s of %s bytes free\n", m.dwMemoryLoad,
+                   std::to_string(m.ullAvailPhys).c_str(), std::to_string(m.ullTotalPhys).c_str());
+        } else if (flags & OSS_TRAP_HDR_MEMSTATUS) {
+            if (!r.take("system", L.memStatus, &p)) return 1;
         }
     }
     if (looksLikeEnvironment(r)) {
@@ -224,95 +372,123 @@ int verbTrap(int argc, char** argv)
         }
         printf("environment: %d strings\n", strings);
     }
-    if (h.flags & OSS_TRAP_HDR_EXCEPTION) {
-        if (!r.take("exception", OSS_TRAP_EXCEPTION_RECORD_SIZE, &p)) return 1;
-        EXCEPTION_RECORD e;
-        memcpy(&e, p, sizeof e);
-        printf("exception:\n  exception code: 0x%08lX\n  exception address: 0x%08X\n",
-               e.ExceptionCode, (unsigned)(uintptr_t)e.ExceptionAddress);
-        if (e.ExceptionCode == EXCEPTION_ACCESS_VIOLATION && e.NumberParameters >= 2)
-            printf("  access: %s at 0x%08lX\n",
-                   e.ExceptionInformation[0] == 1 ? "write" : e.ExceptionInformation[0] == 8 ? "execute" : "read",
-                   (unsigned long)e.ExceptionInformation[1]);
+    if (flags & OSS_TRAP_HDR_EXCEPTION) {
+        if (!r.take("exception", L.exception, &p)) return 1;
+        Uint32 code, parameters;
+        Uint64 address, access, target;
+        if (L.wide) {
+            OSSTrapExceptionRecord64 e;
+            memcpy(&e, p, sizeof e);
+            code = e.code, parameters = e.numberParameters, address = e.address;
+            access = e.information[0], target = e.information[1];
+        } else {
+            OSSTrapExceptionRecord32 e;
+            memcpy(&e, p, sizeof e);
+            code = e.code, parameters = e.numberParameters, address = e.address;
+            access = e.information[0], target = e.information[1];
+        }
+        printf("exception:\n  exception code: 0x%08X\n  exception address: %s\n", (unsigned)code,
+               hexAddress(L, address).c_str());
+        if (code == EXCEPTION_ACCESS_VIOLATION && parameters >= 2)
+            printf("  access: %s at %s\n",
+                   access == 1 ? "write" : access == 8 ? "execute" : "read",
+                   hexAddress(L, target).c_str());
     }
-    CONTEXT ctx = {};
+    Uint64 contextStack = 0;
     bool haveContext = false;
-    if (h.flags & OSS_TRAP_HDR_CONTEXT) {
-        if (!r.take("registers", OSS_TRAP_CONTEXT_SIZE, &p)) return 1;
-        memcpy(&ctx, p, sizeof ctx);
+    if (flags & OSS_TRAP_HDR_CONTEXT) {
+        if (!r.take("registers", L.context, &p)) return 1;
         haveContext = true;
-        printf("registers:\n  eip=%08lX esp=%08lX ebp=%08lX efl=%08lX\n"
-               "  eax=%08lX ebx=%08lX ecx=%08lX edx=%08lX esi=%08lX edi=%08lX\n",
-               ctx.Eip, ctx.Esp, ctx.Ebp, ctx.EFlags, ctx.Eax, ctx.Ebx, ctx.Ecx, ctx.Edx, ctx.Esi,
-               ctx.Edi);
+        if (L.wide) {
+            printRegisters64(p);
+            contextStack = fieldAt<Uint64>(p, offsetof(OSSTrapContext64, rsp));
+        } else {
+            printRegisters32(p);
+            contextStack = fieldAt<Uint32>(p, offsetof(OSSTrapContext32, esp));
+        }
     }
-    std::vector<OSSTrapModuleRecord> modules;
-    if (h.moduleCount) {
+    std::vector<Module> modules;
+    if (moduleCount) {
         printf("modules:\n");
-        for (Uint32 i = 0; i < h.moduleCount; ++i) {
-            if (!r.take("modules", OSS_TRAP_MODULE_RECORD_SIZE, &p)) return 1;
-            OSSTrapModuleRecord m;
-            memcpy(&m, p, sizeof m);
-            if (m.path[260] != 0) return fail("damaged: a module path is not terminated");
+        for (Uint32 i = 0; i < moduleCount; ++i) {
+            if (!r.take("modules", L.module, &p)) return 1;
+            if (p[260] != 0) return fail("damaged: a module path is not terminated");
+            Module m;
+            m.path = (const char*)p;
+            if (L.wide) {
+                OSSTrapModuleRecord64 rec;
+                memcpy(&rec, p, sizeof rec);
+                m.markerAddress = rec.markerAddress, m.base = rec.base, m.end = rec.end;
+                m.timeStamp = rec.timeStamp;
+            } else {
+                OSSTrapModuleRecord32 rec;
+                memcpy(&rec, p, sizeof rec);
+                m.markerAddress = rec.markerAddress, m.base = rec.base, m.end = rec.end;
+                m.timeStamp = rec.timeStamp;
+            }
             modules.push_back(m);
-            printf("  0x%08X-0x%08X %s", (unsigned)m.base, (unsigned)m.end, m.path);
-            if (m.markerAddress) printf(" [marker 0x%08X]", (unsigned)m.markerAddress);
+            printf("  %s-%s %s", hexAddress(L, m.base).c_str(), hexAddress(L, m.end).c_str(),
+                   m.path.c_str());
+            if (m.markerAddress) printf(" [marker %s]", hexAddress(L, m.markerAddress).c_str());
             printf(" time stamp 0x%08X\n", (unsigned)m.timeStamp);
         }
     }
     Symbols symbols;
     symbols.modules = &modules;
-    if (h.flags & OSS_TRAP_HDR_API_VERSION) {
-        API_VERSION v;
-        if (r.peek(&v) && v.MajorVersion < 100 && v.Reserved == 0) {
+    if (flags & OSS_TRAP_HDR_API_VERSION) {
+        Uint16 v[4];
+        // Only present when dump was asked for it: a plausible version (major 1 to 99,
+        // reserved 0) is taken, anything else belongs to the next section.
+        if (r.peek(&v) && v[0] >= 1 && v[0] < 100 && v[3] == 0) {
             r.take("api version", 8, &p);
-            printf("debug-help version: %u.%u.%u\n", v.MajorVersion, v.MinorVersion, v.Revision);
+            printf("debug-help version: %u.%u.%u\n", v[0], v[1], v[2]);
         }
     }
     if (haveContext) {
-        if (h.codeWindowLength) {
-            if (!r.take("stack", h.codeWindowLength, &p)) return 1;
-            printf("code window: 0x%08X (%u bytes)\n  ", (unsigned)h.codeWindowAddress,
-                   h.codeWindowLength);
-            hexLine(p, h.codeWindowLength);
+        if (codeWindowLength) {
+            if (!r.take("stack", codeWindowLength, &p)) return 1;
+            printf("code window: %s (%u bytes)\n  ", hexAddress(L, codeWindowAddress).c_str(),
+                   codeWindowLength);
+            hexLine(p, codeWindowLength);
         }
         printf("frames:\n");
         for (int n = 0;; ++n) {
             if (!r.take("stack", OSS_TRAP_FRAME_RECORD_SIZE, &p)) return 1;
-            STACKFRAME64 frame;
+            OSSTrapFrameRecord frame;
             memcpy(&frame, p, sizeof frame);
-            const Uint32 pc = (Uint32)frame.AddrPC.Offset;
-            const Uint32 ret = (Uint32)frame.AddrReturn.Offset;
+            // A 32-bit walk may give its addresses sign-extended: only the low half counts.
+            const Uint64 mask = L.wide ? ~(Uint64)0 : 0xFFFFFFFFu;
+            const Uint64 pc = frame.pc.offset & mask;
+            const Uint64 ret = frame.returnAddress.offset & mask;
             if (ret == OSS_TRAP_FRAME_END_MARKER) {
                 printf("  (end of walk)\n");
                 break;
             }
-            printf("  #%d pc=0x%08X ret=0x%08X frame=0x%08X %s\n", n, (unsigned)pc,
-                   (unsigned)ret, (unsigned)frame.AddrFrame.Offset, symbols.name(pc).c_str());
+            printf("  #%d pc=%s ret=%s frame=%s %s\n", n, hexAddress(L, pc).c_str(),
+                   hexAddress(L, ret).c_str(), hexAddress(L, frame.frame.offset).c_str(),
+                   symbols.name(pc).c_str());
             if (ret == 0) break;
         }
+        Uint64 start = contextStack;
+        if (L.wide && !takeWord(r, L, "stack", &start)) return 1;
         if (!r.take("stack", 4, &p)) return 1;
-        Uint32 words;
-        memcpy(&words, p, 4);
-        if (!r.take("stack", (size_t)words * 4, &p)) return 1;
-        printf("raw stack: %u words from 0x%08lX\n", (unsigned)words, ctx.Esp);
+        const Uint32 words = fieldAt<Uint32>(p, 0);
+        if (!takeCounted(r, "stack", (Uint64)words * L.word, &p)) return 1;
+        printf("raw stack: %u words from %s\n", (unsigned)words, hexAddress(L, start).c_str());
     }
-    if (h.flags & OSS_TRAP_HDR_MEMORY_DUMPED) {
+    if (flags & OSS_TRAP_HDR_MEMORY_DUMPED) {
         Uint32 regions = 0;
         Uint64 total = 0;
         for (;;) {
-            if (!r.take("memory", 4, &p)) return 1;
-            Uint32 base;
-            memcpy(&base, p, 4);
+            Uint64 base, size;
+            if (!takeWord(r, L, "memory", &base)) return 1;
             if (base == OSS_TRAP_MEMORY_END_MARKER) break;
-            if (!r.take("memory", 4, &p)) return 1;
-            Uint32 size;
-            memcpy(&size, p, 4);
-            if (!r.take("memory", size, &p)) return 1;
+            if (!takeWord(r, L, "memory", &size)) return 1;
+            if (!takeCounted(r, "memory", size, &p)) return 1;
             ++regions;
             total += size;
         }
-        printf("memory: %u regions, %I64u bytes\n", (unsigned)regions, total);
+        printf("memory: %u regions, %s bytes\n", (unsigned)regions, std::to_string(total).c_str());
     }
     if (r.left()) printf("%u bytes after the last section were not read\n", (unsigned)r.left());
     return 0;
