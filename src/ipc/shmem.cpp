@@ -58,6 +58,14 @@ static_assert(kCallCloseHandle == 0x08140069u && kCallClose == 0x08140005u &&
 constexpr Sint32 kExId = 120;
 constexpr size_t kExKeyMax = 253;
 
+// Kernel object names are made of printable characters only.
+bool printableName(const char* name)
+{
+    for (; *name; ++name)
+        if ((unsigned char)*name < 0x20 || (unsigned char)*name > 0x7E) return false;
+    return true;
+}
+
 // Extended keys: 1 to 253 characters without a backslash (the backslash would be dropped from
 // the name, so two keys would name one object).
 bool validExKey(const char* key)
@@ -499,6 +507,15 @@ Uint32 OSSHIPCPrivateMemory::remoteInitialization()
     OSSCallFrame f(kPrivRemoteInit);
     resId.name[sizeof resId.name - 1] = '\0';
     if (resId.name[0] == '\0') return f.fail(ECF_MEM_DOESNT_EXIST, 100, OSS_LEVEL_ERROR);
+    // A copy made by a process of the other architecture has its name record 8 bytes away
+    // from where this build keeps it: what is read here as the version word then holds
+    // characters of the name (i686 copy read by x86_64) or the low half of an address, and the
+    // name holds the bytes of an address and of a version word (x86_64 copy read by i686).
+    // Either way the record is not one this library wrote; attaching by it would open a wrong
+    // object or none.
+    if (resId.version < OSS_MIN_VERSION || resId.version > OSS_CURRENT_VERSION ||
+        !printableName(resId.name))
+        return f.fail(ECF_INVALID_PARAMETER, 110, OSS_LEVEL_ERROR, ossItemHex(resId.version));
     segment.handle = INVALID_HANDLE_VALUE;
     segment.address = nullptr;
     return f.ret(0);

@@ -63,7 +63,8 @@ HANDLE inheritable(const std::string& path)
 }
 
 // Starts ossetool with `args`, its output going to files in `dir`.
-PROCESS_INFORMATION startTool(const ossetest::TempDir& dir, const std::string& args)
+PROCESS_INFORMATION startTool(const ossetest::TempDir& dir, const std::string& args,
+                              const std::string& tool = toolPath())
 {
     HANDLE out = inheritable(dir.file("tool.out"));
     HANDLE err = inheritable(dir.file("tool.err"));
@@ -73,7 +74,7 @@ PROCESS_INFORMATION startTool(const ossetest::TempDir& dir, const std::string& a
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     si.hStdOutput = out;
     si.hStdError = err;
-    std::string cmd = "\"" + toolPath() + "\" " + args;
+    std::string cmd = "\"" + tool + "\" " + args;
     PROCESS_INFORMATION pi = {};
     EXPECT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                &si, &pi))
@@ -83,10 +84,10 @@ PROCESS_INFORMATION startTool(const ossetest::TempDir& dir, const std::string& a
     return pi;
 }
 
-ToolRun runTool(const std::string& args)
+ToolRun runTool(const std::string& args, const std::string& tool = toolPath())
 {
     ossetest::TempDir dir;
-    PROCESS_INFORMATION pi = startTool(dir, args);
+    PROCESS_INFORMATION pi = startTool(dir, args, tool);
     ToolRun r;
     if (!pi.hProcess) return r;
     if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
@@ -129,6 +130,36 @@ std::string quoted(const std::string& s)
 }
 
 }  // namespace
+
+// One log file written at once by processes of both architectures, read back whole by the
+// ossetool of each: the records are one text format whatever the writer's pointer size.
+TEST(OsseToolLog, LogWrittenByBothArchitecturesIsReadByEithersTool)
+{
+    OSSE_PEER_PROGRAM_OR_SKIP(peer);
+    const std::string peerTool =
+        peer.substr(0, peer.rfind("\\tests\\")) + "\\tools\\ossetool\\ossetool.exe";
+    ossetest::TempDir dir;
+    const std::string path = dir.file("mixed.log");
+    constexpr int kPerWriter = 100;
+    ossetest::Child own, other;
+    ASSERT_TRUE(own.start("log_writer", {path, std::to_string(kPerWriter)}));
+    ASSERT_TRUE(other.startProgram(peer, "log_writer", {path, std::to_string(kPerWriter)}));
+    EXPECT_EQ(writeRecords(path, kPerWriter, 1000), 0u);
+    ASSERT_EQ(own.wait(), 0);
+    ASSERT_EQ(other.wait(), 0);
+    const int total = 3 * kPerWriter;
+    for (const std::string& tool : {toolPath(), peerTool}) {
+        ToolRun stats = runTool("log " + quoted(path) + " --stats", tool);
+        EXPECT_EQ(stats.rc, 0) << tool << ": " << stats.err;
+        EXPECT_NE(stats.out.find("records: " + std::to_string(total) + " ("), std::string::npos)
+            << tool << ": " << stats.out;
+        ToolRun byPid = runTool("log " + quoted(path) + " --summary --pid " +
+                                    std::to_string(other.pid()), tool);
+        EXPECT_EQ(lines(byPid.out).size(), (size_t)kPerWriter) << tool;
+        ToolRun whole = runTool("log " + quoted(path), tool);
+        EXPECT_TRUE(whole.out == readFile(path)) << tool;
+    }
+}
 
 // Three processes and two threads append to one log at once: the tool finds every record, and
 // its counts and filters are exact.

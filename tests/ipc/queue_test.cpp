@@ -442,9 +442,9 @@ OSSE_CHILD_ROLE(q_consumer)
     }
 }
 
-}  // namespace
-
-TEST(Queue, FourProducersAndFourConsumersDeliverEveryMessageOnceWholeAndInOrder)
+// Four producers and four consumers through one small ring; with `peer`, every second producer
+// and consumer is the other architecture's build of this program.
+void fourProducersAndFourConsumers(const std::string& peer)
 {
     OwnQueue own(kStressRing, "stress");
     OSSIPCMemoryCreateParam bp;
@@ -455,9 +455,15 @@ TEST(Queue, FourProducersAndFourConsumersDeliverEveryMessageOnceWholeAndInOrder)
     StressBoard* b = static_cast<StressBoard*>(board.address);
 
     ossetest::Child consumers[kConsumers], producers[kProducers];
-    for (auto& c : consumers) ASSERT_TRUE(c.start("q_consumer", {own.key}));
+    auto start = [&](ossetest::Child& c, Uint32 n, const char* role,
+                     const std::vector<std::string>& args) {
+        return peer.empty() || n % 2 == 0 ? c.start(role, args)
+                                          : c.startProgram(peer, role, args);
+    };
+    for (Uint32 n = 0; n < kConsumers; ++n)
+        ASSERT_TRUE(start(consumers[n], n, "q_consumer", {own.key}));
     for (Uint32 p = 0; p < kProducers; ++p)
-        ASSERT_TRUE(producers[p].start("q_producer", {own.key, std::to_string(p)}));
+        ASSERT_TRUE(start(producers[p], p, "q_producer", {own.key, std::to_string(p)}));
     for (auto& p : producers) EXPECT_EQ(0, p.wait(120000));
     StressHeader stop = {0xFF, 0, sizeof(StressHeader), 0};
     for (Uint32 i = 0; i < kConsumers; ++i) ASSERT_EQ(0u, own.q.put(&stop, sizeof stop));
@@ -480,4 +486,19 @@ TEST(Queue, FourProducersAndFourConsumersDeliverEveryMessageOnceWholeAndInOrder)
     EXPECT_EQ(0, missing);
     EXPECT_EQ(0, duplicated);
     board.destroy();
+}
+
+}  // namespace
+
+TEST(Queue, FourProducersAndFourConsumersDeliverEveryMessageOnceWholeAndInOrder)
+{
+    fourProducersAndFourConsumers("");
+}
+
+// The queue's header and stream are one format for both architectures: producers and
+// consumers of both kinds share one queue.
+TEST(Queue, ProducersAndConsumersOfBothArchitecturesShareOneQueue)
+{
+    OSSE_PEER_PROGRAM_OR_SKIP(peer);
+    fourProducersAndFourConsumers(peer);
 }

@@ -258,6 +258,35 @@ TEST(SharedMemory, PrivateSegmentIsInitialisedRemotelyInAChild)
     EXPECT_EQ(&empty, empty.segment.address);
 }
 
+// A copy made by the other architecture (its handle and address words are 4 bytes wider or
+// narrower, so its name record sits elsewhere) is refused, never attached by a shifted name.
+TEST(SharedMemory, PrivateSegmentCopyOfTheOtherArchitectureIsRefused)
+{
+    OSSHIPCPrivateMemory pm;
+    OSSIPCMemoryCreateParam cp;
+    cp.size = 4096;
+    ASSERT_EQ(0u, pm.create(&cp));
+    void* a = nullptr;
+    pm.getAddress(&a);
+
+    const size_t otherPointer = sizeof(void*) == 8 ? 4 : 8;
+    Uint8 other[sizeof(OSSHIPCPrivateMemory) + 16] = {};
+    const Uint64 address = (Uint64)(uintptr_t)a;
+    memcpy(other, &address, otherPointer);                   // handle: any value
+    memcpy(other + otherPointer, &address, otherPointer);    // address
+    memcpy(other + 2 * otherPointer, &pm.resId, sizeof pm.resId);
+
+    OSSHIPCPrivateMemory copy;
+    memcpy(&copy, other, sizeof copy);
+    void* const carried = copy.segment.address;
+    // An x86_64 copy read by i686 may also show an empty name (the high half of an address).
+    const Uint32 rc = copy.remoteInitialization();
+    EXPECT_TRUE(rc == ECF_INVALID_PARAMETER || (sizeof(void*) == 4 && rc == ECF_MEM_DOESNT_EXIST))
+        << std::hex << rc;
+    EXPECT_EQ(carried, copy.segment.address);
+    EXPECT_EQ(0u, pm.destroy());
+}
+
 TEST(SharedMemory, PrivateCreateSkipsNamesInUse)
 {
     char key[128];

@@ -51,9 +51,9 @@ unsigned __stdcall blockedWaiter(void* arg)
     return wp->wait(&kForever, nullptr);
 }
 
-}  // namespace
-
-TEST(Waitpost, PayloadReachesAWaiterInAnotherProcess)
+// Posts three payloads to a waiter in another process: a copy of this program, or the other
+// architecture's build of it when `peer` names one.
+void payloadReachesAWaiter(const std::string& peer)
 {
     const std::string key = uniqueKey("wp");
     OSSIPCMemoryCreateParam cp;
@@ -69,7 +69,10 @@ TEST(Waitpost, PayloadReachesAWaiterInAnotherProcess)
     EXPECT_EQ(OSS_WAITPOST_STATE_NAMED, sh->core.state);
 
     ossetest::Child child;
-    ASSERT_TRUE(child.start("wp_waiter", {cp.resId.name, ev.name}));
+    if (peer.empty())
+        ASSERT_TRUE(child.start("wp_waiter", {cp.resId.name, ev.name}));
+    else
+        ASSERT_TRUE(child.startProgram(peer, "wp_waiter", {cp.resId.name, ev.name}));
     char* answer = static_cast<char*>(m.address) + 1024;
     volatile LONG* round = reinterpret_cast<volatile LONG*>(answer + 512);
     for (LONG i = 0; i < 3; ++i) {
@@ -85,6 +88,20 @@ TEST(Waitpost, PayloadReachesAWaiterInAnotherProcess)
     // Both parties closed their handles: the event is gone.
     EXPECT_EQ(nullptr, OpenEventA(SYNCHRONIZE, FALSE, ev.name));
     m.destroy();
+}
+
+}  // namespace
+
+TEST(Waitpost, PayloadReachesAWaiterInAnotherProcess)
+{
+    payloadReachesAWaiter("");
+}
+
+// The core and payload in shared memory mean the same to a 32-bit and a 64-bit process.
+TEST(Waitpost, PayloadReachesAWaiterOfTheOtherArchitecture)
+{
+    OSSE_PEER_PROGRAM_OR_SKIP(peer);
+    payloadReachesAWaiter(peer);
 }
 
 TEST(Waitpost, ManualResetAutoResetAndPolling)
