@@ -384,6 +384,34 @@ TEST(TrapFile, ChildFaultIsWrittenAndReadBackByTheTool)
     EXPECT_NE(std::string::npos, out.find("osseFaultTestCrashHere")) << out;
 }
 
+// A trap file written by a process of the other architecture is read by this build's tool, and
+// this build's file by the other's tool: each says which layout it found.
+TEST(TrapFile, FilesOfEitherArchitectureAreReadByEithersTool)
+{
+    OSSE_PEER_PROGRAM_OR_SKIP(peer);
+    const std::string peerTool =
+        peer.substr(0, peer.rfind("\\tests\\")) + "\\tools\\ossetool\\ossetool.exe";
+    ossetest::TempDir dir;
+    const std::string mine = dir.file("mine.trap"), theirs = dir.file("theirs.trap");
+    ASSERT_EQ(42, ossetest::runChild("crash_with_trap_file", {mine}));
+    ossetest::Child other;
+    ASSERT_TRUE(other.startProgram(peer, "crash_with_trap_file", {theirs}));
+    ASSERT_EQ(42, other.wait());
+    const std::string myLayout = sizeof(void*) == 8 ? "64-bit" : "32-bit";
+    const std::string theirLayout = sizeof(void*) == 8 ? "32-bit" : "64-bit";
+    const struct {
+        std::string tool, file, layout;
+    } runs[] = {{OSSETOOL_EXE, theirs, theirLayout}, {peerTool, mine, myLayout},
+                {peerTool, theirs, theirLayout}};
+    for (const auto& r : runs) {
+        std::string out;
+        EXPECT_EQ(0, ossetest::runProgram(r.tool, "trap \"" + r.file + "\"", &out)) << out;
+        EXPECT_NE(std::string::npos, out.find(r.layout)) << r.tool << " " << r.file << "\n" << out;
+        EXPECT_NE(std::string::npos, out.find("exception code: 0xC0000005")) << out;
+        EXPECT_NE(std::string::npos, out.find("osseFaultTestCrashHere")) << out;
+    }
+}
+
 TEST(TrapFile, ToolSaysWhereAFileIsCut)
 {
     ossetest::TempDir dir;
