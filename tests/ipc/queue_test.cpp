@@ -502,3 +502,35 @@ TEST(Queue, ProducersAndConsumersOfBothArchitecturesShareOneQueue)
     OSSE_PEER_PROGRAM_OR_SKIP(peer);
     fourProducersAndFourConsumers(peer);
 }
+
+// The bytes another process reads, whatever the architecture of the writer: the 20-byte header
+// and the ring as the format defines them (each message a 4-byte length and its body padded to
+// 4 bytes), written out by hand here rather than taken from either build's writer.
+TEST(Queue, SharedBytesAreTheFormatOfEitherArchitecture)
+{
+    OwnQueue own(64, "bytes");
+    ASSERT_NE(nullptr, own.q.header);
+    char alpha[] = "alpha", twelve[] = "0123456789AB";
+    ASSERT_EQ(0u, own.q.put(alpha, 5));
+    ASSERT_EQ(0u, own.q.put(alpha, 0));
+    ASSERT_EQ(0u, own.q.put(twelve, 12));
+    char got[16];
+    unsigned int length = 0;
+    ASSERT_EQ(0u, own.q.get(got, sizeof got, &length, 0));
+    ASSERT_EQ(5u, length);
+
+    const char* const expected =
+        // latches, reserved | capacity 64 | write offset 32 | read offset 12 | waiting, present
+        "00000000" "40000000" "20000000" "0c000000" "00000100"
+        // ring: [5] "alpha" pad | [0] | [12] "0123456789AB" | free
+        "05000000" "616c7068" "61000000" "00000000" "0c000000" "30313233" "34353637"
+        "38394142" "0000000000000000000000000000000000000000000000000000000000000000";
+    const Uint8* bytes = reinterpret_cast<const Uint8*>(own.q.header);
+    std::string hex;
+    for (size_t i = 0; i < 20 + 64; ++i) {
+        char two[3];
+        snprintf(two, sizeof two, "%02x", bytes[i]);
+        hex += two;
+    }
+    EXPECT_EQ(expected, hex);
+}
