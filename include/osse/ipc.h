@@ -394,7 +394,8 @@ public:
     /* Writes one message, waiting for space without a time limit. */
     Uint32 put(void* buffer, unsigned int length);
     /* Takes one message. timeout in milliseconds (-1: no limit; 0: ECF_QUE_INVALID_MSG_TYPE at
-     * once when no whole message is there). A message above bufferSize is left in the queue,
+     * once when no whole message is there, ECF_TIMEOUT, not logged, when another reader is
+     * taking one). A message above bufferSize is left in the queue,
      * ECF_QUE_MSG_TOO_BIG is returned and its length stored in *messageLength. A message
      * larger than the ring streams through; once its body has started the timeout no longer
      * applies. */

@@ -597,10 +597,11 @@ Uint32 OSSHIPCQueue::get(void* buffer, unsigned int bufferSize, unsigned int* me
     bool spun = false;
 
     for (;;) {
-        // With timeout 0 the get latch is tried, not waited for: a reader that holds it is
-        // taking the message this call could have had.
+        // With timeout 0 the get latch is tried, not waited for. A reader that holds it is
+        // taking a message: the queue is not known to be empty, so the poll ends as a wait
+        // that ran out, quietly (a poll that comes back empty-handed is no failure).
         if (!osse_sync::latchAcquireTimed(&h->getLatch, remaining(timeout, start))) {
-            if (timeout == 0) return f.passOn(ECF_QUE_INVALID_MSG_TYPE, 75);
+            if (timeout == 0) return f.passOn(ECF_TIMEOUT, 75);
             return f.fail(ECF_TIMEOUT, 80, OSS_LEVEL_ERROR, ossItemUnsigned(timeout));
         }
         const Uint32 stateWait = remaining(timeout, start) > kStateLatchGraceMs

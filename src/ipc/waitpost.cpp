@@ -82,6 +82,22 @@ void OSSHIPCWaitpost::constructor()
     event = INVALID_HANDLE_VALUE;
 }
 
+// The reset type of an event this create did not make: another party still holds the event of
+// a destroyed waitpost of the same name. -1 when the system cannot say.
+int existingEventIsAutoReset(HANDLE h)
+{
+    struct EventBasicInformation {
+        int type;  // 0 manual reset (notification), 1 auto reset (synchronisation)
+        LONG state;
+    };
+    using Query = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    static Query query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryEvent")));
+    EventBasicInformation info = {};
+    if (!query || query(h, 0, &info, sizeof info, nullptr) != 0) return -1;
+    return info.type == 1;
+}
+
 Uint32 OSSHIPCWaitpost::create(const OSSIPCWaitpostCreateParam* param)
 {
     OSSCallFrame f(kCreate);
@@ -109,6 +125,18 @@ Uint32 OSSHIPCWaitpost::create(const OSSIPCWaitpostCreateParam* param)
                                 ossItemString(name));
         }
         h = CreateEventA(&sa, autoReset ? FALSE : TRUE, FALSE, name);
+        if (h && GetLastError() == ERROR_ALREADY_EXISTS) {
+            // The event outlived an earlier waitpost of this name (destroy sets it for the
+            // waiters it wakes): it keeps its old type and state. A type other than the one
+            // asked for is refused; the state is cleared, so a new waitpost starts not posted.
+            const int wasAuto = existingEventIsAutoReset(h);
+            if (wasAuto >= 0 && (wasAuto != 0) != autoReset) {
+                CloseHandle(h);
+                return f.fail(ECF_EXISTS, 135, OSS_LEVEL_ERROR, ossItemHex(param->mode),
+                              ossItemString(name));
+            }
+            ResetEvent(h);
+        }
     } else {
         h = CreateEventA(nullptr, autoReset ? FALSE : TRUE, FALSE, nullptr);
     }

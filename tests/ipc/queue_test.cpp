@@ -218,6 +218,18 @@ TEST(Queue, EmptyPollsTimeoutsAndFlush)
         EXPECT_EQ(ECF_INVALID_PARAMETER, own.q.get(nullptr, 8, &length, 0));
         EXPECT_EQ(ECF_INVALID_PARAMETER, own.q.put(nullptr, 8));
     }
+    // A poll while another reader holds the get latch: that reader is taking a message, so the
+    // queue is not said to be empty; the poll ran out of time, and that is not logged.
+    ASSERT_EQ(0u, own.q.put(buffer, 4));
+    ASSERT_TRUE(own.q.header->getLatch.tryAcquire());
+    {
+        LogCapture log;
+        EXPECT_EQ(ECF_TIMEOUT, own.q.get(buffer, sizeof buffer, &length, 0));
+        EXPECT_EQ(0u, log.count());
+    }
+    own.q.header->getLatch.release();
+    ASSERT_EQ(0u, own.q.get(buffer, sizeof buffer, &length, 0));
+    EXPECT_EQ(4u, length);
     // An empty message is a message.
     ASSERT_EQ(0u, own.q.put(nullptr, 0));
     EXPECT_TRUE(own.q.hasMessage());

@@ -104,6 +104,39 @@ TEST(Waitpost, PayloadReachesAWaiterOfTheOtherArchitecture)
     payloadReachesAWaiter(peer);
 }
 
+// Another party still holds the event of a destroyed waitpost (its destroy set the event to
+// wake the waiters): a new waitpost of that name starts not posted, and one of the other reset
+// type is refused rather than given the old event's type.
+TEST(Waitpost, CreateOverAnEventLeftByADestroyedWaitpost)
+{
+    const OSSIPCResID ev = resId(22, uniqueKey("wpold"));
+    OSSIPCWaitpostCore core;
+    OSSIPCWaitpostCreateParam wc = {OSS_CURRENT_VERSION, &core, nullptr, 0, &ev, 0, 0};
+    OSSHIPCWaitpost old;
+    ASSERT_EQ(0u, old.create(&wc));
+    HANDLE party = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, ev.name);
+    ASSERT_NE(nullptr, party);
+    ASSERT_EQ(0u, old.destroy());
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(party, 0));  // left set by the destroy
+
+    OSSHIPCWaitpost fresh;
+    ASSERT_EQ(0u, fresh.create(&wc));
+    EXPECT_EQ(ECF_WAITPOST_NOT_POSTED, fresh.wait(&kPoll, nullptr));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(party, 0));
+    EXPECT_EQ(0u, fresh.destroy());
+
+    LogCapture log;
+    OSSIPCWaitpostCreateParam autoReset = wc;
+    autoReset.mode = OSS_WAITPOST_AUTO_RESET;
+    OSSHIPCWaitpost other;
+    EXPECT_EQ(ECF_EXISTS, other.create(&autoReset));
+    EXPECT_TRUE(log.has(0x081A004Du, 135));
+    CloseHandle(party);
+    // Once nobody holds the old event, the name is free for either type.
+    ASSERT_EQ(0u, other.create(&autoReset));
+    EXPECT_EQ(0u, other.destroy());
+}
+
 TEST(Waitpost, ManualResetAutoResetAndPolling)
 {
     LogCapture log;
