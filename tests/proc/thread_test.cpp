@@ -42,6 +42,27 @@ DWORD exitCodeOf(HANDLE thread)
 
 }  // namespace
 
+// Every thread handle the library opens is closed again: by close for a joinable thread, at
+// once for a plain one.
+TEST(Thread, NoHandleIsLeftBehind)
+{
+    auto round = [](Uint32 flags) {
+        Gate gate;
+        gate.open();
+        OSSHThread t;
+        const OSSThreadParam p = param(flags);
+        ASSERT_EQ(t.create(waitOnGate, &gate, &p, nullptr), 0u);
+        if (flags & OSS_THREAD_JOINABLE) {
+            ASSERT_EQ(t.wait(), 0u);
+            ASSERT_EQ(t.close(), 0u);
+        }
+    };
+    round(OSS_THREAD_JOINABLE);  // whatever the first create sets up once is counted before
+    const size_t before = openHandles();
+    for (int i = 0; i < 50; ++i) round(OSS_THREAD_JOINABLE);
+    EXPECT_EQ(openHandles(), before);
+}
+
 // Each step is one operation on one object; failing steps log one record with their code and
 // probe and leave the object as it was.
 TEST(Thread, StateMachineTransitionsAndCodes)
