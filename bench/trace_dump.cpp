@@ -140,7 +140,7 @@ int main() {
     const Uint32 slots = kBufferSize / 64;
     static char text[200] = "a data point of a few slots";
     for (Uint32 i = 0; i < slots + slots / 8; ++i) {
-        if (i % 16 == 0) _gtraceVar(1, 0, 0x081A0003, 10, 3, 1, 0u, (Uint32)sizeof text, (Uint32)(uintptr_t)text);
+        if (i % 16 == 0) _gtraceVar(1, 0, 0x081A0003, 10, 3, 1, 0u, (Uint32)sizeof text, text);
         else _gtraceEntry(1, 0, 0x081A0003, 0, 1000000);
     }
     std::vector<Uint8> header(GTRACE_DUMP_HEADER_BUFFER_SIZE);

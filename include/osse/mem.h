@@ -84,7 +84,15 @@ typedef struct OSSMemPadUnit {
     Uint32 word2;
 } OSSMemPadUnit;
 
-/* Full-mode record: between the front pad units and the header; a node of the live list. */
+/* Full-mode record: between the front pad units and the header; a node of the live list.
+ *   i686 (48 bytes):   next 0, prev 4, file 8, size 28, line 32, frontPadUnits 36,
+ *                      backPadUnits 40, padType 44
+ *   x86_64 (64 bytes): next 0, prev 8, file 16, size 36, line 40, frontPadUnits 44,
+ *                      backPadUnits 48, alignmentGap 52, reserved 56, padType 60
+ * The pad type stays the last word, just before the block header, in both. On x86_64 malloc
+ * hands out 16-byte aligned blocks and callers rely on the same of this allocator; with an odd
+ * number of 8-byte front pad units the user address would be only 8-byte aligned, so such a
+ * block starts with 8 unused bytes, recorded in alignmentGap. */
 typedef struct OSSMemFullRecord {
     struct OSSMemFullRecord* next; /* next older record, null at the end */
     struct OSSMemFullRecord* prev; /* next newer record, null for the head */
@@ -93,6 +101,10 @@ typedef struct OSSMemFullRecord {
     Uint32 line;
     Uint32 frontPadUnits;
     Uint32 backPadUnits;
+#if !OSSE_PTR32
+    Uint32 alignmentGap;           /* bytes in front of the pad units: 0 or 8 */
+    Uint32 reserved;
+#endif
     Uint32 padType;                /* OSS_MEM_MODE_FULL; OSS_MEM_FREED_MARKER once released */
 } OSSMemFullRecord;
 
@@ -177,7 +189,11 @@ static_assert(sizeof(OSSMemBlockHeader) == 16, "block header is 16 bytes");
 static_assert(sizeof(OSSMemPad) == 16, "idle prefix and light pads are 16 bytes");
 static_assert(sizeof(OSSMemPadUnit) == 8, "pad units are 8 bytes");
 static_assert(sizeof(OSSMemBackPad) == 8, "full-mode trailer is 8 bytes");
-#if defined(_WIN32) && !defined(_WIN64)
+static_assert(offsetof(OSSMemDebugCB, mode) == 4, "control block: mode");
+static_assert(offsetof(OSSMemDebugCB, allocated) == 8, "control block: allocated");
+static_assert(offsetof(OSSMemDebugCB, frontPadUnits) == 28, "control block: front pad units");
+static_assert(offsetof(OSSMemDebugCB, backPadUnits) == 32, "control block: back pad units");
+#if OSSE_PTR32
 static_assert(sizeof(OSSMemFullRecord) == 48, "full record is 48 bytes");
 static_assert(offsetof(OSSMemFullRecord, file) == 8, "record: file");
 static_assert(offsetof(OSSMemFullRecord, size) == 28, "record: size");
@@ -185,12 +201,19 @@ static_assert(offsetof(OSSMemFullRecord, line) == 32, "record: line");
 static_assert(offsetof(OSSMemFullRecord, frontPadUnits) == 36, "record: front pad units");
 static_assert(offsetof(OSSMemFullRecord, backPadUnits) == 40, "record: back pad units");
 static_assert(offsetof(OSSMemFullRecord, padType) == 44, "record: pad type");
-static_assert(offsetof(OSSMemDebugCB, mode) == 4, "control block: mode");
-static_assert(offsetof(OSSMemDebugCB, allocated) == 8, "control block: allocated");
-static_assert(offsetof(OSSMemDebugCB, frontPadUnits) == 28, "control block: front pad units");
-static_assert(offsetof(OSSMemDebugCB, backPadUnits) == 32, "control block: back pad units");
 static_assert(offsetof(OSSMemDebugCB, allocList) == 36, "control block: list head");
 static_assert(offsetof(OSSMemDebugCB, latch) == 40, "control block: latch");
+#else
+static_assert(sizeof(OSSMemFullRecord) == 64, "x86_64 layout");
+static_assert(offsetof(OSSMemFullRecord, alignmentGap) == 52, "x86_64 layout");
+static_assert(offsetof(OSSMemFullRecord, file) == 16, "x86_64 layout");
+static_assert(offsetof(OSSMemFullRecord, size) == 36, "x86_64 layout");
+static_assert(offsetof(OSSMemFullRecord, line) == 40, "x86_64 layout");
+static_assert(offsetof(OSSMemFullRecord, frontPadUnits) == 44, "x86_64 layout");
+static_assert(offsetof(OSSMemFullRecord, backPadUnits) == 48, "x86_64 layout");
+static_assert(offsetof(OSSMemFullRecord, padType) == 60, "x86_64 layout");
+static_assert(offsetof(OSSMemDebugCB, allocList) == 40, "x86_64 layout");
+static_assert(offsetof(OSSMemDebugCB, latch) == 48, "x86_64 layout");
 #endif
 #endif
 

@@ -114,7 +114,7 @@ static_assert(offsetof(RamboChunk, eyeCatcher) == 0, "layout");
 static_assert(offsetof(RamboChunk, filled) == 8, "layout");
 static_assert(offsetof(RamboChunk, lap) == 12, "layout");
 static_assert(offsetof(RamboChunk, index) == 16, "layout");
-#if defined(_WIN32) && !defined(_WIN64)
+#if OSSE_PTR32
 static_assert(sizeof(RamboReservation) == 16, "token layout of the 32-bit library");
 static_assert(offsetof(RamboReservation, sequence) == 8, "layout");
 static_assert(offsetof(RamboReservation, slotCount) == 12, "layout");
@@ -122,6 +122,14 @@ static_assert(offsetof(RamboReservation, firstChunkSlots) == 14, "layout");
 static_assert(sizeof(RamboChunkWalker) == 16, "walker layout of the 32-bit library");
 static_assert(offsetof(RamboChunkWalker, chunkNumber) == 8, "layout");
 static_assert(offsetof(RamboChunkWalker, slot0) == 12, "layout");
+#else
+static_assert(sizeof(RamboReservation) == 24, "x86_64 layout");
+static_assert(offsetof(RamboReservation, sequence) == 16, "x86_64 layout");
+static_assert(offsetof(RamboReservation, slotCount) == 20, "x86_64 layout");
+static_assert(offsetof(RamboReservation, firstChunkSlots) == 22, "x86_64 layout");
+static_assert(sizeof(RamboChunkWalker) == 32, "x86_64 layout");
+static_assert(offsetof(RamboChunkWalker, chunkNumber) == 16, "x86_64 layout");
+static_assert(offsetof(RamboChunkWalker, slot0) == 24, "x86_64 layout");
 #endif
 
 /* The largest power of two not above x; 0 for 0. */

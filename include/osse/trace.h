@@ -69,7 +69,9 @@
 /* Bit 16 of a marker's type argument: the record flags become 2. */
 #define GTRACE_MARKER_FLAG     0x10000u
 
-/* Data item kinds of the Var writers (the third word is a value for 1 and 2, else a pointer). */
+/* Data item kinds of the Var writers (the third word is a value for 1 and 2, else a pointer).
+ * Each item is passed as (kind, size, word); the word of a pointer item is a pointer (pass
+ * nullptr, not 0: on x86_64 a vararg slot is 8 bytes and only a value's low half is read). */
 #define GTRACE_ITEM_BYTES 0u
 #define GTRACE_ITEM_VALUE1 1u
 #define GTRACE_ITEM_VALUE2 2u
@@ -329,7 +331,14 @@ OSSE_C_API void _gtraceRandSleep(void);
  * otherwise. */
 OSSE_C_API OSSErr gctraceValidateTraceType(void);
 /* Stores the address of the coverage area (bound block + 0x318D8). */
-OSSE_C_API OSSErr gctraceGetOffset(Uint32* out);
+/* An address handed out in a 32-bit word by the i686 library: as wide as a pointer on x86_64,
+ * where 32 bits would cut it. */
+#if OSSE_PTR32
+typedef Uint32 GTraceAddressWord;
+#else
+typedef Uint64 GTraceAddressWord;
+#endif
+OSSE_C_API OSSErr gctraceGetOffset(GTraceAddressWord* out);
 
 /* ---- Named traces ---------------------------------------------------------------------------------------
  * A trace control block in a shared segment found by name (letters, digits, '_', '-', '.'; at most 64

@@ -175,22 +175,27 @@ static_assert(sizeof(GTraceProfileEntry) == GTRACE_PROFILE_ENTRY_SIZE, "profile 
 static_assert(offsetof(GTraceProfileEntry, functionId) == 4, "layout");
 static_assert(offsetof(GTraceProfileEntry, qualifier) == 8, "layout");
 static_assert(offsetof(GTraceProfileEntry, ticks) == 16, "layout");
-#if defined(_WIN32) && !defined(_WIN64) || defined(__i386__)
 static_assert(sizeof(RamboDumpParser) == 112, "parser layout of the 32-bit library");
 static_assert(offsetof(RamboDumpParser, buffer) == 24, "layout");
 static_assert(offsetof(RamboDumpParser, bufferStart) == 48, "layout");
 static_assert(offsetof(RamboDumpParser, kind) == 72, "layout");
 static_assert(offsetof(RamboDumpParser, startSlot) == 80, "layout");
-static_assert(sizeof(GTraceProfileParser) == 40, "profile parser layout");
-static_assert(offsetof(GTraceProfileParser, open) == 24, "layout");
-static_assert(offsetof(GTraceProfileParser, entries) == 28, "layout");
 static_assert(offsetof(GTraceDumpParser, rambo) == 8, "layout");
 static_assert(offsetof(RamboDumpParser, ringSlots) == 88, "layout");
 static_assert(offsetof(RamboDumpParser, sequenceState) == 104, "layout");
 static_assert(sizeof(GTraceDumpParser) == 120, "layout");
-static_assert(sizeof(GTraceItemWalk) == 32, "layout");
 static_assert(sizeof(GTraceRecordView) == 24, "layout");
 static_assert(offsetof(GTraceRecordView, offset) == 16, "layout");
+#if OSSE_PTR32
+static_assert(sizeof(GTraceProfileParser) == 40, "profile parser layout");
+static_assert(offsetof(GTraceProfileParser, open) == 24, "layout");
+static_assert(offsetof(GTraceProfileParser, entries) == 28, "layout");
+static_assert(sizeof(GTraceItemWalk) == 32, "layout");
+#else
+static_assert(sizeof(GTraceProfileParser) == 48, "x86_64 layout");
+static_assert(offsetof(GTraceProfileParser, open) == 28, "x86_64 layout");
+static_assert(offsetof(GTraceProfileParser, entries) == 32, "x86_64 layout");
+static_assert(sizeof(GTraceItemWalk) == 48, "x86_64 layout");
 #endif
 
 /* ---- Writers' side (the bound control block; attached and initialized are checked first) ---- */

@@ -23,6 +23,9 @@ OSSMemUserFreeFn g_userFreeFn = nullptr;
 const Uint32 kHeaderSize = sizeof(OSSMemBlockHeader);
 const Uint32 kPrefixSize = sizeof(OSSMemPad);  // idle prefix, light front and back pads
 const Uint32 kRecordSize = sizeof(OSSMemFullRecord);
+// x86_64 full-mode blocks may start with 8 unused bytes that keep the user address 16-byte
+// aligned (see OSSMemFullRecord); the i686 layout has none.
+const Uint32 kFullAlignSlack = OSSE_PTR32 ? 0 : 8;
 
 const Uint32 kFnMemAlloc = 0x081A0058u;  // _ossMemAlloc
 const Uint32 kFnMemFree = 0x081A0059u;   // _ossMemFree
@@ -139,7 +142,8 @@ Uint32 blockTotal(Uint32 mode, Uint32 size, Uint32 frontPadUnits, Uint32 backPad
         total = rounded + 48u;
         break;
     case OSS_MEM_MODE_FULL:
-        total = rounded + 72u + 8u * ((Uint64)frontPadUnits + backPadUnits);
+        total = rounded + kRecordSize + kHeaderSize + sizeof(OSSMemBackPad) + kFullAlignSlack +
+                8u * ((Uint64)frontPadUnits + backPadUnits);
         break;
     default:  // idle mode, and the idle layout for any mode value this allocator does not know
         total = rounded + 32u;
@@ -236,6 +240,9 @@ __attribute__((noinline)) Sint32 checkBlock(void** ppMem, const char* file, Uint
                    "found at:",
                    file, line);
         start = (Uint8*)frontUnits;
+#if !OSSE_PTR32
+        if (record->alignmentGap == 8) start -= 8;
+#endif
         break;
     }
     case OSS_MEM_FREED_MARKER:
@@ -312,7 +319,10 @@ __attribute__((noinline)) Uint32 allocBlock(void** ppMem, Uint32 size, Uint32 fl
         break;
     }
     case OSS_MEM_MODE_FULL: {
-        OSSMemPadUnit* units = (OSSMemPadUnit*)start;
+        // x86_64: front units, record and header take 80 + 8 * units bytes; an odd count needs
+        // 8 bytes in front to bring the user address to a multiple of 16.
+        const Uint32 gap = kFullAlignSlack && (s.frontPadUnits & 1) ? 8 : 0;
+        OSSMemPadUnit* units = (OSSMemPadUnit*)(start + gap);
         for (Uint32 i = 0; i < s.frontPadUnits; ++i) {
             units[i].word1 = OSS_MEM_PAD_WORD1;
             units[i].word2 = OSS_MEM_PAD_WORD2;
@@ -325,6 +335,10 @@ __attribute__((noinline)) Uint32 allocBlock(void** ppMem, Uint32 size, Uint32 fl
         record->frontPadUnits = s.frontPadUnits;
         record->backPadUnits = s.backPadUnits;
         record->padType = OSS_MEM_MODE_FULL;
+#if !OSSE_PTR32
+        record->alignmentGap = gap;
+        record->reserved = 0;
+#endif
         user = (Uint8*)(record + 1) + kHeaderSize;
         memset(user + size, OSS_MEM_SLACK_FILL, rounded - size);
         units = (OSSMemPadUnit*)(user + rounded);

@@ -208,12 +208,19 @@ extern "C" OSSE_API Uint32 _ossMemAllocList(const char* file, Uint32 line, bool 
         OSSMemBlockHeader* header = (OSSMemBlockHeader*)(record + 1);
         void* user = header + 1;
         checkBlock(&user, file, line, false, true);
+        // The address in full, 8 hex digits on i686 and 16 on x86_64: lower case in the report
+        // file, upper case (as %p gives it on i686) on standard output.
+        char addr[2 * sizeof(void*) + 1];
+        const char* digits = out ? "0123456789abcdef" : "0123456789ABCDEF";
+        const uintptr_t value = (uintptr_t)header;
+        for (size_t i = 0; i < 2 * sizeof value; ++i)
+            addr[i] = digits[(value >> (4 * (2 * sizeof value - 1 - i))) & 0xF];
+        addr[sizeof addr - 1] = 0;
         if (out)
-            fprintf(out, "Addr: %08x Code: 0x%x Size: %u Line: %u File: %s\n",
-                    (unsigned)(uintptr_t)header, header->eyeCatcher, record->size, record->line,
-                    record->file);
+            fprintf(out, "Addr: %s Code: 0x%x Size: %u Line: %u File: %s\n", addr,
+                    header->eyeCatcher, record->size, record->line, record->file);
         else
-            printf("Address: %p Size: %u Line: %u File: %s\n", (void*)header, record->size,
+            printf("Address: %s Size: %u Line: %u File: %s\n", addr, record->size,
                    record->line, record->file);
     }
     if (out) {

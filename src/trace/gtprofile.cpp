@@ -354,11 +354,11 @@ OSSErr gctraceValidateTraceType(void) {
     return cb->options.mode == GTRACE_MODE_COVERAGE ? OSS_OK : ECF_INVALID_PARAMETER;
 }
 
-OSSErr gctraceGetOffset(Uint32* out) {
+OSSErr gctraceGetOffset(GTraceAddressWord* out) {
     GTCB* cb = g_pGTCB;
     if (cb == nullptr) return ECF_INVALID_ADDRESS;
     if (out == nullptr) return ECF_INVALID_PARAMETER;
-    *out = static_cast<Uint32>(reinterpret_cast<uintptr_t>(coverageArea(cb)));
+    *out = static_cast<GTraceAddressWord>(reinterpret_cast<uintptr_t>(coverageArea(cb)));
     return OSS_OK;
 }
 

@@ -28,18 +28,18 @@ inline void gtraceFrameExit(Uint32 functionId, const Uint32* returnCode) {
 // A failure path: record type 4 with the return code as its item.
 inline void gtraceFrameError(Uint32 functionId, Uint32 probe, const Uint32* returnCode) {
     _gtraceErrorVar(ossThreadID(), 0, functionId, probe, GTRACE_TYPE_ERROR, 0, 0, 1,
-                    GTRACE_ITEM_BYTES, 4u, (Uint32)(uintptr_t)returnCode);
+                    GTRACE_ITEM_BYTES, 4u, returnCode);
 }
 // A data point: record type 3 carrying a string without its terminator.
 inline void gtraceFrameDataString(Uint32 functionId, Uint32 probe, const char* text) {
     _gtraceVar(ossThreadID(), 0, functionId, probe, GTRACE_TYPE_DATA, 1, GTRACE_ITEM_BYTES,
-               text ? (Uint32)strlen(text) : 0u, (Uint32)(uintptr_t)text);
+               text ? (Uint32)strlen(text) : 0u, text);
 }
 // A data point of three 4-byte values.
 inline void gtraceFrameData3(Uint32 functionId, Uint32 probe, Uint32 a, Uint32 b, Uint32 c) {
     _gtraceVar(ossThreadID(), 0, functionId, probe, GTRACE_TYPE_DATA, 3, GTRACE_ITEM_BYTES,
-               4u, (Uint32)(uintptr_t)&a, GTRACE_ITEM_BYTES, 4u, (Uint32)(uintptr_t)&b,
-               GTRACE_ITEM_BYTES, 4u, (Uint32)(uintptr_t)&c);
+               4u, &a, GTRACE_ITEM_BYTES, 4u, &b,
+               GTRACE_ITEM_BYTES, 4u, &c);
 }
 
 #endif

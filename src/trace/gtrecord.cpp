@@ -181,7 +181,7 @@ ItemPlan planItems(Uint32 n, va_list ap, Uint32 limit) {
     for (Uint32 i = 0; i < n; ++i) {
         const Uint32 kind = va_arg(ap, Uint32);
         const Uint32 size = va_arg(ap, Uint32);
-        (void)va_arg(ap, Uint32);
+        (void)va_arg(ap, uintptr_t);
         if (used + 8 > limit) break;
         const Uint64 need = 8 + wanted(kind, size);
         ++plan.accepted;
@@ -204,19 +204,23 @@ void copyItems(Uint8* headers, const ItemPlan& plan, va_list ap) {
     for (Uint32 i = 0; i < plan.accepted; ++i) {
         const Uint32 kind = va_arg(ap, Uint32);
         const Uint32 size = va_arg(ap, Uint32);
-        const Uint32 word = va_arg(ap, Uint32);
+        // The third argument is a pointer, or a value in the low 32 bits of its argument slot
+        // (a slot is as wide as a pointer: on x86_64 the high half of a value's slot is
+        // undefined and never read).
+        const uintptr_t arg = va_arg(ap, uintptr_t);
+        const Uint32 word = static_cast<Uint32>(arg);
         const bool cut = plan.cut && i + 1 == plan.accepted;
         Uint32 n = cut ? plan.cutSize : static_cast<Uint32>(wanted(kind, size));
         Uint32 header[2] = {cut ? GTRACE_ITEM_CUT : kind, n};
         if (byValue(kind)) {
             memcpy(bytes, &word, n);
-        } else if (word == 0) {
+        } else if (arg == 0) {
             // Nothing stored: the next item's bytes follow the bytes stored so far, and this
             // item's reserved bytes stay unused at the end of the area.
             header[1] = GTRACE_ITEM_NULL_SIZE;
             n = 0;
         } else {
-            memcpy(bytes, reinterpret_cast<const void*>(static_cast<uintptr_t>(word)), n);
+            memcpy(bytes, reinterpret_cast<const void*>(arg), n);
         }
         memcpy(headers + 8 * i, header, sizeof header);
         bytes += n;

@@ -170,8 +170,10 @@ TEST(MemEnv, LeaksChildLeavesALeakReportWithItsTwoBlocksNewestFirst)
     for (const std::string& l : got)
         if (l.compare(0, 5, "Addr:") == 0) addr.push_back(l);
     ASSERT_EQ(addr.size(), 2u);
-    const std::regex first("Addr: [0-9a-f]{8} Code: 0x7a3055e0 Size: 40 Line: 1002 File: env_test.cpp");
-    const std::regex second("Addr: [0-9a-f]{8} Code: 0x7a3055e0 Size: 24 Line: 1001 File: env_test.cpp");
+    // The whole address: 8 hex digits on i686, 16 on x86_64.
+    const std::string addrDigits = "Addr: [0-9a-f]{" + std::to_string(2 * sizeof(void*)) + "}";
+    const std::regex first(addrDigits + " Code: 0x7a3055e0 Size: 40 Line: 1002 File: env_test.cpp");
+    const std::regex second(addrDigits + " Code: 0x7a3055e0 Size: 24 Line: 1001 File: env_test.cpp");
     EXPECT_TRUE(std::regex_match(addr[0], first)) << addr[0];
     EXPECT_TRUE(std::regex_match(addr[1], second)) << addr[1];
     EXPECT_EQ(got.at(0), std::string(76, '*'));

@@ -16,9 +16,12 @@ const std::string kEquals(76, '=');
 
 std::string hexAddr(const void* p)
 {
-    char buf[16];
-    snprintf(buf, sizeof buf, "%08x", (unsigned)(uintptr_t)p);
-    return buf;
+    // The whole address: 8 digits on i686, 16 on x86_64.
+    std::string text;
+    const uintptr_t value = (uintptr_t)p;
+    for (int shift = 8 * (int)sizeof p - 4; shift >= 0; shift -= 4)
+        text += "0123456789abcdef"[(value >> shift) & 0xF];
+    return text;
 }
 
 std::string addrLine(void* user, Uint32 size, Uint32 line, const char* file)

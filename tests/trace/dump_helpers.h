@@ -131,10 +131,10 @@ inline void writeRecord(Uint32 id, Uint32 extra = 0) {
     static Uint8 filler[4096];
     if (extra == 0) {
         _gtraceVar(1, 0, 0x081A0003, id & 0xFFFF, GTRACE_TYPE_DATA, 1, GTRACE_ITEM_BYTES, 4u,
-                   (Uint32)(uintptr_t)&id);
+                   &id);
     } else {
         _gtraceVar(1, 0, 0x081A0003, id & 0xFFFF, GTRACE_TYPE_DATA, 2, GTRACE_ITEM_BYTES, 4u,
-                   (Uint32)(uintptr_t)&id, GTRACE_ITEM_BYTES, extra, (Uint32)(uintptr_t)filler);
+                   &id, GTRACE_ITEM_BYTES, extra, filler);
     }
 }
 

@@ -31,7 +31,7 @@ void writeRecords(Uint32 w, Uint32 count) {
         if (cb == nullptr || cb->enabled == 0) continue;
         if (i % kVarEvery == kVarEvery - 1) {
             for (Uint32 j = 0; j < kItemBytes; ++j) item[j] = patternByte(w, i, j);
-            _gtraceVar(w, i, kId, 7, 3, 1, GTRACE_ITEM_BYTES, kItemBytes, (Uint32)(uintptr_t)item);
+            _gtraceVar(w, i, kId, 7, 3, 1, GTRACE_ITEM_BYTES, kItemBytes, item);
         } else {
             _gtraceEntry(w, i, kId, i, ~i);
         }

@@ -184,9 +184,9 @@ protected:
 TEST_F(Coverage, CountsPointsAndExitBits) {
     start(GTRACE_MODE_COVERAGE, 0, 0x800000);
     EXPECT_EQ(gctraceValidateTraceType(), 0u);
-    Uint32 offset = 0;
+    GTraceAddressWord offset = 0;
     EXPECT_EQ(gctraceGetOffset(&offset), 0u);
-    EXPECT_EQ(offset, (Uint32)(uintptr_t)area());
+    EXPECT_EQ(offset, (GTraceAddressWord)(uintptr_t)area());
     const Uint32 ok = 0;
     _gtraceEntry(1, 0, kF, 0, 1000000);
     _gtraceEntry(1, 0, kF, 0, 1000000);

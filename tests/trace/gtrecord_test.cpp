@@ -24,7 +24,16 @@ int g_disables = 0;
 
 void recordApp(Uint32 type, Uint32 id, Uint32 probe, void* pointer, Uint32 n, void* cursor) {
     Call c{type, id, probe, pointer, n, {0, 0, 0}};
-    if (cursor) memcpy(c.firstTriple, *static_cast<const Uint32* const*>(cursor), 12);
+    if (cursor) {
+        // The first item through the cursor, as the writers take it: two words and a
+        // pointer-wide third argument whose low half is a value item's word.
+        va_list items;
+        va_copy(items, *static_cast<va_list*>(cursor));
+        c.firstTriple[0] = va_arg(items, Uint32);
+        c.firstTriple[1] = va_arg(items, Uint32);
+        c.firstTriple[2] = static_cast<Uint32>(va_arg(items, uintptr_t));
+        va_end(items);
+    }
     g_calls.push_back(c);
 }
 Uint64 recordPre(Uint32 type, Uint32 id, Uint32 probe) {
@@ -120,10 +129,10 @@ TEST_F(GTraceRecords, ItemsAreHeadersThenBytesBackToBack) {
     const char text[] = "hello";
     const Uint32 rc = 0x90000001;
     _gtraceEntryVar(1, 0, kId, 5, 6, 4, GTRACE_ITEM_VALUE1, 2u, 0xAABBCCDDu, GTRACE_ITEM_BYTES, 5u,
-                    (Uint32)(uintptr_t)text, GTRACE_ITEM_VALUE2, 9u, 0x11223344u,  // at most 4
-                    GTRACE_ITEM_BYTES, 5u, 0u);                                     // null pointer
+                    text, GTRACE_ITEM_VALUE2, 9u, 0x11223344u,  // at most 4
+                    GTRACE_ITEM_BYTES, 5u, nullptr);                                // null pointer
     _gtraceErrorRcVar(1, 0, kId, 8, 4, 0, 0, rc, 0xE1, 0xE2, 1, GTRACE_ITEM_BYTES, 4u,
-                      (Uint32)(uintptr_t)&rc);
+                      &rc);
     const std::vector<Slotted> r = records();
     ASSERT_EQ(r.size(), 2u);
 
@@ -152,7 +161,7 @@ TEST_F(GTraceRecords, ItemsAreHeadersThenBytesBackToBack) {
 
 TEST_F(GTraceRecords, NullItemReservesItsBytesButStoresNone) {
     start();
-    _gtraceVar(1, 0, kId, 9, 3, 1, GTRACE_ITEM_BYTES, 5u, 0u);
+    _gtraceVar(1, 0, kId, 9, 3, 1, GTRACE_ITEM_BYTES, 5u, nullptr);
     const Slotted s = only();
     EXPECT_EQ(s.slots, (0x38 + 13 + 12 + 63) / 64);
     EXPECT_EQ(readAt<Uint16>(s.payload, 0x26), 13u);
@@ -166,8 +175,8 @@ TEST_F(GTraceRecords, ItemAfterANullItemFollowsTheStoredBytes) {
     start();
     const char first[] = "abc";
     const char second[] = "WXYZ";
-    _gtraceVar(1, 0, kId, 9, 3, 3, GTRACE_ITEM_BYTES, 3u, (Uint32)(uintptr_t)first,
-               GTRACE_ITEM_BYTES, 6u, 0u, GTRACE_ITEM_BYTES, 4u, (Uint32)(uintptr_t)second);
+    _gtraceVar(1, 0, kId, 9, 3, 3, GTRACE_ITEM_BYTES, 3u, first,
+               GTRACE_ITEM_BYTES, 6u, nullptr, GTRACE_ITEM_BYTES, 4u, second);
     const Slotted s = only();
     const Uint32 area = 3 * 8 + 3 + 6 + 4;
     EXPECT_EQ(readAt<Uint16>(s.payload, 0x26), area);
@@ -183,7 +192,7 @@ TEST_F(GTraceRecords, ItemAreaIsCutAt65535Bytes) {
     start(GTRACE_MODE_LINEAR, 0, 0x100000);
     std::string big(70000, '\0');
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
-    const Uint32 ptr = (Uint32)(uintptr_t)big.data();
+    const char* ptr = big.data();
     struct Case {
         const char* what;
         bool errorRc;
