@@ -105,8 +105,11 @@ bool Child::startProgram(const std::string& program, const std::string& role,
     std::vector<char> cmdLine(cmd.begin(), cmd.end());
     cmdLine.push_back('\0');
     if (!CreateProcessA(exe, cmdLine.data(), nullptr, nullptr, inheritHandles ? TRUE : FALSE, 0,
-                        env.empty() ? nullptr : &envBlock[0], nullptr, &si, &pi))
+                        env.empty() ? nullptr : &envBlock[0], nullptr, &si, &pi)) {
+        fprintf(stderr, "cannot start %s (role %s): error %lu\n", exe, role.c_str(),
+                (unsigned long)GetLastError());
         return false;
+    }
     CloseHandle(pi.hThread);
     process_ = pi.hProcess;
     pid_ = pi.dwProcessId;
