@@ -356,25 +356,59 @@ struct OSSIPCQueueCreateParam {
     }
 };
 
+/* OSSIPCQueueHeader::flags. Every change is one atomic byte operation: the broken mark is set
+ * by whichever process finds a dead holder, without any latch. */
+#define OSS_QUEUE_BROKEN          0x01u /* a process died holding a latch or part way through
+                                           a message: every put and get fails until the queue
+                                           is destroyed and created again */
+#define OSS_QUEUE_STREAM_DROPPED  0x02u /* the reader of a message larger than the ring gave up
+                                           at its timeout; the writer withdraws the rest and
+                                           writes the message again */
+#define OSS_QUEUE_HOLDERS         0x04u /* the holder record follows the ring */
+#define OSS_QUEUE_WRITER_COPYING  0x08u /* a writer copies between its reservation and its
+                                           offset update */
+#define OSS_QUEUE_READER_COPYING  0x10u /* the same for a reader */
+
 /* The control block at the start of a queue's segment, read by every process attached to it;
  * the ring of `capacity` bytes follows it. */
 struct OSSIPCQueueHeader {
     OSSLatch putLatch;       /* held by a writer for a whole put */
     OSSLatch getLatch;       /* held by a reader while it takes a message */
     OSSLatch stateLatch;     /* guards the fields below and the ring */
-    Uint8 reserved1;
+    Uint8 generation;        /* counts flushes: a message cut by one is never resumed */
     Uint32 capacity;         /* ring bytes, a multiple of 4 */
     Uint32 writeOffset;
     Uint32 readOffset;
     Uint8 writerWaiting;     /* a writer waits on the space semaphore */
-    Uint8 readerWaiting;     /* readers waiting on the data semaphore (a count) */
+    Uint8 readerWaiting;     /* a reader may wait on the data semaphore: the next put posts */
     Uint8 dataPresent;       /* the ring holds at least one byte */
-    Uint8 reserved2;
+    Uint8 flags;             /* OSS_QUEUE_* */
 };
 
-/* A byte-stream message queue between processes. A dead process that held one of the queue's
- * latches leaves it wedged: waits give up at the caller's timeout, and the recovery is to
- * destroy the queue and create it again. */
+/* Who holds each latch, 8-aligned after the ring (OSS_QUEUE_HOLDERS): a process id in the low
+ * word and a stamp of that process's start time in the high word, 0 when free. A process that
+ * waits for a latch or for the other side checks that the holder still lives; a holder that
+ * died marks the queue broken. The stamp keeps a reused process id from passing as alive. */
+struct OSSIPCQueueHolders {
+    Uint64 put;
+    Uint64 get;
+    Uint64 state;
+    Uint64 reserved;
+};
+
+/* A byte-stream message queue between processes.
+ *
+ * Waits. A finite timeout of get bounds all of get, also in the middle of a message larger
+ * than the ring. put, and get with timeout -1, wait without a limit for data or space only:
+ * never for a process that died. Every wait runs in slices of at most 50 ms that look at the
+ * broken mark and at the latch holders; a dead holder marks the queue broken, and from then on
+ * put, get and flush in every process return ECF_SEM_WAIT_ABANDONED (the holder was gone
+ * without letting go) until the queue is destroyed and created again. flush waits for no
+ * sleeping side, only for a copy in progress (one copy).
+ * A message cut off part way never reaches a reader. A reader of a message larger than the
+ * ring whose time runs out part way returns ECF_TIMEOUT; its writer withdraws what is left in
+ * the ring and writes the whole message again, so the message is not lost. A flush during a
+ * message ends it on both sides: put and get return ECF_SESSION_CANCELED. */
 class OSSE_API OSSHIPCQueue {
 public:
     OSSHIPCMemory segment;
@@ -394,11 +428,11 @@ public:
     /* Writes one message, waiting for space without a time limit. */
     Uint32 put(void* buffer, unsigned int length);
     /* Takes one message. timeout in milliseconds (-1: no limit; 0: ECF_QUE_INVALID_MSG_TYPE at
-     * once when no whole message is there, ECF_TIMEOUT, not logged, when another reader is
-     * taking one). A message above bufferSize is left in the queue,
-     * ECF_QUE_MSG_TOO_BIG is returned and its length stored in *messageLength. A message
-     * larger than the ring streams through; once its body has started the timeout no longer
-     * applies. */
+     * once when no whole message is there, which is always the case for a message larger than
+     * the ring; ECF_TIMEOUT, not logged, when another reader is taking one). A message above
+     * bufferSize is left in the queue, ECF_QUE_MSG_TOO_BIG is returned and its length stored in
+     * *messageLength. A message larger than the ring streams through; a reader that runs out of
+     * time in its body returns ECF_TIMEOUT and the writer sends the message again whole. */
     Uint32 get(void* buffer, unsigned int bufferSize, unsigned int* messageLength, int timeout);
     bool hasMessage();
     bool isAttached() const;
@@ -527,8 +561,13 @@ static_assert(offsetof(OSSIPCQueueHeader, putLatch) == 0 && offsetof(OSSIPCQueue
                   offsetof(OSSIPCQueueHeader, readOffset) == 12 &&
                   offsetof(OSSIPCQueueHeader, writerWaiting) == 16 &&
                   offsetof(OSSIPCQueueHeader, readerWaiting) == 17 &&
-                  offsetof(OSSIPCQueueHeader, dataPresent) == 18,
+                  offsetof(OSSIPCQueueHeader, dataPresent) == 18 &&
+                  offsetof(OSSIPCQueueHeader, generation) == 3 &&
+                  offsetof(OSSIPCQueueHeader, flags) == 19,
               "queue header layout");
+static_assert(sizeof(OSSIPCQueueHolders) == 32 && offsetof(OSSIPCQueueHolders, get) == 8 &&
+                  offsetof(OSSIPCQueueHolders, state) == 16,
+              "queue holder record layout");
 static_assert(sizeof(OSSIPCWaitpostCore) == 8 && offsetof(OSSIPCWaitpostCore, latch) == 1 &&
                   offsetof(OSSIPCWaitpostCore, state) == 4,
               "waitpost core layout");

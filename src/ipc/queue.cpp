@@ -1,27 +1,33 @@
-// The message queue: a classic segment holding a 20-byte header and a ring, and two classic
-// semaphores on which readers wait for data and a writer waits for space. A message is its
-// 4-byte length followed by its bytes, each item padded to 4 bytes.
+// The message queue: a classic segment holding a 20-byte header, a ring and a record of the
+// latch holders, and two classic semaphores on which readers wait for data and a writer waits
+// for space. A message is its 4-byte length followed by its bytes, each item padded to 4 bytes.
 //
 // How the stream stays in step:
 // - A message that fits in the ring (length item and padded body) is written in one piece once
 //   there is room for all of it, and read in one piece; a reader never sees part of it. A
-//   larger message streams through in chunks: once a reader has taken its length it finishes
-//   the body whatever its timeout, since a half-read message cannot be put back.
+//   larger message streams through in chunks while its writer holds the put latch and its
+//   reader the get latch, so the ring holds nothing else once the reader has its length.
 // - A reader looks at the length before taking anything: a message larger than the caller's
 //   buffer stays in the ring and its length is handed back.
 // - Bytes are copied outside the state latch, into free space (writer) or out of used space
-//   (reader), and the offsets move only after the copy, under the latch. The put and get
-//   latches keep a second writer or reader out meanwhile.
-// - Whoever moves bytes wakes the other side when it waits. readerWaiting counts the readers
-//   waiting for data (they wait without holding the get latch, so several can); a writer
-//   counts one out and posts the data semaphore once per message, and a reader that leaves
-//   more messages behind wakes the next one. A post that finds nobody (a reader that timed
-//   out, or died, after counting itself) leaves a unit that wakes a later reader early;
-//   readers always look again after waking.
+//   (reader), and the offsets move only after the copy, under the latch. A copying flag says
+//   that a side is between the two, which is all that flush waits for.
+// - A flush counts a generation. A writer or reader part way through a message that finds the
+//   generation changed stops with ECF_SESSION_CANCELED: neither resumes in the emptied ring.
+// - A reader whose time runs out in the body of a streamed message cannot put back what it
+//   took: it leaves the get latch held in the writer's name and raises a flag; the writer
+//   withdraws the rest of the message, frees the latch and writes the message again from its
+//   length. A slow writer costs a reader its time, never the queue a message. A poll does not
+//   start such a message at all: it is never there whole.
+// - Whoever moves bytes wakes the other side when its waiting flag is set. The reader flag is
+//   re-armed by every reader that sleeps and by every reader woken by a post, and a reader
+//   that leaves data behind passes a post on; all sleeps are slices, so a post that went to a
+//   reader that has gone costs one wake-up at most.
 //
-// The latches have no owner: a process that dies holding one wedges the queue. Every wait of
-// get is bounded by its caller's timeout; the recovery is to destroy the queue and create it
-// again.
+// Latches have no owner in the header; the holder record after the ring names the process
+// holding each. Every wait looks at it once per slice, and a holder found dead marks the queue
+// broken for every process (a holder killed between taking a latch and naming itself, a few
+// instructions, goes unseen). The recovery is to destroy the queue and create it again.
 #include <windows.h>
 
 #include <string.h>
@@ -67,7 +73,7 @@ constexpr Uint32 kHeaderSize = sizeof(OSSIPCQueueHeader);
 constexpr Uint32 kLengthItem = 4;
 constexpr Uint32 kInfinite = 0xFFFFFFFFu;
 // The state latch is held only while offsets and flags change, never across a wait or a copy:
-// a holder that keeps it longer than this is dead or stopped, and waiting on has no end.
+// hasMessage, which has no time of its own, gives up on a holder that keeps it this long.
 constexpr Uint32 kStateLatchGraceMs = 2000;
 
 inline Uint32 padded(Uint32 n)
@@ -116,19 +122,169 @@ void copyOut(OSSIPCQueueHeader* h, Uint32 offset, void* to, Uint32 n)
     if (n > first) memcpy(static_cast<Uint8*>(to) + first, ring(h), n - first);
 }
 
-// ---- Waiting ---------------------------------------------------------------------------------
+// ---- Holders, the broken mark and waits ----------------------------------------------------
 
-// Latches without a time limit. The state latch is held for a few stores at a time, the
-// others for a copy: a waiter yields rather than sleeps at once.
-inline void take(OSSLatch& latch)
+// Longest sleep before a waiter looks again at the ring, the broken mark and the holders.
+constexpr Uint32 kSliceMs = 50;
+// Inside a message larger than the ring the other side moves bytes all the time: look often.
+constexpr Uint32 kStreamSliceMs = 5;
+// Checks of the holders while flush waits for a copy, one per yield.
+constexpr Uint32 kCopyChecksEvery = 50;
+
+inline Uint32 holdersOffset(Uint32 capacity)
 {
-    if (!latch.tryAcquire()) osse_sync::latchAcquireTimed(&latch, kInfinite);
+    return (kHeaderSize + capacity + 7u) & ~7u;
 }
 
-inline void takeState(OSSIPCQueueHeader* h)
+inline Uint64 segmentBytes(Uint32 capacity)
 {
-    take(h->stateLatch);
+    return (Uint64)holdersOffset(capacity) + sizeof(OSSIPCQueueHolders);
 }
+
+inline Uint8 flags(const OSSIPCQueueHeader* h)
+{
+    return __atomic_load_n(&h->flags, __ATOMIC_ACQUIRE);
+}
+
+inline void setFlag(OSSIPCQueueHeader* h, Uint8 bit)
+{
+    __atomic_fetch_or(&h->flags, bit, __ATOMIC_SEQ_CST);
+}
+
+inline void clearFlag(OSSIPCQueueHeader* h, Uint8 bit)
+{
+    __atomic_fetch_and(&h->flags, (Uint8)~bit, __ATOMIC_SEQ_CST);
+}
+
+// A process's start time in milliseconds, cut to 32 bits and never 0; 0 when unknown.
+Uint32 startStamp(HANDLE process)
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    const Uint64 t = ((Uint64)created.dwHighDateTime << 32) | created.dwLowDateTime;
+    return (Uint32)(t / 10000u) | 1u;
+}
+
+// This process as a holder: its id in the low word, its start stamp in the high word.
+Uint64 selfId()
+{
+    static Uint64 id = 0;  // two threads that race here compute the same value
+    Uint64 v = __atomic_load_n(&id, __ATOMIC_RELAXED);
+    if (!v) {
+        v = GetCurrentProcessId() | (Uint64)startStamp(GetCurrentProcess()) << 32;
+        __atomic_store_n(&id, v, __ATOMIC_RELAXED);
+    }
+    return v;
+}
+
+// False only when the process is known to be gone: no such process, exited, or its id now
+// belongs to a process that started at another time.
+bool holderAlive(Uint64 id)
+{
+    if (id == selfId()) return true;
+    HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, (DWORD)id);
+    if (!p) return GetLastError() == ERROR_ACCESS_DENIED;
+    bool alive = WaitForSingleObject(p, 0) != WAIT_OBJECT_0;
+    const Uint32 stamp = startStamp(p);
+    if (stamp && stamp != (Uint32)(id >> 32)) alive = false;
+    CloseHandle(p);
+    return alive;
+}
+
+Uint32 semWait(OSSHIPCSemaphore& s, Uint32 timeout)
+{
+    OSSIPCSemaphoreWaitParam p = {OSS_CURRENT_VERSION, timeout, {0, 0}};
+    return s.wait(&p);
+}
+
+// One call's view of a queue: its header, the holder record and the caller's time limit.
+struct Side {
+    OSSHIPCQueue* q;
+    OSSIPCQueueHeader* h;
+    OSSIPCQueueHolders* holders;  // null for a segment made without the record
+    Uint32 timeout;               // kInfinite for no limit
+    DWORD start;
+
+    Side(OSSHIPCQueue* queue, Uint32 timeoutMs)
+        : q(queue), h(queue->header), holders(nullptr), timeout(timeoutMs), start(GetTickCount())
+    {
+        if (flags(h) & OSS_QUEUE_HOLDERS) {
+            holders = reinterpret_cast<OSSIPCQueueHolders*>(reinterpret_cast<Uint8*>(h) +
+                                                            holdersOffset(h->capacity));
+        }
+    }
+
+    bool broken() const { return (flags(h) & OSS_QUEUE_BROKEN) != 0; }
+
+    // Milliseconds left of the caller's time; kInfinite stays kInfinite.
+    Uint32 left() const
+    {
+        if (timeout == kInfinite) return kInfinite;
+        const DWORD spent = GetTickCount() - start;
+        return spent >= timeout ? 0 : timeout - spent;
+    }
+
+    Uint64* slot(const OSSLatch& latch) const
+    {
+        if (!holders) return nullptr;
+        if (&latch == &h->putLatch) return &holders->put;
+        if (&latch == &h->getLatch) return &holders->get;
+        return &holders->state;
+    }
+
+    // True when the holder named in `s` has died; the queue is then marked broken. The slot
+    // is read again after the check: a holder that let go and then ended cleared it first.
+    bool holderDied(Uint64* s) const
+    {
+        const Uint64 id = __atomic_load_n(s, __ATOMIC_ACQUIRE);
+        if (!id || holderAlive(id) || __atomic_load_n(s, __ATOMIC_ACQUIRE) != id) return false;
+        setFlag(h, OSS_QUEUE_BROKEN);
+        return true;
+    }
+
+    bool anyHolderDied() const
+    {
+        return holders && (holderDied(&holders->put) || holderDied(&holders->get) ||
+                           holderDied(&holders->state));
+    }
+
+    // Takes a latch: 0, ECF_TIMEOUT when `bounded` and the caller's time ran out, or
+    // ECF_SEM_WAIT_ABANDONED (broken). The wait goes in slices that look at the mark and at
+    // the holder.
+    Uint32 take(OSSLatch& latch, bool bounded)
+    {
+        Uint64* s = slot(latch);
+        for (;;) {
+            const Uint32 budget = bounded ? left() : kInfinite;
+            if (latch.tryAcquire() ||
+                osse_sync::latchAcquireTimed(&latch, budget < kSliceMs ? budget : kSliceMs)) {
+                if (s) __atomic_store_n(s, selfId(), __ATOMIC_RELAXED);
+                return 0;
+            }
+            if (broken() || (s && holderDied(s))) return ECF_SEM_WAIT_ABANDONED;
+            if (bounded && left() == 0) return ECF_TIMEOUT;
+        }
+    }
+
+    // Takes the state latch again in the middle of an operation, which cannot stop half-way:
+    // only a dead holder ends the wait. True when held.
+    bool retakeState() { return take(h->stateLatch, false) == 0; }
+
+    void release(OSSLatch& latch)
+    {
+        if (Uint64* s = slot(latch)) __atomic_store_n(s, 0, __ATOMIC_RELAXED);
+        latch.release();
+    }
+
+    // Sleeps on a semaphore for one slice: 0 when posted, ECF_TIMEOUT when the slice ran out,
+    // ECF_SEM_WAIT_ABANDONED when a holder turned out dead, or the code of a failed wait.
+    Uint32 sleep(OSSHIPCSemaphore& sem, Uint32 slice)
+    {
+        const Uint32 rc = semWait(sem, slice);
+        if (rc != ECF_TIMEOUT) return rc;
+        return broken() || anyHolderDied() ? ECF_SEM_WAIT_ABANDONED : ECF_TIMEOUT;
+    }
+};
 
 // Header fields read without the state latch, as hints for spinning only.
 inline bool hintData(const OSSIPCQueueHeader* h)
@@ -161,53 +317,27 @@ bool spinFor(Ready ready)
     return ready();
 }
 
-// Milliseconds left of a wait that started at `start`; kInfinite stays kInfinite.
-Uint32 remaining(Uint32 timeout, DWORD start)
+inline Uint32 sliceOf(Uint32 budget, Uint32 slice)
 {
-    if (timeout == kInfinite) return kInfinite;
-    const DWORD spent = GetTickCount() - start;
-    return spent >= timeout ? 0 : timeout - spent;
+    return budget < slice ? budget : slice;
 }
 
-Uint32 semWait(OSSHIPCSemaphore& s, Uint32 timeout)
-{
-    OSSIPCSemaphoreWaitParam p = {OSS_CURRENT_VERSION, timeout, {0, 0}};
-    return s.wait(&p);
-}
-
-// Posts the data semaphore once when `wake` is set.
-Uint32 wakeReader(OSSHIPCQueue* q, bool wake)
-{
-    return wake ? q->dataSemaphore.post() : 0;
-}
-
-// With the state latch held: when a reader counted itself as waiting, counts it out and says
-// that it is to be woken.
-bool takeWaitingReader(OSSIPCQueueHeader* h)
+// With the state latch held: whether a reader declared itself waiting, clearing the flag. One
+// post per message wakes one reader; a reader woken so sets the flag again before it looks
+// (others may sleep too), and a reader that leaves data behind passes a post on, so every
+// sleeper hears of data without a count that a dead reader could leave wrong.
+bool takeReaderFlag(OSSIPCQueueHeader* h)
 {
     if (!h->readerWaiting) return false;
-    --h->readerWaiting;
+    h->readerWaiting = 0;
     return true;
 }
 
-// With the state latch held: counts out every waiting reader. A message larger than the ring
-// wakes them all, because the one reader that has started it must hear of every chunk and a
-// single post could go to another.
-Uint32 takeAllWaitingReaders(OSSIPCQueueHeader* h)
+bool takeWriterFlag(OSSIPCQueueHeader* h)
 {
-    const Uint32 n = h->readerWaiting;
-    h->readerWaiting = 0;
-    return n;
-}
-
-Uint32 wakeReaders(OSSHIPCQueue* q, Uint32 n)
-{
-    Uint32 rc = 0;
-    for (Uint32 i = 0; i < n; ++i) {
-        const Uint32 r = q->dataSemaphore.post();
-        if (r && !rc) rc = r;
-    }
-    return rc;
+    if (!h->writerWaiting) return false;
+    h->writerWaiting = 0;
+    return true;
 }
 
 // A post that failed because the semaphore is at its maximum still leaves the waiter a unit
@@ -217,62 +347,103 @@ bool postMatters(Uint32 rc)
     return rc != 0 && rc != ECF_UNKNOWN;
 }
 
+Uint32 postIf(OSSHIPCSemaphore& sem, bool wake)
+{
+    return wake ? sem.post() : 0;
+}
+
 // Takes a message larger than the ring whose length is at the head, with the get and state
-// latches held; returns with both released. Once the length is taken the body must follow,
-// so the waits here have no time limit.
-Uint32 streamOut(OSSCallFrame& f, OSSHIPCQueue* q, void* buffer, Uint32 length,
+// latches held; returns with the state latch released, and the get latch too unless the
+// message is left to its writer to withdraw.
+Uint32 streamOut(OSSCallFrame& f, Side& s, void* buffer, Uint32 length,
                  unsigned int* messageLength)
 {
-    OSSIPCQueueHeader* h = q->header;
+    OSSIPCQueueHeader* h = s.h;
+    OSSHIPCQueue* q = s.q;
+    const Uint8 generation = h->generation;
     Uint8* dst = static_cast<Uint8*>(buffer);
     Uint32 left = length;
     bool spun = false;
+    auto endWith = [&](Uint32 code, Uint32 probe, bool stateHeld) {
+        if (stateHeld) s.release(h->stateLatch);
+        s.release(h->getLatch);
+        return f.fail(code, probe, OSS_LEVEL_ERROR, ossItemUnsigned(length),
+                      ossItemUnsigned(length - left));
+    };
     h->readOffset = advance(h, h->readOffset, kLengthItem);
     if (h->readOffset == h->writeOffset) h->dataPresent = 0;
     for (;;) {
-        if (h->writerWaiting) {
-            h->writerWaiting = 0;
-            h->stateLatch.release();
+        if (s.broken()) return endWith(ECF_SEM_WAIT_ABANDONED, 60, true);
+        // A flush removed the rest of this body: what follows in the ring is not part of it.
+        if (h->generation != generation) return endWith(ECF_SESSION_CANCELED, 115, true);
+        if (takeWriterFlag(h)) {
+            s.release(h->stateLatch);
             const Uint32 rc = q->spaceSemaphore.post();
             if (postMatters(rc)) f.innerError(kSemPost, rc, 130);
-            takeState(h);
+            if (!s.retakeState()) return endWith(ECF_SEM_WAIT_ABANDONED, 60, false);
+            continue;
         }
         if (left == 0) break;
         const Uint32 used = usedSpace(h);
         if (used == 0) {
             if (!spun) {
                 spun = true;
-                h->stateLatch.release();
+                s.release(h->stateLatch);
                 spinFor([&] { return hintData(h); });
-                takeState(h);
+                if (!s.retakeState()) return endWith(ECF_SEM_WAIT_ABANDONED, 60, false);
                 continue;
             }
             spun = false;
-            ++h->readerWaiting;
-            h->stateLatch.release();
-            const Uint32 rc = semWait(q->dataSemaphore, kInfinite);
-            if (rc) {
-                h->getLatch.release();
+            const Uint32 budget = s.left();
+            if (budget == 0 && s.holders) {
+                // The time is up and what was taken cannot be put back. The get latch stays
+                // held for this message, named after its writer, who withdraws the rest and
+                // frees it: no other reader ever starts in the middle of a body.
+                const Uint64 writer = __atomic_load_n(&s.holders->put, __ATOMIC_ACQUIRE);
+                if (!writer) {
+                    // Part of a body is missing and no writer is there to send it.
+                    setFlag(h, OSS_QUEUE_BROKEN);
+                    return endWith(ECF_SEM_WAIT_ABANDONED, 60, true);
+                }
+                __atomic_store_n(&s.holders->get, writer, __ATOMIC_RELAXED);
+                setFlag(h, OSS_QUEUE_STREAM_DROPPED);
+                const bool wake = takeWriterFlag(h);
+                s.release(h->stateLatch);
+                const Uint32 rc = postIf(q->spaceSemaphore, wake);
+                if (postMatters(rc)) f.innerError(kSemPost, rc, 130);
+                return f.fail(ECF_TIMEOUT, 110, OSS_LEVEL_ERROR, ossItemUnsigned(s.timeout),
+                              ossItemUnsigned(length), ossItemUnsigned(length - left));
+            }
+            h->readerWaiting = 1;
+            s.release(h->stateLatch);
+            // (Without a holder record there is no one to hand the message to: read on.)
+            const Uint32 slice = budget ? sliceOf(budget, kStreamSliceMs) : kStreamSliceMs;
+            const Uint32 rc = s.sleep(q->dataSemaphore, slice);
+            if (rc == ECF_SEM_WAIT_ABANDONED) return endWith(rc, 60, false);
+            if (rc && rc != ECF_TIMEOUT) {
+                s.release(h->getLatch);
                 return f.innerError(kSemWait, rc, 120);
             }
-            takeState(h);
+            if (!s.retakeState()) return endWith(ECF_SEM_WAIT_ABANDONED, 60, false);
             continue;
         }
         Uint32 take = used < left ? used : left;
         if (take < left) take &= ~3u;
         const Uint32 at = h->readOffset;
-        h->stateLatch.release();
+        setFlag(h, OSS_QUEUE_READER_COPYING);
+        s.release(h->stateLatch);
         copyOut(h, at, dst, take);
-        takeState(h);
+        if (!s.retakeState()) return endWith(ECF_SEM_WAIT_ABANDONED, 60, false);
+        clearFlag(h, OSS_QUEUE_READER_COPYING);
         h->readOffset = advance(h, at, take);
         if (h->readOffset == h->writeOffset) h->dataPresent = 0;
         dst += take;
         left -= take;
     }
-    const bool reader = h->dataPresent && takeWaitingReader(h);
-    h->stateLatch.release();
-    h->getLatch.release();
-    wakeReader(q, reader);
+    const bool reader = h->dataPresent && takeReaderFlag(h);
+    s.release(h->stateLatch);
+    s.release(h->getLatch);
+    postIf(q->dataSemaphore, reader);
     if (messageLength) *messageLength = length;
     return f.ret(0);
 }
@@ -304,9 +475,10 @@ Uint32 OSSHIPCQueue::create(const OSSIPCQueueCreateParam* param)
     OSSCallFrame f(kCreate);
     if (Uint32 rc = f.checkParam(param)) return rc;
 
-    // Capacity + header must fit in 32 bits, and rounding must not wrap to 0.
+    // The segment (header, ring, holder record) must fit in 32 bits, and rounding must not
+    // wrap to 0.
     const Uint32 maxBytes = param->maxBytes;
-    if (maxBytes > 0xFFFFFFFFu - kHeaderSize - 7u) {
+    if (maxBytes > 0xFFFFFFFFu - kHeaderSize - 7u - 7u - (Uint32)sizeof(OSSIPCQueueHolders)) {
         return f.fail(ECF_INVALID_PARAMETER, 30, OSS_LEVEL_ERROR, ossItemUnsigned(maxBytes));
     }
     const Uint32 capacity = maxBytes > 4 ? padded(maxBytes) : padded(maxBytes + 4);
@@ -314,7 +486,7 @@ Uint32 OSSHIPCQueue::create(const OSSIPCQueueCreateParam* param)
 
     OSSIPCMemoryCreateParam mp;
     mp.resId = param->queResId.resID[0];
-    mp.size = capacity + kHeaderSize;
+    mp.size = (Uint32)segmentBytes(capacity);
     mp.auxWord = param->auxWord;
     Uint32 rc = segment.create(&mp);
     if (rc) return f.innerError(kMemCreate, rc, 50, rc, whole);
@@ -355,7 +527,11 @@ Uint32 OSSHIPCQueue::create(const OSSIPCQueueCreateParam* param)
                 h->writerWaiting = 0;
                 h->readerWaiting = 0;
                 h->dataPresent = 0;
+                h->generation = 0;
                 h->capacity = capacity;
+                memset(reinterpret_cast<Uint8*>(h) + holdersOffset(capacity), 0,
+                       sizeof(OSSIPCQueueHolders));
+                h->flags = OSS_QUEUE_HOLDERS;
                 header = h;
                 return f.ret(0);
             }
@@ -398,8 +574,9 @@ Uint32 OSSHIPCQueue::attach(OSSIPCQueResID* queResId)
         // The header comes from another process: check it before the ring arithmetic trusts it.
         const OSSIPCQueueHeader* h = static_cast<OSSIPCQueueHeader*>(address);
         const Uint32 capacity = h->capacity;
-        if (capacity == 0 || capacity % 4 != 0 || capacity > size - kHeaderSize ||
-            size < kHeaderSize) {
+        const Uint64 needed = (h->flags & OSS_QUEUE_HOLDERS) ? segmentBytes(capacity)
+                                                             : (Uint64)kHeaderSize + capacity;
+        if (capacity == 0 || capacity % 4 != 0 || needed > size) {
             segment.detach();
             dataSemaphore.detach();
             spaceSemaphore.detach();
@@ -445,29 +622,31 @@ Uint32 OSSHIPCQueue::flush()
     OSSCallFrame f(kFlush);
     OSSIPCQueueHeader* h = header;
     if (!h) return f.fail(ECF_INVALID_HANDLE, 10, OSS_LEVEL_ERROR);
-    // No writer or reader may be between its copy and its offset update: both latches first.
-    take(h->putLatch);
-    take(h->getLatch);
-    takeState(h);
+    Side s(this, kInfinite);
+    if (s.broken() || s.take(h->stateLatch, false))
+        return f.fail(ECF_SEM_WAIT_ABANDONED, 30, OSS_LEVEL_ERROR);
+    // A side between its copy and its offset update would publish a stale offset into the
+    // emptied ring: let it finish that one copy. A side asleep on its semaphore is not waited
+    // for; it finds the generation changed when it wakes.
+    for (Uint32 round = 1; flags(h) & (OSS_QUEUE_WRITER_COPYING | OSS_QUEUE_READER_COPYING);
+         ++round) {
+        s.release(h->stateLatch);
+        ossYield();
+        if ((round % kCopyChecksEvery == 0 && s.anyHolderDied()) || !s.retakeState())
+            return f.fail(ECF_SEM_WAIT_ABANDONED, 30, OSS_LEVEL_ERROR);
+    }
     h->writeOffset = 0;
     h->readOffset = 0;
     h->dataPresent = 0;
-    const Uint32 readers = h->readerWaiting;
-    const bool writer = h->writerWaiting != 0;
-    h->readerWaiting = 0;
-    h->writerWaiting = 0;
-    h->stateLatch.release();
-    h->getLatch.release();
-    h->putLatch.release();
+    h->generation = (Uint8)(h->generation + 1);
+    const bool reader = takeReaderFlag(h);
+    const bool writer = takeWriterFlag(h);
+    s.release(h->stateLatch);
     Uint32 rc = 0;
-    if (readers) {
-        const Uint32 r = wakeReaders(this, readers);
-        if (postMatters(r)) rc = f.innerError(kSemPost, r, 40);
-    }
-    if (writer) {
-        const Uint32 r = spaceSemaphore.post();
-        if (postMatters(r) && !rc) rc = f.innerError(kSemPost, r, 50);
-    }
+    const Uint32 r = postIf(dataSemaphore, reader);
+    if (postMatters(r)) rc = f.innerError(kSemPost, r, 40);
+    const Uint32 w = postIf(spaceSemaphore, writer);
+    if (postMatters(w) && !rc) rc = f.innerError(kSemPost, w, 50);
     return f.ret(rc);
 }
 
@@ -476,9 +655,10 @@ bool OSSHIPCQueue::hasMessage()
     OSSCallFrame f(kHasMessage);
     OSSIPCQueueHeader* h = header;
     if (!h) return false;
-    if (!osse_sync::latchAcquireTimed(&h->stateLatch, kStateLatchGraceMs)) return false;
+    Side s(this, kStateLatchGraceMs);
+    if (s.broken() || s.take(h->stateLatch, true)) return false;
     const bool present = h->dataPresent != 0;
-    h->stateLatch.release();
+    s.release(h->stateLatch);
     return present;
 }
 
@@ -489,6 +669,22 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
     if (!h) return f.fail(ECF_INVALID_HANDLE, 10, OSS_LEVEL_ERROR);
     if (length && !buffer) return f.checkPointer(buffer);
 
+    Side s(this, kInfinite);
+    auto failWith = [&](Uint32 code, Uint32 probe) {
+        return f.fail(code, probe, OSS_LEVEL_ERROR, ossItemHex(buffer), ossItemUnsigned(length));
+    };
+    // Ends the put with the state latch held or not; the put latch is always held.
+    auto endWith = [&](Uint32 code, Uint32 probe, bool stateHeld) {
+        if (stateHeld) s.release(h->stateLatch);
+        s.release(h->putLatch);
+        return failWith(code, probe);
+    };
+    if (s.broken() || s.take(h->putLatch, false)) return failWith(ECF_SEM_WAIT_ABANDONED, 40);
+    if (!s.retakeState()) {
+        s.release(h->putLatch);
+        return failWith(ECF_SEM_WAIT_ABANDONED, 40);
+    }
+
     const Uint32 capacity = h->capacity;
     const Uint32 whole = kLengthItem + padded(length);
     // A message that fits is written in one piece; a larger one streams (length first).
@@ -497,10 +693,29 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
     Uint32 left = length;
     bool lengthDone = false;
     bool spun = false;
+    Uint8 generation = h->generation;
 
-    take(h->putLatch);
-    takeState(h);
     for (;;) {
+        if (s.broken()) return endWith(ECF_SEM_WAIT_ABANDONED, 40, true);
+        if (lengthDone && (flags(h) & OSS_QUEUE_STREAM_DROPPED)) {
+            // The reader of this message ran out of time part way. Withdraw the rest, which is
+            // all the ring holds, free the get latch it left held for us, and start the
+            // message again from its length: the next reader takes it whole.
+            h->readOffset = h->writeOffset;
+            h->dataPresent = 0;
+            clearFlag(h, OSS_QUEUE_STREAM_DROPPED);
+            s.release(h->getLatch);
+            src = static_cast<const Uint8*>(buffer);
+            left = length;
+            lengthDone = false;
+            continue;
+        }
+        if (h->generation != generation) {
+            // A flush emptied the ring: a message already begun is gone, one not yet begun
+            // goes on with more room.
+            if (lengthDone) return endWith(ECF_SESSION_CANCELED, 65, true);
+            generation = h->generation;
+        }
         const Uint32 room = freeSpace(h);
         Uint32 take = 0;  // body bytes to copy now
         bool go;
@@ -517,29 +732,32 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
         if (!go) {
             if (!spun) {
                 spun = true;
-                h->stateLatch.release();
+                s.release(h->stateLatch);
                 const Uint32 need = !streams ? whole : !lengthDone ? kLengthItem : 4;
                 spinFor([&] { return hintRoom(h, need); });
-                takeState(h);
+                if (!s.retakeState()) return endWith(ECF_SEM_WAIT_ABANDONED, 40, false);
                 continue;
             }
             spun = false;
-            // Wait for space: the reader posts when it frees some and sees this flag.
+            // Wait for space: a reader posts when it frees some and sees this flag.
             h->writerWaiting = 1;
-            h->stateLatch.release();
-            const Uint32 rc = semWait(spaceSemaphore, kInfinite);
-            if (rc) {
-                h->putLatch.release();
+            s.release(h->stateLatch);
+            const Uint32 rc =
+                s.sleep(spaceSemaphore, streams && lengthDone ? kStreamSliceMs : kSliceMs);
+            if (rc == ECF_SEM_WAIT_ABANDONED) return endWith(rc, lengthDone ? 60 : 50, false);
+            if (rc && rc != ECF_TIMEOUT) {
+                s.release(h->putLatch);
                 return f.innerError(kSemWait, rc, lengthDone ? 60 : 50, rc, ossItemHex(buffer),
                                     ossItemUnsigned(length), ossItemHex(spaceSemaphore.handle));
             }
-            takeState(h);
+            if (!s.retakeState()) return endWith(ECF_SEM_WAIT_ABANDONED, 40, false);
             continue;
         }
         // Chunks other than the last are whole multiples of 4, so the stream stays aligned.
         if (take < left) take &= ~3u;
         const Uint32 at = h->writeOffset;
-        h->stateLatch.release();
+        setFlag(h, OSS_QUEUE_WRITER_COPYING);
+        s.release(h->stateLatch);
 
         Uint32 offset = at;
         if (!lengthDone) {
@@ -554,31 +772,31 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
             left -= take;
         }
 
-        takeState(h);
+        if (!s.retakeState()) return endWith(ECF_SEM_WAIT_ABANDONED, 40, false);
+        clearFlag(h, OSS_QUEUE_WRITER_COPYING);
         h->writeOffset = offset;
         h->dataPresent = 1;
         lengthDone = true;
-        const Uint32 readers = streams ? takeAllWaitingReaders(h) : takeWaitingReader(h) ? 1 : 0;
+        const bool reader = takeReaderFlag(h);
         if (left == 0) {
-            h->stateLatch.release();
-            h->putLatch.release();
-            const Uint32 rc = wakeReaders(this, readers);
+            s.release(h->stateLatch);
+            s.release(h->putLatch);
+            const Uint32 rc = postIf(dataSemaphore, reader);
             if (postMatters(rc)) {
                 return f.innerError(kSemPost, rc, 70, rc, ossItemHex(buffer),
                                     ossItemUnsigned(length), ossItemHex(dataSemaphore.handle));
             }
             return f.ret(0);
         }
-        if (readers) {
-            h->stateLatch.release();
-            const Uint32 rc = wakeReaders(this, readers);
+        if (reader) {
+            s.release(h->stateLatch);
+            const Uint32 rc = dataSemaphore.post();
             if (postMatters(rc)) {
-                // The reader that started this message waits for the rest of it without a time
-                // limit: go on, it still has a unit or will be posted at the next chunk.
+                // The reader of this message looks again within a slice: go on.
                 f.innerError(kSemPost, rc, 70, rc, ossItemHex(buffer), ossItemUnsigned(length),
                              ossItemHex(dataSemaphore.handle));
             }
-            takeState(h);
+            if (!s.retakeState()) return endWith(ECF_SEM_WAIT_ABANDONED, 40, false);
         }
     }
 }
@@ -592,95 +810,106 @@ Uint32 OSSHIPCQueue::get(void* buffer, unsigned int bufferSize, unsigned int* me
     if (bufferSize && !buffer) return f.checkPointer(buffer);
 
     const Uint32 timeout = timeoutArg < 0 ? kInfinite : (Uint32)timeoutArg;
-    const DWORD start = GetTickCount();
+    Side s(this, timeout);
     const Uint32 capacity = h->capacity;
     bool spun = false;
+    bool posted = false;
+    auto broken = [&](Uint32 probe) {
+        return f.fail(ECF_SEM_WAIT_ABANDONED, probe, OSS_LEVEL_ERROR);
+    };
+    // A poll that finds another reader at work ends as a wait that ran out, quietly: the
+    // queue is not known to be empty, and a poll that comes back empty-handed is no failure.
+    auto timedOut = [&](Uint32 probe) {
+        if (timeout == 0) return f.passOn(ECF_TIMEOUT, 75);
+        return f.fail(ECF_TIMEOUT, probe, OSS_LEVEL_ERROR, ossItemUnsigned(timeout));
+    };
 
     for (;;) {
-        // With timeout 0 the get latch is tried, not waited for. A reader that holds it is
-        // taking a message: the queue is not known to be empty, so the poll ends as a wait
-        // that ran out, quietly (a poll that comes back empty-handed is no failure).
-        if (!osse_sync::latchAcquireTimed(&h->getLatch, remaining(timeout, start))) {
-            if (timeout == 0) return f.passOn(ECF_TIMEOUT, 75);
-            return f.fail(ECF_TIMEOUT, 80, OSS_LEVEL_ERROR, ossItemUnsigned(timeout));
+        if (s.broken()) return broken(60);
+        Uint32 rc = s.take(h->getLatch, true);
+        if (rc == ECF_TIMEOUT) return timedOut(80);
+        if (rc) return broken(60);
+        if ((rc = s.take(h->stateLatch, true)) != 0) {
+            s.release(h->getLatch);
+            return rc == ECF_TIMEOUT ? timedOut(85) : broken(60);
         }
-        const Uint32 stateWait = remaining(timeout, start) > kStateLatchGraceMs
-                                     ? remaining(timeout, start)
-                                     : kStateLatchGraceMs;
-        if (!osse_sync::latchAcquireTimed(&h->stateLatch, stateWait)) {
-            h->getLatch.release();
-            return f.fail(ECF_TIMEOUT, 85, OSS_LEVEL_ERROR, ossItemUnsigned(timeout));
+        if (s.broken()) {
+            s.release(h->stateLatch);
+            s.release(h->getLatch);
+            return broken(60);
         }
+        // Woken by a post: other readers may sleep as well, so the next put posts again.
+        if (posted) h->readerWaiting = 1;
+        posted = false;
 
         if (h->dataPresent) {
             Uint32 length;
             const Uint32 at = h->readOffset;
             memcpy(&length, ring(h) + at, kLengthItem);
             if (length > bufferSize) {
-                h->stateLatch.release();
-                h->getLatch.release();
+                s.release(h->stateLatch);
+                s.release(h->getLatch);
                 if (messageLength) *messageLength = length;
                 return f.fail(ECF_QUE_MSG_TOO_BIG, 100, OSS_LEVEL_ERROR, ossItemUnsigned(length),
                               ossItemUnsigned(bufferSize));
             }
             const Uint32 whole = kLengthItem + padded(length);
             const bool streams = length > capacity - kLengthItem || whole > capacity;
+            // A message larger than the ring is never there whole: a poll leaves it in place.
+            if (streams && timeout != 0) return streamOut(f, s, buffer, length, messageLength);
+            // A message that fits is published whole; anything less is a damaged ring, which
+            // is waited on like an empty one.
             if (!streams && usedSpace(h) >= whole) {
-                h->stateLatch.release();
+                setFlag(h, OSS_QUEUE_READER_COPYING);
+                s.release(h->stateLatch);
                 if (length) copyOut(h, advance(h, at, kLengthItem), buffer, length);
-                takeState(h);
+                if (!s.retakeState()) {
+                    s.release(h->getLatch);
+                    return broken(60);
+                }
+                clearFlag(h, OSS_QUEUE_READER_COPYING);
                 h->readOffset = advance(h, advance(h, at, kLengthItem), length);
                 if (h->readOffset == h->writeOffset) h->dataPresent = 0;
-                const bool writer = h->writerWaiting != 0;
-                h->writerWaiting = 0;
-                // More messages and another reader asleep (its wake-up went to a reader that
-                // had timed out or died): pass one on.
-                const bool reader = h->dataPresent && takeWaitingReader(h);
-                h->stateLatch.release();
-                h->getLatch.release();
-                if (writer) {
-                    const Uint32 rc = spaceSemaphore.post();
-                    if (postMatters(rc)) return f.innerError(kSemPost, rc, 130);
-                }
-                wakeReader(this, reader);
+                const bool writer = takeWriterFlag(h);
+                const bool reader = h->dataPresent && takeReaderFlag(h);
+                s.release(h->stateLatch);
+                s.release(h->getLatch);
+                const Uint32 w = postIf(spaceSemaphore, writer);
+                if (postMatters(w)) return f.innerError(kSemPost, w, 130);
+                postIf(dataSemaphore, reader);
                 if (messageLength) *messageLength = length;
                 return f.ret(0);
             }
-            if (streams) return streamOut(f, this, buffer, length, messageLength);
-            // A message that fits but is not all there yet (another writer's doing): wait.
         }
 
         if (timeout == 0) {
-            h->stateLatch.release();
-            h->getLatch.release();
+            s.release(h->stateLatch);
+            s.release(h->getLatch);
             return f.passOn(ECF_QUE_INVALID_MSG_TYPE, 70);
         }
         if (!spun) {
             spun = true;
-            h->stateLatch.release();
-            h->getLatch.release();
+            s.release(h->stateLatch);
+            s.release(h->getLatch);
             spinFor([&] { return hintData(h); });
             continue;
         }
         spun = false;
-        // Count this reader in and wait without either latch, so that other readers and a
-        // flush are not held up by a reader that has nothing to read yet.
-        ++h->readerWaiting;
-        h->stateLatch.release();
-        h->getLatch.release();
-        const Uint32 left = remaining(timeout, start);
-        const Uint32 rc = left ? semWait(dataSemaphore, left) : ECF_TIMEOUT;
-        if (rc == 0) continue;
-        // Withdraw, unless a writer already counted this reader out (its post then wakes a
-        // later reader early, which looks again).
-        if (osse_sync::latchAcquireTimed(&h->stateLatch, kStateLatchGraceMs)) {
-            if (h->readerWaiting) --h->readerWaiting;
-            h->stateLatch.release();
+        // Sleep without either latch, so that other readers and a flush are not held up by a
+        // reader that has nothing to read yet.
+        h->readerWaiting = 1;
+        s.release(h->stateLatch);
+        s.release(h->getLatch);
+        const Uint32 budget = s.left();
+        if (budget == 0) return timedOut(80);
+        rc = s.sleep(dataSemaphore, sliceOf(budget, kSliceMs));
+        if (rc == 0) {
+            posted = true;
+            continue;
         }
-        if (rc == ECF_TIMEOUT) {
-            return f.fail(ECF_TIMEOUT, 80, OSS_LEVEL_ERROR, ossItemUnsigned(timeout));
-        }
-        return f.innerError(kSemWait, rc, 90);
+        if (rc == ECF_SEM_WAIT_ABANDONED) return broken(60);
+        if (rc != ECF_TIMEOUT) return f.innerError(kSemWait, rc, 90);
+        if (s.left() == 0) return timedOut(80);
     }
 }
 

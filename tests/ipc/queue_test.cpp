@@ -75,7 +75,8 @@ OSSE_CHILD_ROLE(q_writer)
 }
 
 // Child: gets the messages of the size list args[1] from queue args[0] and checks each; with
-// args[2] the get timeout (a poll loop: timeouts and empty polls are retried).
+// args[2] the get timeout (a poll loop: timeouts and empty polls are retried, and after many
+// of them one get without a limit takes a message that polls cannot, one larger than the ring).
 OSSE_CHILD_ROLE(q_reader)
 {
     OSSHIPCQueue q;
@@ -86,8 +87,9 @@ OSSE_CHILD_ROLE(q_reader)
     for (Uint32 i = 0; i < sizes.size(); ++i) {
         unsigned int length = 0xFFFFFFFF;
         Uint32 rc;
-        while ((rc = q.get(buffer.data(), (unsigned)buffer.size(), &length, timeout)) ==
-                   ECF_QUE_INVALID_MSG_TYPE ||
+        int misses = 0;
+        while ((rc = q.get(buffer.data(), (unsigned)buffer.size(), &length,
+                           ++misses > 200 ? -1 : timeout)) == ECF_QUE_INVALID_MSG_TYPE ||
                rc == ECF_TIMEOUT) {
         }
         if (rc) return 3;
@@ -119,6 +121,116 @@ unsigned __stdcall threadReader(void* p)
     ReaderArg* a = static_cast<ReaderArg*>(p);
     char b[64];
     return a->q->get(b, sizeof b, &a->length, 30000);
+}
+
+// Child: attaches to queue args[0], gets one message with timeout args[1], and exits with the
+// code that get returned.
+OSSE_CHILD_ROLE(q_get_code)
+{
+    OSSHIPCQueue q;
+    if (!attachQueue(q, args[0])) return 2;
+    std::vector<Uint8> buffer(1 << 16);
+    unsigned int length;
+    return (int)q.get(buffer.data(), (unsigned)buffer.size(), &length, std::stoi(args[1]));
+}
+
+template <class Fn>
+struct CallBox {
+    Fn* fn;
+    Uint32 rc;
+};
+
+template <class Fn>
+unsigned __stdcall callThread(void* p)
+{
+    CallBox<Fn>* b = static_cast<CallBox<Fn>*>(p);
+    b->rc = (*b->fn)();
+    return 0;
+}
+
+// Runs fn on a thread and returns its result, or 0xDEADDEAD when it has not returned within
+// `ms` (the thread is then ended): a call that would hang fails the test instead.
+template <class Fn>
+Uint32 callWithin(DWORD ms, Fn fn)
+{
+    CallBox<Fn> box = {&fn, 0xDEADDEADu};
+    HANDLE t = (HANDLE)_beginthreadex(nullptr, 0, callThread<Fn>, &box, 0, nullptr);
+    if (WaitForSingleObject(t, ms) != WAIT_OBJECT_0) TerminateThread(t, 1);
+    CloseHandle(t);
+    return box.rc;
+}
+
+struct PutArg {
+    OSSHIPCQueue* q;
+    Uint8* data;
+    Uint32 length;
+};
+
+struct GetArg {
+    OSSHIPCQueue* q;
+    Uint8* buffer;
+    Uint32 size;
+    unsigned int length;
+    int timeout;
+};
+
+unsigned __stdcall putThread(void* p)
+{
+    PutArg* a = static_cast<PutArg*>(p);
+    return a->q->put(a->data, a->length);
+}
+
+unsigned __stdcall getThread(void* p)
+{
+    GetArg* a = static_cast<GetArg*>(p);
+    return a->q->get(a->buffer, a->size, &a->length, a->timeout);
+}
+
+// Queue calls on threads of their own, with small stacks (hundreds of them may run at once).
+HANDLE startPut(PutArg& a)
+{
+    return (HANDLE)_beginthreadex(nullptr, 64 << 10, putThread, &a,
+                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+}
+
+HANDLE startGet(GetArg& a)
+{
+    return (HANDLE)_beginthreadex(nullptr, 64 << 10, getThread, &a,
+                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+}
+
+// Waits for a queue thread and returns what its call returned (0xDEADDEAD when it hangs).
+Uint32 threadResult(HANDLE t)
+{
+    DWORD rc = 0xDEADDEADu;
+    if (WaitForSingleObject(t, 30000) == WAIT_OBJECT_0) GetExitCodeThread(t, &rc);
+    else TerminateThread(t, 0xDEADDEADu);
+    CloseHandle(t);
+    return rc;
+}
+
+bool hintDataPresent(const OSSHIPCQueue& q)
+{
+    return __atomic_load_n(&q.header->dataPresent, __ATOMIC_ACQUIRE) != 0;
+}
+
+// Stops a thread that is inside a put or get somewhere other than under the state latch or in a
+// copy, as a live process that has stalled.
+bool suspendOutsideStateLatch(HANDLE t, const OSSIPCQueueHeader* h)
+{
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        SuspendThread(t);
+        CONTEXT c;
+        c.ContextFlags = CONTEXT_CONTROL;
+        GetThreadContext(t, &c);  // returns once the thread has really stopped
+        const Uint8 copying = OSS_QUEUE_WRITER_COPYING | OSS_QUEUE_READER_COPYING;
+        if (__atomic_load_n(&h->stateLatch.lockWord, __ATOMIC_ACQUIRE) == 0 &&
+            (__atomic_load_n(&h->flags, __ATOMIC_ACQUIRE) & copying) == 0)
+            return true;
+        ResumeThread(t);
+        Sleep(1);
+    }
+    return false;
 }
 
 }  // namespace
@@ -255,7 +367,7 @@ TEST(Queue, EmptyPollsTimeoutsAndFlush)
 TEST(Queue, PollingAndShortTimeoutsKeepTheStreamInStep)
 {
     // Timeout 0 and 1 ms gets against a writer streaming messages larger than the ring: every
-    // get either finds nothing or returns one whole message, in order.
+    // get either finds nothing, runs out of time, or returns one whole message, in order.
     OwnQueue own(64);
     const std::vector<Uint32> sizes = {640, 0, 7, 200, 60, 64, 1000, 1};
     for (const char* timeout : {"0", "1"}) {
@@ -268,27 +380,181 @@ TEST(Queue, PollingAndShortTimeoutsKeepTheStreamInStep)
     }
 }
 
-TEST(Queue, AWriterKilledWhileWaitingForSpaceLeavesNoPartialMessage)
+TEST(Queue, AWriterKilledHoldingTheQueueBreaksItForEveryProcess)
+{
+    // Killed asleep holding the put latch with one whole message before it, and killed part
+    // way through a message larger than the ring. Nothing half-written is ever returned, no
+    // call waits for the dead writer, and every later call in any process fails the same way
+    // until the queue is made again.
+    struct Case {
+        const char* plan;
+        bool wholeMessageFirst;
+    } cases[] = {{"40,40", true}, {"1000", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.plan);
+        OwnQueue own(64);
+        ossetest::Child writer;
+        ASSERT_TRUE(writer.start("q_writer", {own.key, c.plan}));
+        ASSERT_TRUE(waitUntil([&] { return own.q.header->writerWaiting != 0; }));
+        writer.kill();
+        std::vector<Uint8> buffer(2000);
+        unsigned int length = 0;
+        if (c.wholeMessageFirst) {
+            ASSERT_EQ(0u, own.q.get(buffer.data(), 2000, &length, 5000));
+            EXPECT_EQ(40u, length);
+            buffer.resize(40);
+            EXPECT_EQ(patternMessage(0, 40), buffer);
+            buffer.resize(2000);
+        }
+        length = 12345;
+        EXPECT_EQ(ECF_SEM_WAIT_ABANDONED, own.q.get(buffer.data(), 2000, &length, 20000));
+        EXPECT_EQ(12345u, length);
+        EXPECT_EQ(ECF_SEM_WAIT_ABANDONED,
+                  callWithin(20000, [&] { return own.q.put(buffer.data(), 8); }));
+        EXPECT_EQ(ECF_SEM_WAIT_ABANDONED, own.q.flush());
+        EXPECT_FALSE(own.q.hasMessage());
+        ossetest::Child reader;
+        ASSERT_TRUE(reader.start("q_get_code", {own.key, "-1"}));
+        EXPECT_EQ(ECF_SEM_WAIT_ABANDONED, (Uint32)reader.wait(20000));
+
+        EXPECT_EQ(0u, own.q.destroy());
+        OSSIPCQueueCreateParam p;
+        p.queResId = queResId(30, own.key);
+        p.maxBytes = 64;
+        ASSERT_EQ(0u, own.q.create(&p));
+        ASSERT_EQ(0u, own.q.put(buffer.data(), 8));
+        ASSERT_EQ(0u, own.q.get(buffer.data(), 2000, &length, 0));
+        EXPECT_EQ(8u, length);
+    }
+}
+
+TEST(Queue, AReaderOutOfTimeInALongMessageCostsTheQueueNothing)
+{
+    // The writer of a message larger than the ring is alive but stopped part way. The reader's
+    // timeout holds; the writer then sends the message again from its start, so the next
+    // reader takes it whole, and no reader ever sees the rest of a body as a message.
+    OwnQueue own(64);
+    std::vector<Uint8> big = patternMessage(3, 1000);
+    PutArg put = {&own.q, big.data(), 1000};
+    HANDLE writer = startPut(put);
+    ASSERT_TRUE(waitUntil([&] { return own.q.header->writerWaiting != 0; }));
+    ASSERT_TRUE(suspendOutsideStateLatch(writer, own.q.header));
+
+    std::vector<Uint8> buffer(2000);
+    unsigned int length = 0;
+    const DWORD start = GetTickCount();
+    {
+        LogCapture log;
+        EXPECT_EQ(ECF_TIMEOUT, own.q.get(buffer.data(), 2000, &length, 200));
+        EXPECT_TRUE(log.has(kGetId, 110));
+    }
+    EXPECT_LT(GetTickCount() - start, 10000u);  // bounded by the timeout, not by the writer
+    ResumeThread(writer);
+    ASSERT_EQ(0u, own.q.get(buffer.data(), 2000, &length, 20000));
+    EXPECT_EQ(1000u, length);
+    EXPECT_EQ(big, std::vector<Uint8>(buffer.begin(), buffer.begin() + 1000));
+    EXPECT_EQ(0u, threadResult(writer));
+    EXPECT_EQ(ECF_QUE_INVALID_MSG_TYPE, own.q.get(buffer.data(), 2000, &length, 0));
+    char next[5] = "next";
+    ASSERT_EQ(0u, own.q.put(next, 5));
+    ASSERT_EQ(0u, own.q.get(buffer.data(), 2000, &length, 0));
+    EXPECT_EQ(5u, length);
+    EXPECT_STREQ("next", reinterpret_cast<char*>(buffer.data()));
+}
+
+TEST(Queue, FlushDoesNotWaitForASleepingWriterAndCutsAMessageOnBothSides)
+{
+    // A writer asleep for space with nothing of its message written yet goes on in the
+    // emptied ring.
+    {
+        OwnQueue own(64);
+        ossetest::Child writer;
+        ASSERT_TRUE(writer.start("q_writer", {own.key, "40,40"}));
+        ASSERT_TRUE(waitUntil([&] { return own.q.header->writerWaiting != 0; }));
+        EXPECT_EQ(0u, callWithin(10000, [&] { return own.q.flush(); }));
+        EXPECT_EQ(0, writer.wait(20000));
+        std::vector<Uint8> buffer(64);
+        unsigned int length = 0;
+        ASSERT_EQ(0u, own.q.get(buffer.data(), 64, &length, 0));
+        EXPECT_EQ(patternMessage(1, 40), std::vector<Uint8>(buffer.begin(), buffer.begin() + 40));
+        EXPECT_EQ(ECF_QUE_INVALID_MSG_TYPE, own.q.get(buffer.data(), 64, &length, 0));
+    }
+    // A message larger than the ring, with its reader part way through the body: both sides
+    // fail, and no reader takes what follows the flush as the rest of a body.
+    OwnQueue own(64);
+    std::vector<Uint8> big = patternMessage(4, 1000);
+    PutArg put = {&own.q, big.data(), 1000};
+    HANDLE writer = startPut(put);
+    ASSERT_TRUE(waitUntil([&] { return own.q.header->writerWaiting != 0; }));
+    ASSERT_TRUE(suspendOutsideStateLatch(writer, own.q.header));
+    std::vector<Uint8> body(2000);
+    GetArg get = {&own.q, body.data(), 2000, 0, -1};
+    HANDLE reader = startGet(get);
+    // The reader is part way through the body once the ring is empty and it waits.
+    ASSERT_TRUE(waitUntil(
+        [&] { return own.q.header->readerWaiting != 0 && !hintDataPresent(own.q); }));
+    EXPECT_EQ(0u, callWithin(10000, [&] { return own.q.flush(); }));
+    EXPECT_EQ(ECF_SESSION_CANCELED, threadResult(reader));
+    ResumeThread(writer);
+    EXPECT_EQ(ECF_SESSION_CANCELED, threadResult(writer));
+    std::vector<Uint8> buffer(2000);
+    unsigned int length = 0;
+    EXPECT_EQ(ECF_QUE_INVALID_MSG_TYPE, own.q.get(buffer.data(), 2000, &length, 0));
+    char next[5] = "next";
+    ASSERT_EQ(0u, own.q.put(next, 5));
+    ASSERT_EQ(0u, own.q.get(buffer.data(), 2000, &length, 0));
+    EXPECT_STREQ("next", reinterpret_cast<char*>(buffer.data()));
+}
+
+TEST(Queue, EveryOneOfThreeHundredWaitingReadersIsWoken)
+{
+    constexpr int kReaders = 300;
+    OwnQueue own(4096);
+    std::vector<GetArg> args(kReaders);
+    std::vector<HANDLE> readers;
+    std::vector<std::vector<Uint8>> buffers(kReaders, std::vector<Uint8>(8));
+    for (int i = 0; i < kReaders; ++i) {
+        args[i] = {&own.q, buffers[i].data(), 8, 0, 60000};
+        readers.push_back(startGet(args[i]));
+    }
+    ASSERT_TRUE(waitUntil([&] { return own.q.header->readerWaiting != 0; }));
+    for (Uint32 i = 0; i < (Uint32)kReaders; ++i) ASSERT_EQ(0u, own.q.put(&i, 4));
+    std::vector<int> seen(kReaders, 0);
+    for (int i = 0; i < kReaders; ++i) {
+        ASSERT_EQ(0u, threadResult(readers[i]));
+        Uint32 value;
+        memcpy(&value, buffers[i].data(), 4);
+        ASSERT_LT(value, (Uint32)kReaders);
+        seen[value]++;
+    }
+    EXPECT_EQ(std::vector<int>(kReaders, 1), seen);
+}
+
+TEST(Queue, ReadersKilledWhileWaitingCostLaterPutsNothing)
 {
     OwnQueue own(64);
-    ossetest::Child writer;
-    ASSERT_TRUE(writer.start("q_writer", {own.key, "40,40"}));
-    ASSERT_TRUE(waitUntil([&] { return own.q.header->writerWaiting != 0; }));
-    writer.kill();
-    std::vector<Uint8> buffer(64);
+    ossetest::Child blocked[3];
+    for (auto& b : blocked) ASSERT_TRUE(b.start("q_blocked_reader", {own.key}));
+    ASSERT_TRUE(waitUntil([&] { return own.q.header->readerWaiting != 0; }));
+    for (auto& b : blocked) b.kill();
+    char m[5] = "ping";
+    char buffer[8] = {};
     unsigned int length = 0;
-    ASSERT_EQ(0u, own.q.get(buffer.data(), 64, &length, 5000));
-    EXPECT_EQ(40u, length);
-    EXPECT_EQ(ECF_TIMEOUT, own.q.get(buffer.data(), 64, &length, 20));
-    EXPECT_FALSE(own.q.hasMessage());
-    // The dead writer still holds the put latch: the recovery is a new queue of that name.
-    EXPECT_EQ(0x80, own.q.header->putLatch.lockWord);
-    EXPECT_EQ(0u, own.q.destroy());
-    OSSIPCQueueCreateParam p;
-    p.queResId = queResId(30, own.key);
-    p.maxBytes = 64;
-    ASSERT_EQ(0u, own.q.create(&p));
-    ASSERT_EQ(0u, own.q.put(buffer.data(), 8));
+    // The first put may post once for a sleeper that has gone; after it no put posts.
+    ASSERT_EQ(0u, own.q.put(m, 5));
+    EXPECT_EQ(0, own.q.header->readerWaiting);
+    ASSERT_EQ(0u, own.q.put(m, 5));
+    EXPECT_EQ(0, own.q.header->readerWaiting);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(0u, own.q.get(buffer, sizeof buffer, &length, 5000));
+        EXPECT_STREQ("ping", buffer);
+    }
+    // And a new reader that waits is still woken.
+    GetArg get = {&own.q, reinterpret_cast<Uint8*>(buffer), sizeof buffer, 0, 20000};
+    HANDLE reader = startGet(get);
+    ASSERT_TRUE(waitUntil([&] { return own.q.header->readerWaiting != 0; }));
+    ASSERT_EQ(0u, own.q.put(m, 5));
+    EXPECT_EQ(0u, threadResult(reader));
 }
 
 TEST(Queue, AReaderKilledWhileBlockedLeavesTheOthersWorking)
@@ -532,14 +798,17 @@ TEST(Queue, SharedBytesAreTheFormatOfEitherArchitecture)
     ASSERT_EQ(5u, length);
 
     const char* const expected =
-        // latches, reserved | capacity 64 | write offset 32 | read offset 12 | waiting, present
-        "00000000" "40000000" "20000000" "0c000000" "00000100"
+        // latches, generation | capacity 64 | write offset 32 | read offset 12 | waiting,
+        // present, flags (holder record present)
+        "00000000" "40000000" "20000000" "0c000000" "00000104"
         // ring: [5] "alpha" pad | [0] | [12] "0123456789AB" | free
         "05000000" "616c7068" "61000000" "00000000" "0c000000" "30313233" "34353637"
-        "38394142" "0000000000000000000000000000000000000000000000000000000000000000";
+        "38394142" "0000000000000000000000000000000000000000000000000000000000000000"
+        // padding to 8 | holder record: put, get, state, reserved (all free)
+        "00000000" "0000000000000000" "0000000000000000" "0000000000000000" "0000000000000000";
     const Uint8* bytes = reinterpret_cast<const Uint8*>(own.q.header);
     std::string hex;
-    for (size_t i = 0; i < 20 + 64; ++i) {
+    for (size_t i = 0; i < 88 + 32; ++i) {
         char two[3];
         snprintf(two, sizeof two, "%02x", bytes[i]);
         hex += two;
