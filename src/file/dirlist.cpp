@@ -67,6 +67,12 @@ bool searchString(const char* path, char* search)
         memcpy(search, path, len + 1);
         return true;
     }
+    // "C:" alone is that drive's current directory: "C:*" searches it, "C:\*" the root.
+    if (ossIsBareDrive(path)) {
+        memcpy(search, path, 2);
+        memcpy(search + 2, "*", 2);
+        return true;
+    }
     size_t dirLen = len;
     if (dirLen > 0 && isSep(path[dirLen - 1])) --dirLen;
     if (dirLen + 3 > kOssPathMax) return false;

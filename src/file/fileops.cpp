@@ -90,6 +90,13 @@ Uint32 getInfo(OSSCallFrame& f, const OSSFileGetInfoParam* param, OSSFileInfo* i
 
     const char* path = param->path;
     if (!path) return f.fail(ECF_INVALID_PARAMETER, 10, OSS_LEVEL_INFO);
+    // The runtime takes "C:" alone for no file at all; every other call takes it for the drive's
+    // current directory, and so it is asked here.
+    char full[kOssPathMax];
+    if (ossIsBareDrive(path)) {
+        const DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
+        if (n != 0 && n < sizeof full) path = full;
+    }
     struct _stat64 st;
     if (_stat64(path, &st) != 0) {
         const int e = errno;
