@@ -261,7 +261,7 @@ TEST(DirectoryOps, Delete)
     EXPECT_TRUE(exists(t.src + "\\top.txt"));
     EXPECT_EQ(ossDirectoryDelete(nullptr), ECF_INVALID_PARAMETER);
 
-    // A read-only file stops the walk: it stays, read-only as it was.
+    // A read-only file stops the walk: read-only files stay, read-only as they were.
     {
         RecordCapture capture;
         EXPECT_EQ(deleteDir(t.src, OSS_DIR_DELETE_CONTENTS), ECF_ACCESS_DENIED);
@@ -271,7 +271,7 @@ TEST(DirectoryOps, Delete)
         EXPECT_TRUE(refused) << "the file delete's own failure";
     }
     EXPECT_TRUE(exists(t.src));
-    EXPECT_TRUE(isReadOnly(t.src + "\\ro.txt") || isReadOnly(t.src + "\\n1\\n2\\ro2.txt"));
+    EXPECT_TRUE(isReadOnly(t.src + "\\ro.txt") && isReadOnly(t.src + "\\n1\\n2\\ro2.txt"));
 
     // Without read-only files the tree goes.
     for (const char* ro : {"\\ro.txt", "\\n1\\n2\\ro2.txt"})
