@@ -373,6 +373,8 @@ public:
 /* OSSDirectoryCreateParam::mode */
 #define OSS_DIR_CREATE_ONE  1u /* this one directory; an existing one is a failure */
 #define OSS_DIR_CREATE_PATH 2u /* every missing directory of the path */
+/* Any other mode creates every directory of the path in turn and stops at the first one that
+ * cannot be created, an existing one included. */
 
 /* OSSDirectoryDeleteParam::flags */
 #define OSS_DIR_DELETE_CONTENTS 0x1u

@@ -67,6 +67,12 @@ bool searchString(const char* path, char* search)
         memcpy(search, path, len + 1);
         return true;
     }
+    // "C:" alone is that drive's current directory: "C:*" searches it, "C:\*" the root.
+    if (ossIsBareDrive(path)) {
+        memcpy(search, path, 2);
+        memcpy(search + 2, "*", 2);
+        return true;
+    }
     size_t dirLen = len;
     if (dirLen > 0 && isSep(path[dirLen - 1])) --dirLen;
     if (dirLen + 3 > kOssPathMax) return false;
@@ -96,9 +102,13 @@ struct ListStore {
     FileNode* lastOfBegin;  // null when begin found nothing
 };
 
-inline Uint32 align4(Uint32 n)
+// Nodes hold pointers: each starts on their alignment, 8 bytes on x86_64.
+constexpr Uint32 kNodeAlign = (Uint32)alignof(FileNode);
+static_assert((kNodeAlign & (kNodeAlign - 1)) == 0, "a power of two");
+
+inline Uint32 alignNode(Uint32 n)
 {
-    return (n + 3u) & ~3u;
+    return (n + kNodeAlign - 1) & ~(kNodeAlign - 1);
 }
 
 // Releases a chain of chunks; the first failure's code, or 0.
@@ -174,12 +184,12 @@ Uint32 OSSDirectoryListing::begin(const OSSDirectoryListingParam* param)
     do {
         if (!passes(fd.dwFileAttributes, param->type)) continue;
         const Uint32 len = (Uint32)strlen(fd.cFileName);
-        const Uint32 need = align4((Uint32)sizeof(FileNode) + len + 1);
+        const Uint32 need = alignNode((Uint32)sizeof(FileNode) + len + 1);
         if (!chunk || chunk->size - chunk->used < need) {
             ListChunk* fresh = nullptr;
             if ((rc = OSS_MEM_ALLOC(&fresh, kChunkBytes, 0)) != OSS_OK) break;
             fresh->next = nullptr;
-            fresh->used = align4(sizeof(ListChunk));
+            fresh->used = alignNode(sizeof(ListChunk));
             fresh->size = kChunkBytes;
             if (chunk)
                 chunk->next = fresh;

@@ -7,6 +7,10 @@
 // child path must fit the 260-byte path buffer: a name that does not fit stops the walk
 // rather than being cut (a cut name could be another file's), and since each level adds at
 // least two characters, the path bound is also the bound on the depth of the recursion.
+//
+// Links to directories (junctions, symbolic links) are never walked: a tree delete removes
+// the link and leaves its target alone, a tree copy leaves it out. A target elsewhere is not
+// part of the tree, and a target above it would make the walk go round.
 #include <windows.h>
 
 #include <new>
@@ -77,23 +81,6 @@ void freeLevel(WalkLevel* level)
     OSS_MEM_FREE(&level);
 }
 
-// Length of the part of the path that is never created: "\\server\share\", "C:\", "\".
-size_t rootLength(const char* p)
-{
-    size_t i = 0;
-    if (isSep(p[0]) && isSep(p[1])) {
-        while (isSep(p[i])) ++i;
-        for (int part = 0; part < 2; ++part) {
-            while (p[i] && !isSep(p[i])) ++i;
-            while (isSep(p[i])) ++i;
-        }
-        return i;
-    }
-    if (p[0] && p[1] == ':' && isSep(p[2])) i = 2;
-    while (isSep(p[i])) ++i;
-    return i;
-}
-
 Uint32 createOne(OSSCallFrame& f, const OSSDirectoryCreateParam* param, const char* prefix,
                  bool existingIsFine)
 {
@@ -123,18 +110,72 @@ bool equalNoCaseN(const char* a, const char* b, size_t n)
     return true;
 }
 
-// True when `to` is `from` itself or lies inside it, however the two are spelt: such a copy
-// would read what it writes and never end.
+// Room for a final path: short names grow when the OS spells them out.
+constexpr DWORD kFinalPathMax = 4 * kOssPathMax;
+
+// The path as the file system names it, into out[kFinalPathMax]: "." and ".." and the drive's
+// current directory resolved, then the deepest part that exists named by the OS (links
+// followed, short names spelt out, letters in their stored case) and the rest appended as
+// given. When no part can be opened the full path stands as it is. False when the path
+// cannot be made full.
+bool finalPath(const char* path, char* out)
+{
+    char full[kOssPathMax];
+    const DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
+    if (n == 0 || n >= sizeof full) return false;
+    const size_t root = ossRootLength(full);
+    size_t keep = n;
+    for (;;) {
+        const char cut = full[keep];
+        full[keep] = '\0';
+        HANDLE h = CreateFileA(full, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        full[keep] = cut;
+        if (h != INVALID_HANDLE_VALUE) {
+            const DWORD m = GetFinalPathNameByHandleA(h, out, kFinalPathMax, FILE_NAME_NORMALIZED);
+            CloseHandle(h);
+            if (m == 0 || m + (n - keep) >= kFinalPathMax) break;
+            // "\\?\C:\x" and "\\?\UNC\server\share\x" back to the forms of a full path.
+            char* at = out;
+            if (strncmp(out, "\\\\?\\UNC\\", 8) == 0) {
+                at = out + 6;
+                at[0] = '\\';
+            } else if (strncmp(out, "\\\\?\\", 4) == 0 && ossHasDrive(out + 4)) {
+                at = out + 4;
+            }
+            const size_t len = strlen(at);
+            memmove(out, at, len);
+            memcpy(out + len, full + keep, n - keep + 1);
+            return true;
+        }
+        if (keep <= root) break;
+        while (keep > root && !isSep(full[keep - 1])) --keep;
+        while (keep > root && isSep(full[keep - 1])) --keep;
+    }
+    memcpy(out, full, n + 1);
+    return true;
+}
+
+// True when `to` is `from` itself or lies inside it, however the two are spelt (short names,
+// "..", letter case, a link on the way): such a copy would read what it writes and never end.
 bool isWithin(const char* from, const char* to)
 {
-    char a[kOssPathMax], b[kOssPathMax];
-    DWORD na = GetFullPathNameA(from, sizeof a, a, nullptr);
-    DWORD nb = GetFullPathNameA(to, sizeof b, b, nullptr);
-    if (na == 0 || na >= sizeof a || nb == 0 || nb >= sizeof b) return false;
+    char a[kFinalPathMax], b[kFinalPathMax];
+    if (!finalPath(from, a) || !finalPath(to, b)) return false;
+    size_t na = strlen(a), nb = strlen(b);
     while (na > 0 && isSep(a[na - 1])) --na;
     while (nb > 0 && isSep(b[nb - 1])) --nb;
     if (nb < na || !equalNoCaseN(a, b, na)) return false;
     return nb == na || isSep(b[na]);
+}
+
+// True when the path resolves to the root of a drive or a share ("C:" resolves there when no
+// current directory is recorded for C): a tree delete would empty the whole volume.
+bool resolvesToRoot(const char* path)
+{
+    char full[kOssPathMax];
+    const DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
+    return n != 0 && n < sizeof full && ossRootLength(full) >= n;
 }
 
 Uint32 removeOne(const char* path)
@@ -158,14 +199,21 @@ void makeWritable(const char* path)
 
 }  // namespace
 
-Uint32 ossDirectoryDeleteTree(const char* path, bool keepTop)
+Uint32 ossDirectoryDeleteTree(const char* path, bool keepTop, bool clearReadOnly)
 {
     OSSCallFrame f(kTreeDelete);
-    if (!path || _stricmp(path, "NUL") == 0) {
+    if (!path || _stricmp(path, "NUL") == 0 || resolvesToRoot(path)) {
         return f.fail(ECF_INVALID_PARAMETER, 10, OSS_LEVEL_INFO, ossItemString(path));
     }
-    if (!ossIsDirectory(path)) {
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return f.fail(ECF_FILE_NOT_A_DIRECTORY, 70, OSS_LEVEL_INFO, ossItemString(path));
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // A link: only the link itself belongs to this tree.
+        if (keepTop) return f.ret(OSS_OK);
+        if (clearReadOnly) makeWritable(path);
+        return f.ret(removeOne(path));
     }
     WalkLevel* level = nullptr;
     if (Uint32 rc = newLevel(&level)) return ossFailedCallee(f, kMemAlloc, rc, 50, ossItemString(path));
@@ -184,19 +232,13 @@ Uint32 ossDirectoryDeleteTree(const char* path, bool keepTop)
             break;
         }
         if (level->stream.lastIsDirectory) {
-            // A link to a directory elsewhere is removed, never walked into.
-            if (level->stream.lastIsLink) {
-                makeWritable(level->child);
-                rc = removeOne(level->child);
-            } else {
-                rc = ossDirectoryDeleteTree(level->child, false);
-            }
+            rc = ossDirectoryDeleteTree(level->child, false, clearReadOnly);
             if (rc) {
                 ossFailedCallee(f, kTreeDelete, rc, 20, ossItemString(level->child));
                 break;
             }
         } else {
-            if (level->stream.lastIsReadOnly) makeWritable(level->child);
+            if (clearReadOnly && level->stream.lastIsReadOnly) makeWritable(level->child);
             rc = ossFileDelete(level->child);
             if (rc) {
                 ossFailedCallee(f, kFileDelete, rc, 40, ossItemString(level->child));
@@ -211,7 +253,7 @@ Uint32 ossDirectoryDeleteTree(const char* path, bool keepTop)
     freeLevel(level);
     if (rc) return f.ret(rc);
     if (!keepTop) {
-        makeWritable(path);
+        if (clearReadOnly) makeWritable(path);
         if ((rc = removeOne(path)) != OSS_OK) return f.ret(rc);
     }
     return f.ret(OSS_OK);
@@ -222,7 +264,7 @@ extern "C" OSSE_API Uint32 ossDirectoryCreate(const OSSDirectoryCreateParam* par
     OSSCallFrame f(kCreate);
     if (Uint32 rc = f.checkParam(param)) return f.ret(rc);
     const char* path = param->path;
-    if (!path || !*path || (param->mode != OSS_DIR_CREATE_ONE && param->mode != OSS_DIR_CREATE_PATH)) {
+    if (!path || !*path) {
         return f.fail(ECF_INVALID_PARAMETER, 10, OSS_LEVEL_INFO, ossItemString(path),
                       ossItemUnsigned(param->mode));
     }
@@ -235,15 +277,18 @@ extern "C" OSSE_API Uint32 ossDirectoryCreate(const OSSDirectoryCreateParam* par
         return f.fail(ECF_INVALID_PARAMETER, 10, OSS_LEVEL_INFO, ossItemString(path),
                       ossItemUnsigned(param->mode));
     }
-    // Shortest prefix first; each takes one more component and the separators after it.
+    // Shortest prefix first; each takes one more component and the separators after it. Mode
+    // 2 takes the directories that are there already; the other modes stop at the first prefix
+    // that cannot be created, an existing one included.
+    const bool existingIsFine = param->mode == OSS_DIR_CREATE_PATH;
     char prefix[kOssPathMax];
-    size_t at = rootLength(path);
+    size_t at = ossRootLength(path);
     while (at < len) {
         while (at < len && !isSep(path[at])) ++at;
         while (at < len && isSep(path[at])) ++at;
         memcpy(prefix, path, at);
         prefix[at] = '\0';
-        if (Uint32 rc = createOne(f, param, prefix, true)) return f.ret(rc);
+        if (Uint32 rc = createOne(f, param, prefix, existingIsFine)) return f.ret(rc);
     }
     return f.ret(OSS_OK);
 }
@@ -255,7 +300,9 @@ extern "C" OSSE_API Uint32 ossDirectoryDelete(const OSSDirectoryDeleteParam* par
     if (!param->path || !*param->path) {
         return f.fail(ECF_INVALID_PARAMETER, 10, OSS_LEVEL_INFO, ossItemString(param->path));
     }
-    if (param->flags & OSS_DIR_DELETE_CONTENTS) return f.ret(ossDirectoryDeleteTree(param->path, false));
+    if (param->flags & OSS_DIR_DELETE_CONTENTS) {
+        return f.ret(ossDirectoryDeleteTree(param->path, false, false));
+    }
     return f.ret(removeOne(param->path));
 }
 
@@ -290,14 +337,14 @@ extern "C" OSSE_API Uint32 ossDirectoryCopy(const char* from, const char* to)
     Uint32 rc = newLevel(&level);
     if (rc) {
         ossFailedCallee(f, kMemAlloc, rc, 40, ossItemString(from));
-        ossDirectoryDeleteTree(to, false);
+        ossDirectoryDeleteTree(to, false, true);
         return f.ret(rc);
     }
     const OSSDirectoryListingParam lp = {OSS_CURRENT_VERSION, from, OSS_LIST_ALL, 0};
     if ((rc = level->stream.open(&lp)) != OSS_OK) {
         freeLevel(level);
         ossFailedCallee(f, kListBegin, rc, 40, ossItemString(from));
-        ossDirectoryDeleteTree(to, false);
+        ossDirectoryDeleteTree(to, false, true);
         return f.ret(rc);
     }
     while (const char* name = level->stream.next()) {
@@ -308,6 +355,7 @@ extern "C" OSSE_API Uint32 ossDirectoryCopy(const char* from, const char* to)
             break;
         }
         if (level->stream.lastIsDirectory) {
+            if (level->stream.lastIsLink) continue;
             if ((rc = ossDirectoryCopy(level->child, level->target)) != OSS_OK) {
                 ossFailedCallee(f, kCopy, rc, 50, ossItemString(level->child));
                 break;
@@ -323,7 +371,7 @@ extern "C" OSSE_API Uint32 ossDirectoryCopy(const char* from, const char* to)
     if (Uint32 crc = level->stream.close()) ossFailedCallee(f, kListEnd, crc, 80, ossItemString(from));
     freeLevel(level);
     if (rc) {
-        ossDirectoryDeleteTree(to, false);
+        ossDirectoryDeleteTree(to, false, true);
         return f.ret(rc);
     }
     return f.ret(OSS_OK);

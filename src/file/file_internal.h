@@ -4,6 +4,8 @@
 #ifndef OSSE_SRC_FILE_FILE_INTERNAL_H
 #define OSSE_SRC_FILE_FILE_INTERNAL_H
 
+#include <stddef.h>
+
 #include "osse/ecf.h"
 #include "osse/file.h"
 
@@ -38,13 +40,31 @@ inline Uint32 ossSystemErrorFlags(OSSCallFrame& f, Uint32 failedCall, Uint32 osE
     return f.ret(rc);
 }
 
+// A drive letter and its colon lead the path: "C:\x", "C:x" and "C:" alone.
+inline bool ossHasDrive(const char* p)
+{
+    return ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':';
+}
+
+// "C:" and nothing more: that drive's current directory, not its root.
+inline bool ossIsBareDrive(const char* p)
+{
+    return ossHasDrive(p) && p[2] == '\0';
+}
+
+// Length of the part of a full path that names no directory of its own and is never created or
+// removed: "\\server\share\", "\\?\UNC\server\share\", "\\?\C:\", "C:\", "\".
+size_t ossRootLength(const char* path);
+
 // "\\.\X:", "\\.\PhysicalDriveN" and "\\?\Volume{...}": names of devices, not of files.
 bool ossIsRawDevicePath(const char* path);
 
 // "parent\name" into out[kOssPathMax]; false when it does not fit (nothing usable is left).
 bool ossJoinPath(char* out, const char* parent, const char* name);
 
-// Deletes a directory's contents and, unless keepTop, the directory itself.
-Uint32 ossDirectoryDeleteTree(const char* path, bool keepTop);
+// Deletes a directory's contents and, unless keepTop, the directory itself. A caller's delete
+// stops at a read-only entry as the OS refuses it; a roll-back of what this library created
+// (clearReadOnly) clears the attribute first, since the read-only files are its own copies.
+Uint32 ossDirectoryDeleteTree(const char* path, bool keepTop, bool clearReadOnly);
 
 #endif

@@ -49,6 +49,24 @@ inline bool isSep(char c)
     return c == '\\' || c == '/';
 }
 
+// The stat of a path named with trailing separators, taken without them, when it is a
+// directory; false otherwise (also for a root, which the runtime takes as it is).
+bool statDirectoryWithoutSeparator(const char* path, struct _stat64* st)
+{
+    const size_t len = strlen(path);
+    if (len < 2 || len >= kOssPathMax || !isSep(path[len - 1])) return false;
+    char trimmed[kOssPathMax];
+    size_t n = len;
+    while (n > 1 && isSep(path[n - 1])) --n;
+    if (n == 2 && path[1] == ':') ++n;
+    memcpy(trimmed, path, n);
+    trimmed[n] = '\0';
+    struct _stat64 dir;
+    if (_stat64(trimmed, &dir) != 0 || (dir.st_mode & _S_IFMT) != _S_IFDIR) return false;
+    *st = dir;
+    return true;
+}
+
 Uint32 getInfo(OSSCallFrame& f, const OSSFileGetInfoParam* param, OSSFileInfo* info)
 {
     if (!info) return f.fail(ECF_INVALID_PARAMETER, 20, OSS_LEVEL_INFO);
@@ -72,24 +90,24 @@ Uint32 getInfo(OSSCallFrame& f, const OSSFileGetInfoParam* param, OSSFileInfo* i
 
     const char* path = param->path;
     if (!path) return f.fail(ECF_INVALID_PARAMETER, 10, OSS_LEVEL_INFO);
-    // The runtime refuses a directory named with a trailing separator ("C:\dir\") that every
-    // other call accepts; ask without it, roots excepted.
-    char trimmed[kOssPathMax];
-    const size_t len = strlen(path);
-    if (len > 1 && len < kOssPathMax && isSep(path[len - 1])) {
-        size_t n = len;
-        while (n > 1 && isSep(path[n - 1])) --n;
-        if (n == 2 && path[1] == ':') ++n;
-        memcpy(trimmed, path, n);
-        trimmed[n] = '\0';
-        path = trimmed;
+    // The runtime takes "C:" alone for no file at all; every other call takes it for the drive's
+    // current directory, and so it is asked here.
+    char full[kOssPathMax];
+    if (ossIsBareDrive(path)) {
+        const DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
+        if (n != 0 && n < sizeof full) path = full;
     }
     struct _stat64 st;
     if (_stat64(path, &st) != 0) {
         const int e = errno;
-        f.ctx.setTargetFileName(param->path);
-        return ossSystemErrorFlags(f, kCallStat, (Uint32)e, 30, handlerFlags,
-                                   ossItemString(param->path));
+        // The runtime refuses a directory named with a trailing separator ("C:\dir\"), which
+        // every other call accepts: such a name is taken when it names a directory. A file
+        // named so fails as the runtime says.
+        if (!statDirectoryWithoutSeparator(path, &st)) {
+            f.ctx.setTargetFileName(param->path);
+            return ossSystemErrorFlags(f, kCallStat, (Uint32)e, 30, handlerFlags,
+                                       ossItemString(param->path));
+        }
     }
     Uint32 type;
     switch (st.st_mode & _S_IFMT) {

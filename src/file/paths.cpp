@@ -36,11 +36,6 @@ inline bool isSep(char c)
     return c == '\\' || c == '/';
 }
 
-inline bool hasDrive(const char* p)
-{
-    return ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':';
-}
-
 // Index of the last separator followed by a character that is not one, or -1.
 int lastInnerSep(const char* p, size_t len)
 {
@@ -103,11 +98,40 @@ bool ossIsRawDevicePath(const char* path)
     return strncmp(path, "\\\\?\\Volume", 10) == 0;
 }
 
+size_t ossRootLength(const char* p)
+{
+    size_t i = 0;
+    int parts = 0;  // components after the leading separators that still belong to the root
+    if (isSep(p[0]) && isSep(p[1])) {
+        if ((p[2] == '?' || p[2] == '.') && isSep(p[3])) {
+            // "\\?\C:\", "\\?\Volume{...}\" or "\\?\UNC\server\share\"
+            i = 4;
+            parts = 1;
+            if (_strnicmp(p + 4, "UNC", 3) == 0 && isSep(p[7])) {
+                i = 8;
+                parts = 2;
+            }
+        } else {
+            parts = 2;  // server and share
+        }
+    } else if (ossHasDrive(p) && isSep(p[2])) {
+        i = 2;
+    }
+    while (isSep(p[i])) ++i;
+    for (; parts > 0; --parts) {
+        while (p[i] && !isSep(p[i])) ++i;
+        while (isSep(p[i])) ++i;
+    }
+    return i;
+}
+
 bool ossJoinPath(char* out, const char* parent, const char* name)
 {
     const size_t pl = strlen(parent), nl = strlen(name);
-    // A parent that already ends with a separator (a root such as "C:\") gets no second one.
-    const bool sep = pl > 0 && !isSep(parent[pl - 1]);
+    // A parent that already ends with a separator (a root such as "C:\") gets no second one,
+    // and neither does a bare "C:": "C:name" is in that drive's current directory, "C:\name"
+    // in its root.
+    const bool sep = pl > 0 && !isSep(parent[pl - 1]) && !ossIsBareDrive(parent);
     if (pl + (sep ? 1 : 0) + nl + 1 > kOssPathMax) return false;
     memcpy(out, parent, pl);
     size_t at = pl;
@@ -155,7 +179,7 @@ extern "C" OSSE_API Uint32 ossDirectoryName(const char* path, char* out, Uint32 
     if (sep < 0) {
         // One component: the drive's root ("C:\x"), the drive's current directory ("C:x"),
         // the root ("\"), or the current directory.
-        if (hasDrive(path)) return copyOut(f, path, isSep(path[2]) ? 3 : 2, out, outSize);
+        if (ossHasDrive(path)) return copyOut(f, path, isSep(path[2]) ? 3 : 2, out, outSize);
         if (isSep(path[0])) return copyOut(f, "\\", 1, out, outSize);
         return copyOut(f, ".", 1, out, outSize);
     }
@@ -163,7 +187,7 @@ extern "C" OSSE_API Uint32 ossDirectoryName(const char* path, char* out, Uint32 
     while (n > 0 && isSep(path[n - 1])) --n;
     if (n == 0) return copyOut(f, "\\", 1, out, outSize);
     // The root of a drive keeps its separator: "C:" alone names a current directory.
-    if (n == 2 && hasDrive(path)) n = 3;
+    if (n == 2 && ossHasDrive(path)) n = 3;
     return copyOut(f, path, n, out, outSize);
 }
 

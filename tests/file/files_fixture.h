@@ -1,11 +1,13 @@
-// Helpers of the file, path and directory tests: files with content, attributes, and the
-// diagnostic-log records an operation writes.
+// Helpers of the file, path and directory tests: files with content, attributes, the
+// diagnostic-log records an operation writes, and a drive letter of their own.
 #ifndef OSSE_TESTS_FILE_FILES_FIXTURE_H
 #define OSSE_TESTS_FILE_FILES_FIXTURE_H
 
 #include <windows.h>
+#include <winioctl.h>
 
 #include <cstdarg>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -57,6 +59,124 @@ inline void makeDir(const std::string& name)
 {
     ASSERT_TRUE(CreateDirectoryA(name.c_str(), nullptr)) << name;
 }
+
+// A free drive letter mapped to a folder while the object lives, as `subst` maps one. Where
+// DefineDosDevice does not reach file access (Wine keeps its drives with its mount manager),
+// the mount manager's own request for a drive over a host folder is used instead. letter() is
+// 0 when neither works, and why() says what failed.
+class MappedDrive {
+public:
+    explicit MappedDrive(const std::string& folder) : folder_(folder)
+    {
+        const DWORD used = GetLogicalDrives();
+        for (char d = 'M'; d <= 'Y' && !letter_; ++d) {
+            const std::string root = std::string(1, d) + ":\\";
+            if (!(used & (1u << (d - 'A'))) &&
+                GetFileAttributesA(root.c_str()) == INVALID_FILE_ATTRIBUTES) {
+                letter_ = d;
+            }
+        }
+        if (!letter_) {
+            why_ = "no free drive letter";
+            return;
+        }
+        if (DefineDosDeviceA(0, name().c_str(), folder.c_str())) {
+            if (reaches()) return;
+            DefineDosDeviceA(DDD_REMOVE_DEFINITION, name().c_str(), nullptr);
+        }
+        if (wineDefine(folder) && reaches()) {
+            wine_ = true;
+            return;
+        }
+        wineDefine("");
+        why_ = std::string("drive ") + letter_ + ": could not be mapped to " + folder;
+        letter_ = 0;
+    }
+    ~MappedDrive()
+    {
+        if (!letter_) return;
+        SetEnvironmentVariableA(("=" + name()).c_str(), nullptr);
+        if (wine_)
+            wineDefine("");
+        else
+            DefineDosDeviceA(DDD_REMOVE_DEFINITION, name().c_str(), nullptr);
+    }
+    MappedDrive(const MappedDrive&) = delete;
+    MappedDrive& operator=(const MappedDrive&) = delete;
+
+    char letter() const { return letter_; }
+    const std::string& why() const { return why_; }
+    std::string name() const { return std::string(1, letter_) + ":"; }
+    // Records `dir` (a path on the drive) as the drive's current directory, as a command shell
+    // does when it leaves the drive: "M:" then names it.
+    void setCurrent(const std::string& dir) const
+    {
+        SetEnvironmentVariableA(("=" + name()).c_str(), dir.c_str());
+    }
+
+private:
+    // A file made in the folder is seen through the drive.
+    bool reaches() const
+    {
+        const std::string probe = folder_ + "\\~drive.probe";
+        writeFile(probe, "");
+        const bool seen = GetFileAttributesA((name() + "\\~drive.probe").c_str()) !=
+                          INVALID_FILE_ATTRIBUTES;
+        DeleteFileA(probe.c_str());
+        return seen;
+    }
+
+    // Wine's mount manager: define (or, with no folder, remove) a drive over a host folder.
+    bool wineDefine(const std::string& folder) const
+    {
+        struct UnixDrive {
+            ULONG size, type, fsType;
+            DWORD serial;
+            ULONGLONG unixDev;
+            WCHAR letter;
+            USHORT mountPointOffset, deviceOffset, labelOffset;
+        };
+        using ToUnix = char*(__cdecl*)(const WCHAR*);
+        HMODULE k32 = GetModuleHandleA("kernel32.dll");
+        ToUnix toUnix = k32 ? (ToUnix)(void*)GetProcAddress(k32, "wine_get_unix_file_name")
+                            : nullptr;
+        if (!toUnix) return false;
+        std::string unixPath;
+        if (!folder.empty()) {
+            WCHAR wide[MAX_PATH];
+            if (!MultiByteToWideChar(CP_ACP, 0, folder.c_str(), -1, wide, MAX_PATH)) return false;
+            char* u = toUnix(wide);
+            if (!u) return false;
+            unixPath = u;
+            HeapFree(GetProcessHeap(), 0, u);
+        }
+        std::vector<char> buf(sizeof(UnixDrive) + unixPath.size() + 1, 0);
+        UnixDrive* d = reinterpret_cast<UnixDrive*>(buf.data());
+        d->size = (ULONG)buf.size();
+        d->type = DRIVE_FIXED;
+        d->letter = (WCHAR)(letter_ - 'A' + 'a');
+        if (!unixPath.empty()) {
+            memcpy(buf.data() + sizeof(UnixDrive), unixPath.c_str(), unixPath.size() + 1);
+            d->mountPointOffset = sizeof(UnixDrive);
+        }
+        HANDLE mgr = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                 nullptr);
+        if (mgr == INVALID_HANDLE_VALUE) return false;
+        const DWORD defineUnixDrive =
+            CTL_CODE('m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+        DWORD n = 0;
+        const BOOL ok = DeviceIoControl(mgr, defineUnixDrive, buf.data(), (DWORD)buf.size(),
+                                        nullptr, 0, &n, nullptr);
+        CloseHandle(mgr);
+        return ok != FALSE;
+    }
+
+    std::string folder_;
+    std::string why_;
+    char letter_ = 0;
+    bool wine_ = false;
+};
 
 // One diagnostic-log request, with its items' bytes copied while they were alive.
 struct Record {
