@@ -42,9 +42,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
         return TRUE;
     case DLL_PROCESS_DETACH:
         // At process exit (reserved not null) the other threads are already gone, possibly
-        // holding the table's lock or one of the mutexes: nothing is freed then.
+        // holding the table's lock, one of the mutexes or the allocator's latch: nothing is
+        // freed then, and the leak report does not wait for the latch.
         osse_fault::releaseAtDetach(reserved != nullptr);
-        ossTerminate();
+        osse_mem::terminate(reserved != nullptr);
         return TRUE;
     default:
         return TRUE;

@@ -26,7 +26,33 @@ static_assert(kFnIOAnalysis == 0x081A00AD && kFnMemoryAnalysis == 0x081A00AE,
               "analysis identifiers");
 constexpr Uint32 kAnalysisProbe = 100;
 
-thread_local bool t_analysing = false;
+// The per-thread "analysis running" mark lives in a TLS slot taken when the library is loaded.
+// Not thread_local: this compiler emulates that with a malloc on a thread's first use, and the
+// memory analysis runs right after malloc failed.
+class AnalysisGuardSlot {
+public:
+    AnalysisGuardSlot() : slot_(TlsAlloc()) {}
+    ~AnalysisGuardSlot()
+    {
+        if (slot_ != TLS_OUT_OF_INDEXES) TlsFree(slot_);
+    }
+    AnalysisGuardSlot(const AnalysisGuardSlot&) = delete;
+    AnalysisGuardSlot& operator=(const AnalysisGuardSlot&) = delete;
+
+    // Marks this thread as analysing; false when it already is, or when the mark cannot be
+    // kept (no slot, or no room for it): an analysis that could recurse without end is not
+    // started.
+    bool enter()
+    {
+        if (slot_ == TLS_OUT_OF_INDEXES || TlsGetValue(slot_)) return false;
+        return TlsSetValue(slot_, (void*)1) != 0;
+    }
+    void leave() { TlsSetValue(slot_, nullptr); }
+
+private:
+    const DWORD slot_;
+};
+AnalysisGuardSlot g_analysing;
 
 // ---- Text buffers -------------------------------------------------------------------------
 template <size_t N>
@@ -76,15 +102,12 @@ Uint32 permissionBits(DWORD attributes)
     return bits;
 }
 
-bool missingPart(DWORD error)
-{
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-           error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH ||
-           error == ERROR_BAD_NET_NAME;
-}
-
 const char kCannotDescend[] = "\n Cannot descend any further than the above subdirectory.";
 
+// One line per directory from the root down to the directory that holds the target; the
+// target itself is a line only when it is a directory (a file's facts are the target file
+// information). The walk says it could not descend when a directory on the way cannot be
+// looked at (missing, or denied) or cannot be entered; not when it reached the target.
 void pathWalkText(const char* target, Text<4096>& t)
 {
     t.add("Information of each subdirectory leading up to the first inaccessible one is shown "
@@ -116,21 +139,24 @@ void pathWalkText(const char* target, Text<4096>& t)
     }
 
     for (size_t i = 0; i < count; ++i) {
+        const bool isTarget = i + 1 == count;
         char prefix[MAX_PATH + 1];
         memcpy(prefix, full, ends[i]);
         prefix[ends[i]] = 0;
         const DWORD attributes = GetFileAttributesA(prefix);
         if (attributes == INVALID_FILE_ATTRIBUTES) {
-            // A missing part of the path ends the walk quietly; only a part that exists but
-            // cannot be read stops it for good.
-            if (!missingPart(GetLastError())) t.add("%s", kCannotDescend);
+            if (!isTarget) t.add("%s", kCannotDescend);
             return;
         }
-        const bool dir = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            // A file has no line; one where a directory was expected has nothing below it.
+            if (!isTarget) t.add("%s", kCannotDescend);
+            return;
+        }
         const bool endsWithSeparator = prefix[ends[i] - 1] == '\\';
         t.add("   %u:%u:%o (%s%s)\n", 0u, 0u, (unsigned)permissionBits(attributes), prefix,
-              dir && !endsWithSeparator ? "\\" : "");
-        if (i + 1 == count || !dir) return;
+              endsWithSeparator ? "" : "\\");
+        if (isTarget) return;
         // Going into the directory needs the right to read it.
         char pattern[MAX_PATH + 3];
         ossSnprintf(pattern, sizeof pattern, "%s%s*", prefix, endsWithSeparator ? "" : "\\");
@@ -214,7 +240,9 @@ void targetTexts(const char* targetName, Uint32 targetHandle, Texts& t)
     if (ossFileGetInfoV9(&param, &info) == OSS_OK) {
         OSSFileInfo::toStringParam p = {OSS_CURRENT_VERSION, {}};
         info.toString(&p);
-        t.target.add("\n%s", p.buffer);
+        // On a line of its own, without a blank line after a name that ended its line.
+        const bool lineEnded = t.target.length > 0 && t.target.s[t.target.length - 1] == '\n';
+        t.target.add("%s%s", lineEnded ? "" : "\n", p.buffer);
     }
 }
 
@@ -294,11 +322,10 @@ extern "C" OSSE_API void ossErrorAnalysis(const OSSErrorAnalysisRequest* request
     // What the failing operation sees afterwards must not change (reading the per-thread guard
     // may itself reset the last error).
     const DWORD lastError = GetLastError();
-    if (t_analysing) {
+    if (!g_analysing.enter()) {
         SetLastError(lastError);
         return;
     }
-    t_analysing = true;
     switch (request->kind) {
     case OSS_ERRANALYSIS_IO:
         ioAnalysis(*request);
@@ -310,6 +337,6 @@ extern "C" OSSE_API void ossErrorAnalysis(const OSSErrorAnalysisRequest* request
         if (request->osError == 12) memoryAnalysis(*request);
         break;
     }
+    g_analysing.leave();
     SetLastError(lastError);
-    t_analysing = false;
 }

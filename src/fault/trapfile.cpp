@@ -1,8 +1,10 @@
 // Trap files: the binary dump an exception handler writes about a failing process.
 //
 // Everything here runs in a process that has just faulted: no call frame, no log, no
-// allocation, and no read of memory that has not been checked (this compiler has no structured
-// exception handling, so foreign memory is copied with ReadProcessMemory into a static buffer).
+// allocation, no lock, and no read of memory that has not been checked (this compiler has no
+// structured exception handling, so foreign memory is copied with ReadProcessMemory into a
+// buffer on the writer's own stack). A writer never waits for another thread: one that died
+// or stalled while writing must not hold up the next trap file.
 // The header is rewritten only at the offset where it was written, and only after its
 // eye-catcher is found there again, so bytes that were in the file before the trap survive.
 #include <windows.h>
@@ -11,7 +13,6 @@
 #include <string.h>
 
 #include "fault/fault_internal.h"
-#include "osse/latch.h"
 #include "osse/strutil.h"
 #include "diag/security_internal.h"
 
@@ -78,16 +79,14 @@ constexpr Uint32 kMaxRawStack = 1024 * 1024;
 constexpr uintptr_t kWord = sizeof(void*);
 typedef uintptr_t FileAddress;
 constexpr Uint32 kEnvCopyBuffer = 2048;
+// One page: a bigger buffer would fault again when the trap is a stack overflow.
+constexpr Uint32 kCopyBuffer = 4096;
 constexpr Uint32 kModuleCountMax = 0xFFFF;
 
 const char kXmlProlog[] =
     "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
     "<?xml-stylesheet href=\"nrvtrapfile.xsl\" type=\"text/xsl\"?>\n";
 constexpr Uint32 kXmlPrologLength = sizeof kXmlProlog - 1;
-
-// Foreign memory is copied through this buffer before it is written; one writer at a time.
-Uint8 g_copyBuffer[64 * 1024];
-OSSLatch g_copyLock;
 
 // The request handed to the stack writer.
 struct StackRequest {
@@ -107,22 +106,18 @@ bool readable4(uintptr_t address)
     return osse_fault::safeRead((const void*)(uintptr_t)address, word, 4);
 }
 
-// Writes size bytes of this process's memory at address; a part that cannot be read is
-// written as zeros, so the record keeps the size it announced.
+// Writes size bytes of this process's memory at address, a page at a time; a page that cannot
+// be read is written as zeros, so the record keeps the size it announced.
 void writeMemory(OSSTrapFile& file, uintptr_t address, SIZE_T size)
 {
-    OSSLatchGuard guard(g_copyLock);
+    Uint8 copy[kCopyBuffer];
+    static_assert(sizeof copy <= 0x1000, "one page at most: the copy runs on a faulting stack");
     while (size > 0) {
-        Uint32 chunk = sizeof g_copyBuffer;
-        const Uint32 toPage = 0x1000 - (Uint32)(address & 0xFFF);
-        if (chunk > size) chunk = size;
-        if (!osse_fault::safeRead((const void*)(uintptr_t)address, g_copyBuffer, chunk)) {
-            // Page by page, so that one unreadable page does not blank its neighbours.
-            chunk = toPage < size ? toPage : size;
-            if (!osse_fault::safeRead((const void*)(uintptr_t)address, g_copyBuffer, chunk))
-                memset(g_copyBuffer, 0, chunk);
-        }
-        file.write(g_copyBuffer, chunk);
+        const SIZE_T toPage = 0x1000 - (address & 0xFFF);
+        const Uint32 chunk = (Uint32)(toPage < size ? toPage : size);
+        if (!osse_fault::safeRead((const void*)(uintptr_t)address, copy, chunk))
+            memset(copy, 0, chunk);
+        file.write(copy, chunk);
         address += chunk;
         size -= chunk;
     }
@@ -230,14 +225,11 @@ void writeFrame(OSSTrapFile& file, const STACKFRAME64& frame)
     file.write(&frame, sizeof frame);
 }
 
-void writeStackSection(const StackRequest& request)
+// Writes the frame records of the walk from the context and returns the stack pointer of the
+// last frame reached. Out of line: its copy of the context (over a kilobyte on x86_64) is off
+// the stack again before the raw stack is copied, which matters on an overflowed stack.
+__attribute__((noinline)) uintptr_t writeFrames(OSSTrapFile& file, const CONTEXT& ctx)
 {
-    OSSTrapFile& file = *request.trapFile;
-    const OSSTrapFileHeader& header = file.header();
-    if (header.codeWindowLength > 0)
-        writeMemory(file, header.codeWindowAddress, header.codeWindowLength);
-
-    const CONTEXT& ctx = *request.context;
     STACKFRAME64 frame;
     memset(&frame, 0, sizeof frame);
     frame.AddrPC.Offset = OSS_CONTEXT_IP(ctx);
@@ -258,19 +250,30 @@ void writeStackSection(const StackRequest& request)
         // The frame list still ends with its terminator, so the raw stack after it can be found.
         frame.AddrReturn.Offset = OSS_TRAP_FRAME_END_MARKER;
         writeFrame(file, frame);
-    } else {
-        for (Uint32 n = 0;; ++n) {
-            if (n == kMaxWalkFrames ||
-                !ossStackWalk(file.processHandle(), GetCurrentThread(), &frame, &walkContext)) {
-                frame.AddrReturn.Offset = OSS_TRAP_FRAME_END_MARKER;
-                writeFrame(file, frame);
-                break;
-            }
-            lastStack = (uintptr_t)frame.AddrStack.Offset;
-            writeFrame(file, frame);
-            if (frame.AddrReturn.Offset == 0) break;
-        }
+        return lastStack;
     }
+    for (Uint32 n = 0;; ++n) {
+        if (n == kMaxWalkFrames ||
+            !ossStackWalk(file.processHandle(), GetCurrentThread(), &frame, &walkContext)) {
+            frame.AddrReturn.Offset = OSS_TRAP_FRAME_END_MARKER;
+            writeFrame(file, frame);
+            return lastStack;
+        }
+        lastStack = (uintptr_t)frame.AddrStack.Offset;
+        writeFrame(file, frame);
+        if (frame.AddrReturn.Offset == 0) return lastStack;
+    }
+}
+
+void writeStackSection(const StackRequest& request)
+{
+    OSSTrapFile& file = *request.trapFile;
+    const OSSTrapFileHeader& header = file.header();
+    if (header.codeWindowLength > 0)
+        writeMemory(file, header.codeWindowAddress, header.codeWindowLength);
+
+    const CONTEXT& ctx = *request.context;
+    const uintptr_t lastStack = writeFrames(file, ctx);
 
     // Raw stack words from the faulting stack pointer: at least a page, and up to the last
     // frame the walk reached.
@@ -361,25 +364,81 @@ void writeSystemSection(OSSTrapFile& file, OSSTrapFileHeader& header)
     if (loaded) FreeLibrary(loaded);
 }
 
+// The process's environment block (wide strings, an empty one at the end), found through the
+// process parameters with checked copies; 0 when it cannot be found.
+uintptr_t environmentBlock()
+{
+#if OSSE_PTR32
+    constexpr uintptr_t kTebPeb = 0x30, kPebParameters = 0x10, kParametersEnvironment = 0x48;
+#else
+    constexpr uintptr_t kTebPeb = 0x60, kPebParameters = 0x20, kParametersEnvironment = 0x80;
+#endif
+    uintptr_t peb = 0, parameters = 0, environment = 0;
+    const uintptr_t teb = (uintptr_t)osse_fault::currentTeb();
+    if (!osse_fault::safeRead((const void*)(teb + kTebPeb), &peb, sizeof peb) || !peb ||
+        !osse_fault::safeRead((const void*)(peb + kPebParameters), &parameters,
+                              sizeof parameters) ||
+        !parameters ||
+        !osse_fault::safeRead((const void*)(parameters + kParametersEnvironment), &environment,
+                              sizeof environment))
+        return 0;
+    return environment;
+}
+
+// The environment strings in the system code page. They are read from the block itself, not
+// through GetEnvironmentStrings: that takes the process lock and allocates from the heap, and
+// a thread ended in the middle of its own work may hold either. Each string is converted into
+// a buffer on the stack; a longer one is cut, and its length says what was written.
 void writeEnvironmentSection(OSSTrapFile& file)
 {
-    char* block = GetEnvironmentStrings();
-    if (block) {
-        OSSLatchGuard guard(g_copyLock);
-        static char copy[kEnvCopyBuffer];
-        for (const char* s = block; *s; s += strlen(s) + 1) {
-            // A string longer than the copy buffer is cut; its length says what was written.
-            Uint32 length = (Uint32)strlen(s);
-            if (length > kEnvCopyBuffer - 1) length = kEnvCopyBuffer - 1;
-            memcpy(copy, s, length);
-            file.write(&length, 4);
-            if (length) file.write(copy, length);
+    constexpr uintptr_t kBlockMax = 1024 * 1024;  // bytes of the block looked at, at most
+    const uintptr_t block = environmentBlock();
+    uintptr_t at = block;
+    char copy[kEnvCopyBuffer];
+    WCHAR wide[256];
+    Uint32 length = 0;
+    bool ended = block == 0;
+    while (!ended && at - block < kBlockMax) {
+        // Up to the end of the page, so that a block ending before an unreadable page is read.
+        const uintptr_t toPage = 0x1000 - (at & 0xFFF);
+        const Uint32 count = (Uint32)((toPage < sizeof wide ? toPage : sizeof wide) / 2);
+        if (!osse_fault::safeRead((const void*)at, wide, count * 2)) break;
+        for (Uint32 i = 0; i < count; ++i) {
+            if (wide[i] == 0) {
+                if (length == 0) {
+                    ended = true;  // the empty string after the last one
+                    break;
+                }
+                file.write(&length, 4);
+                file.write(copy, length);
+                length = 0;
+                continue;
+            }
+            char bytes[8];
+            const int n = WideCharToMultiByte(CP_ACP, 0, &wide[i], 1, bytes, sizeof bytes,
+                                              nullptr, nullptr);
+            if (n > 0 && length + (Uint32)n <= kEnvCopyBuffer - 1) {
+                memcpy(copy + length, bytes, (size_t)n);
+                length += (Uint32)n;
+            }
         }
-        FreeEnvironmentStringsA(block);
+        at += count * 2;
     }
     const Uint32 markerLength = sizeof OSS_TRAP_ENV_END_MARKER - 1;
     file.write(&markerLength, 4);
     file.write(OSS_TRAP_ENV_END_MARKER, markerLength);
+}
+
+// The header at the start of the file, when it is one of this layout written for the process
+// processId (another process's mark says nothing about this one's memory). Leaves the file
+// position where the read ended.
+bool readFirstHeader(OSSTrapFile& file, Uint32 processId, OSSTrapFileHeader* first)
+{
+    Uint32 got = 0;
+    file.seekToOffset(0);
+    return file.read(sizeof *first, first, &got) == 0 && got == sizeof *first &&
+           memcmp(first->eyeCatcher, OSS_TRAP_EYECATCHER, 8) == 0 &&
+           first->processId == processId;
 }
 
 }  // namespace
@@ -598,21 +657,23 @@ void OSSTrapFile::dump(Uint32 sections, Uint32 threadValue, const EXCEPTION_RECO
         writeStackSection(request);
     }
     if (sections & OSS_TRAP_SECTION_MEMORY) {
-        // The memory of a process goes into a file once: the flag is kept in memory and in the
-        // header on disk (another object may have dumped into this file before).
-        bool done = (m_header.flags & OSS_TRAP_HDR_MEMORY_DUMPED) != 0;
-        OSSTrapFileHeader onDisk;
-        Uint32 got = 0;
-        seekToOffset(m_headerOffset);
-        if (!done && (m_initialized & kHeaderWritten) && read(sizeof onDisk, &onDisk, &got) == 0 && got == sizeof onDisk &&
-            memcmp(onDisk.eyeCatcher, OSS_TRAP_EYECATCHER, 8) == 0 &&
-            (onDisk.flags & OSS_TRAP_HDR_MEMORY_DUMPED))
-            done = true;
+        // The memory of a process goes into a file once, also when several objects append to
+        // the file: the mark goes into the file's first header, and into the header of the
+        // object that wrote the memory (only there do the regions follow its sections).
+        OSSTrapFileHeader first;
+        const bool haveFirst = readFirstHeader(*this, m_header.processId, &first);
+        const bool done = (m_header.flags & OSS_TRAP_HDR_MEMORY_DUMPED) ||
+                          (haveFirst && (first.flags & OSS_TRAP_HDR_MEMORY_DUMPED));
         if (done) {
-            m_header.flags |= OSS_TRAP_HDR_MEMORY_DUMPED;
             seekToEnd();
         } else {
             m_header.flags |= OSS_TRAP_HDR_MEMORY_DUMPED;
+            if (haveFirst) {
+                // Only the flags word: the rest of that header is another object's.
+                first.flags |= OSS_TRAP_HDR_MEMORY_DUMPED;
+                seekToOffset(offsetof(OSSTrapFileHeader, flags));
+                write(&first.flags, sizeof first.flags);
+            }
             writeHeaderAt(m_headerOffset);
             writeMemorySection(*this);
         }

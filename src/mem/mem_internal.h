@@ -26,6 +26,13 @@ Uint32 blockTotal(Uint32 mode, Uint32 size, Uint32 frontPadUnits, Uint32 backPad
 // Load-time configuration from OSSEMEMDBG.
 void configureFromEnvironment();
 
+// The allocation list report (_ossMemAllocList). At process exit the latch is only tried: a
+// thread ended by the exit may hold it for good; the report then says it was skipped.
+Uint32 allocListReport(const char* file, Uint32 line, bool toFile, bool atProcessExit);
+
+// ossTerminate: the leak report when memory FFDC is on and a path is set.
+Uint32 terminate(bool atProcessExit);
+
 }  // namespace osse_mem
 
 #endif

@@ -85,6 +85,49 @@ void applySettings(Uint32 flags, Uint32 mode, Uint32 front, Uint32 back)
 
 Uint64 threadId() { return (Uint64)GetCurrentThreadId(); }
 
+// The file a list report goes to: the leak report with flag 0x20, else the per-thread dump.
+void reportFileName(char* name, size_t size, bool leakReport)
+{
+    const DWORD pid = GetCurrentProcessId();
+    if (leakReport)
+        ossSnprintf(name, size, "%s%c%u.%I64u.mem_leaks.txt", g_szMemDebugLogPath, '\\',
+                    (unsigned)pid, threadId());
+    else
+        ossSnprintf(name, size, "%s%cp%ut%I64u.mem", g_szMemDebugLogPath, '\\', (unsigned)pid,
+                    threadId());
+}
+
+// At process exit the other threads are gone, and one of them may have been holding the
+// latch: it is tried for a while, never waited on.
+bool tryLatchAtExit(OSSLatch& latch)
+{
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (latch.tryAcquire()) return true;
+        Sleep(1);
+    }
+    return false;
+}
+
+// Says in the report's file (standard output when it cannot be opened) that the report was
+// not written. Written with the system's calls: the C runtime's stream locks may be held by
+// the same ended threads.
+void writeReportSkipped(bool leakReport)
+{
+    static const char kSkipped[] =
+        "OSSe Unfreed Memory Blocks not reported: the memory debug latch is held by a thread "
+        "that ended with the process.\n";
+    char name[261];
+    reportFileName(name, sizeof name, leakReport);
+    HANDLE out = CreateFileA(name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool opened = out != INVALID_HANDLE_VALUE;
+    if (!opened) out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD written = 0;
+    if (out && out != INVALID_HANDLE_VALUE)
+        WriteFile(out, kSkipped, sizeof kSkipped - 1, &written, nullptr);
+    if (opened) CloseHandle(out);
+}
+
 }  // namespace
 
 void resetControlBlock()
@@ -152,15 +195,23 @@ void configureFromEnvironment()
 
 using namespace osse_mem;
 
-extern "C" OSSE_API Uint32 _ossMemAllocList(const char* file, Uint32 line, bool toFile)
+namespace osse_mem {
+
+Uint32 allocListReport(const char* file, Uint32 line, bool toFile, bool atProcessExit)
 {
-    const DWORD pid = GetCurrentProcessId();
-    const Uint64 tid = threadId();
     OSSMemDebugCB& cb = g_memDebugCB;
     if (userHooksInstalled() || __atomic_load_n(&cb.mode, __ATOMIC_RELAXED) != OSS_MEM_MODE_FULL)
         return OSS_OK;
 
-    cb.latch.acquire();
+    if (!atProcessExit) {
+        cb.latch.acquire();
+    } else if (!tryLatchAtExit(cb.latch)) {
+        // The flags are read without the latch: its holder is gone and wrote none.
+        if (toFile && g_szMemDebugLogPath[0])
+            writeReportSkipped((cb.flags & OSS_MEM_DEBUG_LEAK_REPORT) != 0);
+        return OSS_OK;
+    }
+    const bool leakReport = (cb.flags & OSS_MEM_DEBUG_LEAK_REPORT) != 0;
     if (!cb.allocList) {
         cb.latch.release();
         return OSS_OK;
@@ -169,9 +220,8 @@ extern "C" OSSE_API Uint32 _ossMemAllocList(const char* file, Uint32 line, bool 
     FILE* out = nullptr;
     if (toFile && g_szMemDebugLogPath[0]) {
         char name[261];
-        if (!(cb.flags & OSS_MEM_DEBUG_LEAK_REPORT)) {
-            ossSnprintf(name, sizeof name, "%s%cp%ut%I64u.mem", g_szMemDebugLogPath, '\\',
-                               (unsigned)pid, tid);
+        reportFileName(name, sizeof name, leakReport);
+        if (!leakReport) {
             out = fopen(name, "a");
             if (out) {
                 fputs(kAsteriskLine, out);
@@ -183,8 +233,6 @@ extern "C" OSSE_API Uint32 _ossMemAllocList(const char* file, Uint32 line, bool 
                 printf("%s", kEqualsLine);
             }
         } else {
-            ossSnprintf(name, sizeof name, "%s%c%u.%I64u.mem_leaks.txt",
-                               g_szMemDebugLogPath, '\\', (unsigned)pid, tid);
             out = fopen(name, "a");
             if (out) {
                 fputs(kAsteriskLine, out);
@@ -234,6 +282,19 @@ extern "C" OSSE_API Uint32 _ossMemAllocList(const char* file, Uint32 line, bool 
     return OSS_OK;
 }
 
+Uint32 terminate(bool atProcessExit)
+{
+    if (!ossMemIsMemFFDCAndOSSeMemDebugPathSet()) return OSS_OK;
+    return allocListReport(__FILE__, __LINE__, true, atProcessExit);
+}
+
+}  // namespace osse_mem
+
+extern "C" OSSE_API Uint32 _ossMemAllocList(const char* file, Uint32 line, bool toFile)
+{
+    return allocListReport(file, line, toFile, false);
+}
+
 extern "C" OSSE_API void ossMemSetMemFFDCEnabledFlag(void)
 {
     g_bIsMemoryFFDCEnabledFlag = 1;
@@ -246,6 +307,5 @@ extern "C" OSSE_API bool ossMemIsMemFFDCAndOSSeMemDebugPathSet(void)
 
 extern "C" OSSE_API Uint32 ossTerminate(void)
 {
-    if (ossMemIsMemFFDCAndOSSeMemDebugPathSet()) return _ossMemAllocList(__FILE__, __LINE__, true);
-    return OSS_OK;
+    return terminate(false);
 }

@@ -2,6 +2,7 @@
 // for real requests.
 #include <windows.h>
 
+#include <malloc.h>
 #include <stdarg.h>
 #include <string.h>
 
@@ -172,39 +173,63 @@ TEST(ErrorAnalysis, MemoryFailureRecordFollowsTheHandlers)
     EXPECT_EQ(1u, g_records.size());
 }
 
-TEST(ErrorAnalysis, PathWalkStopsQuietlyAtAMissingDirectory)
+// The path walk's text, from the record of an open that was denied on target.
+std::string pathWalkFor(const std::string& target)
 {
-    ossetest::TempDir dir;
-    const std::string target = dir.file("missing\\deeper\\file.txt");
     Capture c;
     OSSErrorContext ctx;
     ctx.init();
     ctx.setTargetFileName(target.c_str());
     ossSystemErrorHandler(kFnFileOpen, kOpen, 13, 20, 5, 0, &ctx, 0);
-    ASSERT_EQ(2u, g_records.size());
-    EXPECT_EQ(kFnFileOpen, g_records[0].functionId);
-    EXPECT_EQ(1, c.count(kFnIOAnalysis));
-    const std::string all = joined(g_records[1]);
-    EXPECT_NE(std::string::npos, all.find("A total of 2 analysis will be performed :\n - User info\n"
-                                          " - Path access permission\n"));
-    EXPECT_NE(std::string::npos, all.find("Real / Effective user and group ID info is N/A on this platform."));
-    // The folder that exists is listed; the missing one ends the walk without a claim that a
-    // directory could not be read.
-    EXPECT_NE(std::string::npos, all.find(":777 (" + dir.path() + "\\)")) << all;
-    EXPECT_EQ(std::string::npos, all.find("missing")) << all;
-    EXPECT_EQ(std::string::npos, all.find("Cannot descend")) << all;
+    if (g_records.size() != 2 || g_records[1].functionId != kFnIOAnalysis) return "(no record)";
+    for (const std::string& text : g_records[1].strings)
+        if (text.compare(0, 12, "Information ") == 0) return text;
+    return "(no path walk)";
+}
+
+TEST(ErrorAnalysis, PathWalkListsTheDirectoriesUpToWhereItStops)
+{
+    ossetest::TempDir dir;
+    const std::string d = dir.path();
+    ASSERT_TRUE(CreateDirectoryA((d + "\\sub").c_str(), nullptr));
+    HANDLE h = CreateFileA((d + "\\sub\\file.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                           CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    CloseHandle(h);
+
+    const std::string sub = "   0:0:777 (" + d + "\\sub\\)\n";
+    const std::string cannot = "\n Cannot descend any further than the above subdirectory.";
+    // What follows the scratch folder's own line: one line per directory, none for a file.
+    struct Case {
+        const char* name;
+        std::string target, tail;
+    } cases[] = {
+        {"existing file", d + "\\sub\\file.txt", sub},
+        {"missing file in an existing folder", d + "\\sub\\absent.txt", sub},
+        {"directory as the target", d + "\\sub", sub},
+        {"missing folder on the way", d + "\\missing\\deeper\\file.txt", cannot},
+        {"a file on the way", d + "\\sub\\file.txt\\below.txt", sub + cannot},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string walk = pathWalkFor(c.target);
+        ASSERT_EQ(0u, walk.find("Information of each subdirectory leading up to the first "
+                                "inaccessible one is shown in the format below :\n"
+                                "   <UID>:<GID>:<permissions> (subdirectories)\n\n"))
+            << walk;
+        const std::string own = ":777 (" + d + "\\)\n";
+        const size_t at = walk.find(own);
+        ASSERT_NE(std::string::npos, at) << walk;
+        EXPECT_EQ(c.tail, walk.substr(at + own.size())) << walk;
+    }
 
     // A relative target is made full first.
     char cwd[MAX_PATH];
     GetCurrentDirectoryA(sizeof cwd, cwd);
-    SetCurrentDirectoryA(dir.path().c_str());
-    g_records.clear();
-    ctx.init();
-    ctx.setTargetFileName("missing\\file.txt");
-    ossSystemErrorHandler(kFnFileOpen, kOpen, 1, 20, 5, 0, &ctx, 0);
+    SetCurrentDirectoryA(d.c_str());
+    const std::string relative = pathWalkFor("sub\\file.txt");
     SetCurrentDirectoryA(cwd);
-    ASSERT_EQ(2u, g_records.size());
-    EXPECT_NE(std::string::npos, joined(g_records[1]).find("(" + dir.path() + "\\)"));
+    EXPECT_NE(std::string::npos, relative.find(sub)) << relative;
 }
 
 TEST(ErrorAnalysis, ReadAndDiskFullTextsAndTheRecursionGuard)
@@ -231,8 +256,10 @@ TEST(ErrorAnalysis, ReadAndDiskFullTextsAndTheRecursionGuard)
     const std::string all = joined(g_records[1]);
     EXPECT_NE(std::string::npos, all.find("A total of 3 analysis will be performed :\n")) << all;
     EXPECT_NE(std::string::npos, all.find("I/O attempt not implemented yet.\n"));
-    EXPECT_NE(std::string::npos, all.find("\n Target file = " + target));
-    EXPECT_NE(std::string::npos, all.find("Target File Information :")) << all;
+    // The file's record starts on the line after its name, with no blank line between.
+    EXPECT_NE(std::string::npos,
+              all.find("\n Target file = " + target + "\nTarget File Information :\n"))
+        << all;
     EXPECT_NE(std::string::npos, all.find("  Size               = 5\n")) << all;
 
     // Only the handle known: the record names it and describes the open file.
@@ -247,8 +274,9 @@ TEST(ErrorAnalysis, ReadAndDiskFullTextsAndTheRecursionGuard)
     CloseHandle(h);
     ASSERT_EQ(2u, g_records.size());
     const std::string handled = joined(g_records[1]);
-    EXPECT_NE(std::string::npos, handled.find("\n Target file handle = " +
-                                              std::to_string((int)(uintptr_t)h) + "\n"))
+    EXPECT_NE(std::string::npos,
+              handled.find("\n Target file handle = " + std::to_string((int)(uintptr_t)h) +
+                           "\nTarget File Information :\n"))
         << handled;
     EXPECT_NE(std::string::npos, handled.find("  Size               = 5\n")) << handled;
 
@@ -275,6 +303,45 @@ TEST(ErrorAnalysis, ReadAndDiskFullTextsAndTheRecursionGuard)
     g_records.clear();
     ossSystemErrorHandler(OSS_FUNC_ID(OSS_FN_OSSHFile_read), kRead, 5, 40, 5, 0, &ctx, 0);
     EXPECT_EQ(1, c.count(kFnIOAnalysis));
+}
+
+// The guard that keeps an analysis from analysing its own failures needs no memory: the memory
+// analysis runs right after malloc failed. A thread's first analysis runs here while another
+// thread holds the C runtime's heap, and must come back.
+struct FirstAnalysis {
+    HANDLE ready, go, done;
+    OSSErrorAnalysisRequest request;
+};
+
+DWORD WINAPI runFirstAnalysis(void* arg)
+{
+    FirstAnalysis& a = *(FirstAnalysis*)arg;
+    SetEvent(a.ready);
+    if (WaitForSingleObject(a.go, 60000) != WAIT_OBJECT_0) return 1;
+    ossErrorAnalysis(&a.request);
+    SetEvent(a.done);
+    return 0;
+}
+
+TEST(ErrorAnalysis, GuardNeedsNoHeapOnAThreadsFirstAnalysis)
+{
+    // Error 8 from malloc selects nothing: only the guard runs.
+    FirstAnalysis a = {CreateEventA(nullptr, TRUE, FALSE, nullptr),
+                       CreateEventA(nullptr, TRUE, FALSE, nullptr),
+                       CreateEventA(nullptr, TRUE, FALSE, nullptr),
+                       {OSS_CURRENT_VERSION, OSS_ERRANALYSIS_MEMORY, nullptr, kFnMemAlloc, 40,
+                        kMalloc, 8, 5, 0, 0}};
+    HANDLE thread = CreateThread(nullptr, 0, runFirstAnalysis, &a, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(a.ready, 60000));
+    const HANDLE crtHeap = (HANDLE)_get_heap_handle();
+    ASSERT_TRUE(HeapLock(crtHeap));
+    SetEvent(a.go);
+    const DWORD analysed = WaitForSingleObject(a.done, 30000);
+    HeapUnlock(crtHeap);
+    EXPECT_EQ(WAIT_OBJECT_0, analysed) << "the analysis waited for the heap";
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 60000));
+    for (HANDLE h : {thread, a.ready, a.go, a.done}) CloseHandle(h);
 }
 
 }  // namespace

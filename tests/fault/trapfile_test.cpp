@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -151,6 +152,50 @@ TEST(TrapFile, MemoryIsDumpedOncePerFile)
     EXPECT_EQ(0, rc) << out;
     EXPECT_NE(std::string::npos, out.find("memory: " + std::to_string(regions) + " regions"))
         << out;
+}
+
+// Two objects appending to one file: the second finds the mark in the file's first header and
+// adds no second copy of the memory; its own header does not claim regions after it.
+TEST(TrapFile, MemoryIsDumpedOnceWhenTwoObjectsAppendToOneFile)
+{
+    ossetest::TempDir dir;
+    struct Case {
+        const char* name;
+        Uint32 second;       // the sections the second object writes
+        size_t secondAdds;  // bytes it adds
+    } cases[] = {
+        {"the second writes its own header", OSS_TRAP_SECTION_HEADER | OSS_TRAP_SECTION_MEMORY,
+         OSS_TRAP_HEADER_SIZE},
+        {"the second writes no header", OSS_TRAP_SECTION_MEMORY, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file(std::string(c.name) + ".trap");
+        {
+            OSSTrapFile first;
+            ASSERT_EQ(0, first.open(path.c_str(), OSS_PRIMFILE_OPEN_ALWAYS));
+            first.initialize(0, nullptr, nullptr, nullptr);
+            first.dump(OSS_TRAP_SECTION_HEADER | OSS_TRAP_SECTION_MEMORY, 0, nullptr, nullptr);
+            first.close();
+        }
+        const size_t firstSize = readAll(path).size();
+        ASSERT_GT(firstSize, OSS_TRAP_HEADER_SIZE);
+        {
+            OSSTrapFile second;
+            ASSERT_EQ(0, second.open(path.c_str(), OSS_PRIMFILE_OPEN_ALWAYS));
+            second.seekToEnd();
+            second.initialize(0, nullptr, nullptr, nullptr);
+            second.dump(c.second, 0, nullptr, nullptr);
+            second.close();
+        }
+        const std::string bytes = readAll(path);
+        ASSERT_EQ(firstSize + c.secondAdds, bytes.size());
+        EXPECT_TRUE(at<Uint32>(bytes, kFlagsAt) & OSS_TRAP_HDR_MEMORY_DUMPED);
+        if (c.secondAdds) {
+            EXPECT_EQ(std::string(OSS_TRAP_EYECATCHER, 8), bytes.substr(firstSize, 8));
+            EXPECT_FALSE(at<Uint32>(bytes, firstSize + kFlagsAt) & OSS_TRAP_HDR_MEMORY_DUMPED);
+        }
+    }
 }
 
 TEST(TrapFile, EnvironmentLengthsMatchTheBytesWritten)
@@ -347,6 +392,96 @@ OSSE_CHILD_ROLE(crash_with_trap_file)
     SetUnhandledExceptionFilter(writeTrapFile);
     AddVectoredExceptionHandler(0, writeTrapFile);
     return osseFaultTestCrashHere((volatile int*)(uintptr_t)0x00000010);
+}
+
+// ---- A writer that dies while it copies -----------------------------------------------------
+// A trap file object on a handle of the caller's (here a pipe).
+struct HandleTrapFile : OSSTrapFile {
+    void useHandle(HANDLE h) { setFileHandle(h); }
+};
+
+DWORD WINAPI dumpMemoryIntoPipe(void* pipe)
+{
+    HandleTrapFile trap;
+    trap.useHandle((HANDLE)pipe);
+    trap.initialize(0, nullptr, nullptr, nullptr);
+    trap.dump(OSS_TRAP_SECTION_MEMORY, 0, nullptr, nullptr);
+    return 0;
+}
+
+bool readFully(HANDLE h, void* buffer, size_t size)
+{
+    Uint8* p = (Uint8*)buffer;
+    while (size) {
+        DWORD got = 0;
+        if (!ReadFile(h, p, (DWORD)size, &got, nullptr) || got == 0) return false;
+        p += got;
+        size -= got;
+    }
+    return true;
+}
+
+bool skipFully(HANDLE h, Uint64 size)
+{
+    static Uint8 sink[64 * 1024];
+    while (size) {
+        const size_t n = size < sizeof sink ? (size_t)size : sizeof sink;
+        if (!readFully(h, sink, n)) return false;
+        size -= n;
+    }
+    return true;
+}
+
+// A writer thread dumps the memory into a pipe; this thread reads the section up to the first
+// bytes of a region far larger than the pipe holds, so the writer is stopped inside that
+// region's copy, and ends it there. Then a second trap file (every section that copies memory
+// or the environment, but not the whole memory) is written to args[0].
+OSSE_CHILD_ROLE(trap_writer_ended_mid_copy)
+{
+    const SIZE_T kRegion = 4 << 20;
+    Uint8* region = (Uint8*)VirtualAlloc(nullptr, kRegion, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    HANDLE readEnd, writeEnd;
+    if (!region || !CreatePipe(&readEnd, &writeEnd, nullptr, 64 * 1024)) return 2;
+    HANDLE writer = CreateThread(nullptr, 0, dumpMemoryIntoPipe, writeEnd, 0, nullptr);
+    if (!writer) return 2;
+    for (;;) {
+        uintptr_t base = 0, size = 0;
+        if (!readFully(readEnd, &base, sizeof base) || base == OSS_TRAP_MEMORY_END_MARKER ||
+            !readFully(readEnd, &size, sizeof size))
+            return 3;  // the region was not in the dump
+        if (base == (uintptr_t)region) break;
+        if (!skipFully(readEnd, size)) return 3;
+    }
+    Uint8 firstBytes[16];
+    if (!readFully(readEnd, firstBytes, sizeof firstBytes)) return 3;
+    TerminateThread(writer, 1);
+    if (WaitForSingleObject(writer, 60000) != WAIT_OBJECT_0) return 4;
+    // The writer was inside the copy: most of the region never reached the pipe.
+    DWORD waiting = 0;
+    if (!PeekNamedPipe(readEnd, nullptr, 0, nullptr, &waiting, nullptr) ||
+        waiting >= kRegion - sizeof firstBytes)
+        return 5;
+
+    CONTEXT ctx = capture();
+    OSSTrapFile next;
+    if (next.open(args.at(0).c_str(), OSS_PRIMFILE_OPEN_ALWAYS) != 0) return 6;
+    next.initialize(0, nullptr, &ctx, nullptr);
+    next.dump(OSS_TRAP_SECTION_HEADER | OSS_TRAP_SECTION_ENVIRONMENT | OSS_TRAP_SECTION_STACK, 0,
+              nullptr, &ctx);
+    next.close();
+    return 0;
+}
+
+TEST(TrapFile, AWriterEndedMidCopyDoesNotHoldUpTheNextTrapFile)
+{
+    ossetest::TempDir dir;
+    const std::string path = dir.file("next.trap");
+    ASSERT_EQ(0, ossetest::runChild("trap_writer_ended_mid_copy", {path}, {}, 60000))
+        << "-1: the second trap file never got written";
+    const std::string bytes = readAll(path);
+    EXPECT_EQ(std::string(OSS_TRAP_EYECATCHER, 8), bytes.substr(0, 8));
+    EXPECT_NE(std::string::npos, bytes.find(OSS_TRAP_ENV_END_MARKER));
+    EXPECT_GT(bytes.size(), OSS_TRAP_HEADER_SIZE + 4096u);
 }
 
 // Runs ossetool with the arguments and returns its output.
@@ -580,6 +715,123 @@ TEST(TrapFile, ToolReadsTheCheckedInFilesOfBothLayouts)
         text = text.substr(text.find('\n') + 1);
         EXPECT_EQ(expected, text);
     }
+}
+
+// Damaged copies of the checked-in files of both layouts: strings without their terminator
+// are printed within their fields, counts and sizes are checked against the file before use,
+// and module paths that are not regular files on a drive letter are not opened for symbols.
+TEST(TrapFile, ToolTreatsADamagedFileAsHostile)
+{
+    struct Layout {
+        const char* name;
+        size_t header, exeAt, moduleCountAt, pathAndReserved;
+        size_t rawStackCountFromEnd;  // the raw stack's word count, counted from the file's end
+    } layouts[] = {{"trap32", 388, 44, 42, 268, 64}, {"trap64", 392, 48, 46, 264, 68}};
+    // A file of the given golden with bytes replaced at an offset.
+    struct Damage {
+        const char* name;
+        std::function<void(std::string&, size_t hdr, size_t module0, const Layout&)> apply;
+        int rc;
+        std::string says;
+    };
+    const auto modulePath = [](const std::string& path) {
+        return [path](std::string& b, size_t, size_t module0, const Layout& l) {
+            b.replace(module0, l.pathAndReserved, std::string(l.pathAndReserved, '\0'));
+            b.replace(module0, path.size(), path);
+        };
+    };
+    const Damage damages[] = {
+        {"executable path without terminator",
+         [](std::string& b, size_t hdr, size_t, const Layout& l) {
+             // The reserved bytes after the field too: nothing ends the text there.
+             b.replace(hdr + l.exeAt, 260 + 80, std::string(260 + 80, 'E'));
+         },
+         0, "  executable: " + std::string(260, 'E') + "\n"},
+        {"module path without terminator",
+         [](std::string& b, size_t, size_t module0, const Layout& l) {
+             b.replace(module0, l.pathAndReserved, std::string(l.pathAndReserved, 'M'));
+         },
+         0, " " + std::string(261, 'M') + " [path not terminated]"},
+        {"module count beyond the file",
+         [](std::string& b, size_t hdr, size_t, const Layout& l) {
+             b.replace(hdr + l.moduleCountAt, 2, "\xFF\xFF");
+         },
+         1, "file is cut in the modules section"},
+        {"raw stack words whose byte count overflows 32 bits",
+         [](std::string& b, size_t, size_t, const Layout& l) {
+             b.replace(b.size() - l.rawStackCountFromEnd, 4, std::string("\0\0\0\x40", 4));
+         },
+         1, "file is cut in the stack section"},
+        {"network path", modulePath("\\\\server\\share\\app.exe"), 0, "a network path"},
+        {"network path with slashes", modulePath("//server/share/app.exe"), 0, "a network path"},
+        {"long path prefix", modulePath("\\\\?\\C:\\golden\\app.exe"), 0, "a \\\\?\\ path"},
+        {"device namespace", modulePath("\\\\.\\PhysicalDrive0"), 0, "a device path"},
+        {"console", modulePath("C:\\golden\\CON"), 0, "a device name"},
+        {"serial port with an extension", modulePath("C:\\golden\\com1.dll"), 0, "a device name"},
+        {"null device in a folder name", modulePath("C:\\nul \\app.exe"), 0, "a device name"},
+        {"stream name", modulePath("C:\\golden\\app.exe:stream"), 0, "not a file name"},
+        {"relative path", modulePath("golden\\app.exe"), 0, "not a drive-letter path"},
+    };
+    ossetest::TempDir dir;
+    for (const Layout& l : layouts) {
+        const std::string golden =
+            readAll(std::string(OSSE_FAULT_FIXTURES) + "/data/" + l.name + ".trap");
+        const size_t hdr = golden.find("*TPHDR");
+        ASSERT_NE(std::string::npos, hdr) << l.name;
+        // The first module is the executable.
+        const std::string exe = golden.substr(hdr + l.exeAt, 260).c_str();
+        const size_t module0 = golden.find(exe + '\0', hdr + l.header);
+        ASSERT_NE(std::string::npos, module0) << l.name;
+        for (const Damage& d : damages) {
+            SCOPED_TRACE(std::string(l.name) + ": " + d.name);
+            std::string bytes = golden;
+            d.apply(bytes, hdr, module0, l);
+            const std::string path = dir.file("damaged.trap");
+            writeAll(path, bytes);
+            int rc = 0;
+            std::string out;
+            for (char ch : runTool("trap \"" + path + "\"", &rc))
+                if (ch != '\r') out += ch;
+            EXPECT_EQ(d.rc, rc) << out;
+            EXPECT_NE(std::string::npos, out.find(d.says)) << out;
+        }
+    }
+}
+
+// A module path naming a pipe is never opened: the trapped frame lies in the first module of
+// the 32-bit file, whose path is made to name a pipe that this test serves.
+TEST(TrapFile, ToolOpensNoPipeNamedAsAModule)
+{
+    const std::string pipeName =
+        "\\\\.\\pipe\\osse-trap-module-" + std::to_string(GetCurrentProcessId());
+    HANDLE pipe = CreateNamedPipeA(pipeName.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                   PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
+    OVERLAPPED connect = {};
+    connect.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_FALSE(ConnectNamedPipe(pipe, &connect));
+    ASSERT_EQ((DWORD)ERROR_IO_PENDING, GetLastError());
+
+    std::string bytes = readAll(std::string(OSSE_FAULT_FIXTURES) + "/data/trap32.trap");
+    const std::string exe = "C:\\golden\\app.exe";
+    const size_t module0 = bytes.find(exe + '\0', bytes.find("*TPHDR32") + 388);
+    ASSERT_NE(std::string::npos, module0);
+    bytes.replace(module0, 261, std::string(261, '\0'));
+    bytes.replace(module0, pipeName.size(), pipeName);
+    ossetest::TempDir dir;
+    const std::string path = dir.file("pipe.trap");
+    writeAll(path, bytes);
+
+    int rc = 0;
+    const std::string out = runTool("trap \"" + path + "\"", &rc);
+    EXPECT_EQ(0, rc) << out;
+    EXPECT_NE(std::string::npos, out.find("symbols not read from this module: a device path"))
+        << out;
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(connect.hEvent, 0))
+        << "the tool opened the pipe";
+    CancelIo(pipe);
+    CloseHandle(pipe);
+    CloseHandle(connect.hEvent);
 }
 
 }  // namespace

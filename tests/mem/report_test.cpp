@@ -240,3 +240,73 @@ TEST(MemReportStdout, WithoutAWritableFileTheAddressLinesGoToStandardOutput)
         EXPECT_EQ(got, expected);
     }
 }
+
+// ---- The leak report at process exit ------------------------------------------------------
+namespace {
+
+DWORD WINAPI holdMemoryLatch(void* held)
+{
+    g_pMemDebugCB->latch.acquire();
+    SetEvent((HANDLE)held);
+    Sleep(120000);  // the process exit ends this thread long before
+    return 0;
+}
+
+}  // namespace
+
+// Leaks one block and exits, with the allocator's latch held by another thread (args[0]
+// "held") or free ("free").
+OSSE_CHILD_ROLE(mem_exit_with_latch)
+{
+    void* leaked = nullptr;
+    if (_ossMemAlloc(&leaked, 0, 8, 0, "exit.cpp", 7) != OSS_OK || !g_pMemDebugCB) return 2;
+    if (args.at(0) == "held") {
+        HANDLE held = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (!CreateThread(nullptr, 0, holdMemoryLatch, held, 0, nullptr) ||
+            WaitForSingleObject(held, 60000) != WAIT_OBJECT_0)
+            return 3;
+    }
+    return 0;
+}
+
+// A thread that the exit ends may hold the allocator's latch: the exit still ends, and the leak
+// report says why it has no blocks instead of waiting for the latch for good.
+TEST(MemReportAtExit, ALatchHeldByAnEndedThreadSkipsTheReportWithAReason)
+{
+    struct Case {
+        const char* latch;
+        std::string expected;  // the whole report when exact, else one line of it
+        bool exact;
+    } cases[] = {
+        {"free", "Addr: [0-9a-f]+ Code: 0x7a3055e0 Size: 8 Line: 7 File: exit\\.cpp", false},
+        {"held",
+         "OSSe Unfreed Memory Blocks not reported: the memory debug latch is held by a thread "
+         "that ended with the process.\n",
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.latch);
+        ossetest::TempDir dir;
+        ossetest::Child child;
+        ASSERT_TRUE(child.start("mem_exit_with_latch", {c.latch},
+                                {"OSSEMEMDBG=" + dir.path() + ",LEAKS"}));
+        const unsigned long pid = child.pid();
+        ASSERT_EQ(0, child.wait(60000)) << "the child did not exit";
+
+        WIN32_FIND_DATAA found;
+        HANDLE h = FindFirstFileA(dir.file("*.mem_leaks.txt").c_str(), &found);
+        ASSERT_NE(INVALID_HANDLE_VALUE, h);
+        FindClose(h);
+        const std::string name = found.cFileName;
+        EXPECT_EQ(0u, name.find(std::to_string(pid) + ".")) << name;
+        const std::string text = readFile(dir.file(name));
+        if (c.exact) {
+            EXPECT_EQ(c.expected, text);
+        } else {
+            bool seen = false;
+            for (const std::string& line : lines(text))
+                seen |= std::regex_match(line, std::regex(c.expected));
+            EXPECT_TRUE(seen) << text;
+        }
+    }
+}

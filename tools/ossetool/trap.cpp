@@ -9,12 +9,20 @@
 // Files of both layouts are read, whichever build this tool is: the 32-bit one (4-byte
 // addresses, x86 context) and the 64-bit one (8-byte addresses, AMD64 context), told apart by
 // the header's eye-catcher. Nothing is read through this build's own system records.
+//
+// A trap file comes from a failing process and may be damaged, or made to do harm: it is read
+// in bounded pieces (it may hold the memory of a whole process), every count and size in it is
+// checked against what the file holds before it is used, its fixed-size strings are printed
+// within their fields, and a module path in it is opened for symbols only when it names a
+// regular file of bounded size on a drive letter (a network path would open a connection, a
+// device or a pipe could block the tool for good).
 #include <windows.h>
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -23,38 +31,93 @@
 
 namespace {
 
+// The file, read a piece at a time at the offsets asked for.
 class Reader {
 public:
-    explicit Reader(std::vector<Uint8> bytes) : bytes_(std::move(bytes)) {}
-    size_t pos = 0;
-    size_t size() const { return bytes_.size(); }
-    size_t left() const { return pos <= bytes_.size() ? bytes_.size() - pos : 0; }
-    const Uint8* here() const { return bytes_.data() + pos; }
-    const Uint8* at(size_t offset) const { return bytes_.data() + offset; }
-    // Takes n bytes of the named section; false (with the message printed) when the file ends
-    // first.
+    ~Reader()
+    {
+        if (f_) fclose(f_);
+    }
+    bool open(const char* path)
+    {
+        f_ = fopen(path, "rb");
+        if (!f_ || _fseeki64(f_, 0, SEEK_END) != 0) return false;
+        const long long end = _ftelli64(f_);
+        if (end < 0) return false;
+        size_ = (Uint64)end;
+        return true;
+    }
+    Uint64 pos = 0;
+    Uint64 size() const { return size_; }
+    Uint64 left() const { return pos <= size_ ? size_ - pos : 0; }
+    // n bytes at offset into out; false when the file does not hold them all.
+    bool readAt(Uint64 offset, void* out, size_t n)
+    {
+        if (offset > size_ || n > size_ - offset) return false;
+        return _fseeki64(f_, (long long)offset, SEEK_SET) == 0 && fread(out, 1, n, f_) == n;
+    }
+    // Takes n bytes of the named section: a record of the layout, or a length from the file
+    // that was checked against its limit. False (with the message printed) when the file ends
+    // first. *out stays valid until the next take.
     bool take(const char* section, size_t n, const Uint8** out)
     {
-        if (left() < n) {
-            printf("file is cut in the %s section at offset %u: %u bytes needed, %u left\n",
-                   section, (unsigned)pos, (unsigned)n, (unsigned)left());
+        if (!holds(section, n)) return false;
+        piece_.resize(n ? n : 1);
+        if (!readAt(pos, piece_.data(), n)) {
+            printf("file cannot be read in the %s section at offset %s\n", section,
+                   std::to_string(pos).c_str());
             return false;
         }
-        *out = here();
+        *out = piece_.data();
+        pos += n;
+        return true;
+    }
+    // Passes over n bytes of the named section that are not printed.
+    bool skip(const char* section, Uint64 n)
+    {
+        if (!holds(section, n)) return false;
         pos += n;
         return true;
     }
     template <class T>
-    bool peek(T* v, size_t ahead = 0) const
+    bool peek(T* v, Uint64 ahead = 0)
     {
-        if (left() < ahead + sizeof(T)) return false;
-        memcpy(v, here() + ahead, sizeof(T));
-        return true;
+        return ahead <= left() && readAt(pos + ahead, v, sizeof(T));
+    }
+
+    // True when n more bytes are in the file; says where it is cut otherwise.
+    bool holds(const char* section, Uint64 n) const
+    {
+        if (n <= left()) return true;
+        printf("file is cut in the %s section at offset %s: %s bytes needed, %s left\n", section,
+               std::to_string(pos).c_str(), std::to_string(n).c_str(),
+               std::to_string(left()).c_str());
+        return false;
     }
 
 private:
-    std::vector<Uint8> bytes_;
+    FILE* f_ = nullptr;
+    Uint64 size_ = 0;
+    std::vector<Uint8> piece_;
 };
+
+// The offset of the first eye-catcher of either layout, searched a piece at a time; 0 when
+// there is none.
+Uint64 findHeader(Reader& r)
+{
+    std::vector<Uint8> piece(64 * 1024);
+    const size_t overlap = 7;  // an eye-catcher across two pieces
+    for (Uint64 at = 0; at < r.size(); at += piece.size() - overlap) {
+        const size_t n = (size_t)std::min<Uint64>(piece.size(), r.size() - at);
+        if (n < 8 || !r.readAt(at, piece.data(), n)) break;
+        for (size_t i = 0; i + 8 <= n; ++i)
+            if (memcmp(&piece[i], OSS_TRAP_EYECATCHER32, 8) == 0 ||
+                memcmp(&piece[i], OSS_TRAP_EYECATCHER64, 8) == 0)
+                return at + i;
+        if (n < piece.size()) break;
+    }
+    return 0;
+}
 
 void hexLine(const Uint8* p, size_t n)
 {
@@ -147,7 +210,68 @@ struct Module {
     std::string path;
     Uint64 markerAddress, base, end;
     Uint32 timeStamp;
+    bool openable;  // the path may be opened for its symbols
 };
+
+bool isDeviceName(const char* name, size_t length)
+{
+    // The name before its first dot, without trailing spaces, is what the system compares.
+    size_t n = 0;
+    while (n < length && name[n] != '.') ++n;
+    while (n > 0 && name[n - 1] == ' ') --n;
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* d : kDevices)
+        if (n == strlen(d) && _strnicmp(name, d, n) == 0) return true;
+    // COM0 to COM9 and LPT0 to LPT9, also with the superscript digits 1, 2 and 3.
+    if (n == 4 && (_strnicmp(name, "COM", 3) == 0 || _strnicmp(name, "LPT", 3) == 0)) {
+        const unsigned char digit = (unsigned char)name[3];
+        return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+    }
+    return false;
+}
+
+// Why a module path from a trap file must not be opened, by its form alone; null when it names
+// something on a drive letter.
+const char* pathRefusal(const std::string& path)
+{
+    const char* p = path.c_str();
+    if (!strncmp(p, "\\\\?\\", 4) || !strncmp(p, "//?/", 4)) return "a \\\\?\\ path";
+    if (!strncmp(p, "\\\\.\\", 4) || !strncmp(p, "//./", 4)) return "a device path";
+    if ((p[0] == '\\' || p[0] == '/') && (p[1] == '\\' || p[1] == '/')) return "a network path";
+    if (!(((p[0] | 0x20) >= 'a' && (p[0] | 0x20) <= 'z') && p[1] == ':' && p[2] == '\\'))
+        return "not a drive-letter path";
+    if (strpbrk(p + 2, ":*?\"<>|")) return "not a file name";
+    for (const char* name = p + 3; *name;) {
+        const size_t length = strcspn(name, "\\/");
+        if (isDeviceName(name, length)) return "a device name";
+        name += length;
+        if (*name) ++name;
+    }
+    return nullptr;
+}
+
+// The largest module image opened for symbols.
+constexpr Uint64 kImageSizeMax = 512ull << 20;
+
+// True when a module path may be opened for its symbols: its form is accepted and it names a
+// regular file of bounded size. *why says what was refused (null for a file that is simply
+// not there, which is no news on another machine).
+bool openableImage(const std::string& path, const char** why)
+{
+    *why = pathRefusal(path);
+    if (*why) return false;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    const Uint64 size = ((Uint64)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+    if (data.dwFileAttributes &
+        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT))
+        *why = "not a regular file";
+    else if (size < 64)  // a pipe or a device seen through a drive has no size
+        *why = "too small for an image";
+    else if (size > kImageSizeMax)
+        *why = "larger than an image is taken";
+    return !*why;
+}
 
 // Symbol names of the trapped process, from the module images on disk.
 // An image is loaded when a frame first falls into it: reading debug information takes a
@@ -168,7 +292,7 @@ struct Symbols {
         if (!ready || !address || !fits(address)) return "";
         for (size_t i = 0; i < modules->size(); ++i) {
             const Module& m = (*modules)[i];
-            if (address < m.base || address >= m.end || loaded[i]) continue;
+            if (address < m.base || address >= m.end || loaded[i] || !m.openable) continue;
             loaded[i] = true;
             if (fits(m.end) && m.end - m.base <= 0xFFFFFFFFu)
                 ossSymLoadModule(GetCurrentProcess(), nullptr, m.path.c_str(), nullptr,
@@ -184,7 +308,7 @@ struct Symbols {
     }
 };
 
-bool looksLikeSystemSection(const Reader& r, const Layout& layout)
+bool looksLikeSystemSection(Reader& r, const Layout& layout)
 {
     Uint32 pageSize = 0, versionSize = 0;
     return r.peek(&pageSize, 4) && r.peek(&versionSize, layout.systemInfo) &&
@@ -192,13 +316,16 @@ bool looksLikeSystemSection(const Reader& r, const Layout& layout)
            versionSize == OSS_TRAP_VERSION_INFO_SIZE;
 }
 
-bool looksLikeEnvironment(const Reader& r)
+bool looksLikeEnvironment(Reader& r)
 {
-    size_t ahead = 0;
+    Uint64 ahead = 0;
     for (;;) {
         Uint32 n = 0;
-        if (!r.peek(&n, ahead) || n > 2047 || r.left() < ahead + 4 + n) return false;
-        if (n == 11 && memcmp(r.here() + ahead + 4, OSS_TRAP_ENV_END_MARKER, 11) == 0) return true;
+        if (!r.peek(&n, ahead) || n > 2047 || r.left() - ahead < 4 + (Uint64)n) return false;
+        char marker[11];
+        if (n == 11 && r.readAt(r.pos + ahead + 4, marker, 11) &&
+            memcmp(marker, OSS_TRAP_ENV_END_MARKER, 11) == 0)
+            return true;
         ahead += 4 + n;
     }
 }
@@ -216,17 +343,6 @@ bool takeWord(Reader& r, const Layout& layout, const char* section, Uint64* valu
     if (!r.take(section, layout.word, &p)) return false;
     *value = layout.wide ? fieldAt<Uint64>(p, 0) : fieldAt<Uint32>(p, 0);
     return true;
-}
-
-// Takes n bytes where n comes from the file and may be larger than this build can count.
-bool takeCounted(Reader& r, const char* section, Uint64 n, const Uint8** out)
-{
-    if (n > (Uint64)r.left()) {
-        printf("file is cut in the %s section at offset %u: %s bytes needed, %u left\n", section,
-               (unsigned)r.pos, std::to_string(n).c_str(), (unsigned)r.left());
-        return false;
-    }
-    return r.take(section, (size_t)n, out);
 }
 
 void printRegisters32(const Uint8* p)
@@ -262,10 +378,10 @@ void printRegisters64(const Uint8* p)
 int verbTrap(int argc, char** argv)
 {
     const char* path = nullptr;
-    long offset = -1;
+    long long offset = -1;
     for (int i = 0; i < argc; ++i) {
         if (!strcmp(argv[i], "--offset") && i + 1 < argc)
-            offset = strtol(argv[++i], nullptr, 0);
+            offset = strtoll(argv[++i], nullptr, 0);
         else if (!path)
             path = argv[i];
     }
@@ -273,35 +389,22 @@ int verbTrap(int argc, char** argv)
         fprintf(stderr, "usage: ossetool trap FILE [--offset N]\n");
         return 2;
     }
-    FILE* f = fopen(path, "rb");
-    if (!f) {
+    Reader r;
+    if (!r.open(path)) {
         fprintf(stderr, "ossetool trap: cannot open '%s'\n", path);
         return 2;
     }
-    std::vector<Uint8> bytes;
-    Uint8 chunk[65536];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
-    fclose(f);
-    Reader r(std::move(bytes));
 
     // The header is at the offset given, else at the first eye-catcher of either layout (a
     // trap may be appended to a file that held other bytes).
-    if (offset < 0) {
-        offset = 0;
-        for (size_t i = 0; i + 8 <= r.size(); ++i)
-            if (memcmp(r.at(i), OSS_TRAP_EYECATCHER32, 8) == 0 ||
-                memcmp(r.at(i), OSS_TRAP_EYECATCHER64, 8) == 0) {
-                offset = (long)i;
-                break;
-            }
-    }
-    printf("trap file: %s (%u bytes), header at offset %ld\n", path, (unsigned)r.size(), offset);
-    r.pos = (size_t)offset;
+    r.pos = offset < 0 ? findHeader(r) : (Uint64)offset;
+    printf("trap file: %s (%s bytes), header at offset %s\n", path,
+           std::to_string(r.size()).c_str(), std::to_string(r.pos).c_str());
     const Uint8* p;
-    const Layout* chosen = nullptr;
-    if (r.left() >= 8 && memcmp(r.here(), OSS_TRAP_EYECATCHER64, 8) == 0) chosen = &kLayout64;
-    else chosen = &kLayout32;
+    char eyeCatcher[8] = {};
+    r.peek(&eyeCatcher);
+    const Layout* chosen =
+        memcmp(eyeCatcher, OSS_TRAP_EYECATCHER64, 8) == 0 ? &kLayout64 : &kLayout32;
     const Layout& L = *chosen;
     if (!r.take("header", L.header, &p)) return 1;
     if (memcmp(p, OSS_TRAP_EYECATCHER32, 8) != 0 && memcmp(p, OSS_TRAP_EYECATCHER64, 8) != 0)
@@ -364,9 +467,9 @@ int verbTrap(int argc, char** argv)
         int strings = 0;
         for (;;) {
             Uint32 n;
-            r.take("environment", 4, &p);
+            if (!r.take("environment", 4, &p)) return 1;
             memcpy(&n, p, 4);
-            r.take("environment", n, &p);
+            if (!r.take("environment", n, &p)) return 1;
             if (n == 11 && memcmp(p, OSS_TRAP_ENV_END_MARKER, 11) == 0) break;
             ++strings;
         }
@@ -410,11 +513,13 @@ int verbTrap(int argc, char** argv)
     std::vector<Module> modules;
     if (moduleCount) {
         printf("modules:\n");
+        // All the records must be there before any is read.
+        if (!r.holds("modules", (Uint64)moduleCount * L.module)) return 1;
         for (Uint32 i = 0; i < moduleCount; ++i) {
             if (!r.take("modules", L.module, &p)) return 1;
-            if (p[260] != 0) return fail("damaged: a module path is not terminated");
             Module m;
-            m.path = (const char*)p;
+            const bool terminated = p[260] == 0;
+            m.path.assign((const char*)p, strnlen((const char*)p, 261));
             if (L.wide) {
                 OSSTrapModuleRecord64 rec;
                 memcpy(&rec, p, sizeof rec);
@@ -426,11 +531,15 @@ int verbTrap(int argc, char** argv)
                 m.markerAddress = rec.markerAddress, m.base = rec.base, m.end = rec.end;
                 m.timeStamp = rec.timeStamp;
             }
+            const char* why = nullptr;
+            m.openable = terminated && openableImage(m.path, &why);
             modules.push_back(m);
             printf("  %s-%s %s", hexAddress(L, m.base).c_str(), hexAddress(L, m.end).c_str(),
                    m.path.c_str());
+            if (!terminated) printf(" [path not terminated]");
             if (m.markerAddress) printf(" [marker %s]", hexAddress(L, m.markerAddress).c_str());
             printf(" time stamp 0x%08X\n", (unsigned)m.timeStamp);
+            if (why) printf("    symbols not read from this module: %s\n", why);
         }
     }
     Symbols symbols;
@@ -473,7 +582,7 @@ int verbTrap(int argc, char** argv)
         if (L.wide && !takeWord(r, L, "stack", &start)) return 1;
         if (!r.take("stack", 4, &p)) return 1;
         const Uint32 words = fieldAt<Uint32>(p, 0);
-        if (!takeCounted(r, "stack", (Uint64)words * L.word, &p)) return 1;
+        if (!r.skip("stack", (Uint64)words * L.word)) return 1;
         printf("raw stack: %u words from %s\n", (unsigned)words, hexAddress(L, start).c_str());
     }
     if (flags & OSS_TRAP_HDR_MEMORY_DUMPED) {
@@ -484,12 +593,13 @@ int verbTrap(int argc, char** argv)
             if (!takeWord(r, L, "memory", &base)) return 1;
             if (base == OSS_TRAP_MEMORY_END_MARKER) break;
             if (!takeWord(r, L, "memory", &size)) return 1;
-            if (!takeCounted(r, "memory", size, &p)) return 1;
+            if (!r.skip("memory", size)) return 1;
             ++regions;
             total += size;
         }
         printf("memory: %u regions, %s bytes\n", (unsigned)regions, std::to_string(total).c_str());
     }
-    if (r.left()) printf("%u bytes after the last section were not read\n", (unsigned)r.left());
+    if (r.left())
+        printf("%s bytes after the last section were not read\n", std::to_string(r.left()).c_str());
     return 0;
 }
