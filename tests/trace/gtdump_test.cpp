@@ -103,18 +103,23 @@ TEST_F(TraceDump, CircularDumpHoldsTheNewestLapOldestFirst) {
 }
 
 // The wrapping-dump marker concerns stream dumps only: an instantaneous dump's tail says where
-// its oldest slot is, with the marker set or not.
+// its oldest slot is, with the marker set or not. Records of many sizes leave slots of earlier
+// laps behind (where a record did not fit before the end of the ring), so the sequence seen in
+// slot order drops here and there.
 TEST_F(TraceDump, InstantaneousDumpWithTheWrappingMarkerReadsInOrder) {
-    const Uint32 lapped = kSlots / kPerRecord + 904;
     const struct {
-        Uint32 mode, written, first;
-    } cases[] = {{GTRACE_MODE_CIRCULAR, lapped, 904}, {GTRACE_MODE_LINEAR, 300, 0}};
+        Uint32 mode, written;
+    } cases[] = {{GTRACE_MODE_CIRCULAR, 3000}, {GTRACE_MODE_LINEAR, 300}};
     for (const auto& c : cases) {
         start(c.mode);
-        for (Uint32 i = 0; i < c.written; ++i) writeRecord(i);
+        for (Uint32 i = 0; i < c.written; ++i) writeRecord(i, (i * 131) % 2000);
         Bytes b = dumpOfBoundTrace();
+        const std::vector<Uint32> plain = roundTrip(save(b, "plain.dmp"));
+        ASSERT_FALSE(plain.empty());
+        EXPECT_EQ(plain.back(), c.written - 1);
+        EXPECT_EQ(plain, range(plain.front(), c.written));
         reinterpret_cast<GTraceDumpHeader*>(b.data())->options.wrappingDumpMarker = 1;
-        EXPECT_EQ(roundTrip(save(b)), range(c.first, c.written)) << c.mode;
+        EXPECT_EQ(roundTrip(save(b)), plain) << c.mode;
         gtraceDetach();
         VirtualFree(mem_, 0, MEM_RELEASE);
         mem_ = nullptr;
