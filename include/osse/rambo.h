@@ -38,6 +38,13 @@
 /* Payload bytes of a one-slot record. */
 #define RAMBO_ONE_SLOT_PAYLOAD  52u
 
+/* Auto-dump mode keeps these in the reserved bytes of the control block header: the dumper that
+ * placed its chunk walker (process id, and that process's start time as a FILETIME, so that a
+ * reused id is not taken for it) and the slots writers put over chunks no dumper drained. */
+#define RAMBO_DUMPER_PID_OFFSET      0x0Cu /* u32 */
+#define RAMBO_DUMPER_START_OFFSET    0x10u /* u64 */
+#define RAMBO_UNDRAINED_SLOTS_OFFSET 0x18u /* u32 */
+
 #define RAMBO_CB_EYECATCHER    "RAMBOCB"
 #define RAMBO_CHUNK_EYECATCHER "RAMBOCK"
 
@@ -153,7 +160,9 @@ OSSE_C_API void* ramboReserveSlots(RamboControlBlock* cb, Uint32 payloadBytes,
 OSSE_C_API void ramboSync(RamboControlBlock* cb, RamboReservation* token);
 /* Switches auto-dump on or off (auto-dump mode only). Off releases every waiting writer. */
 OSSE_C_API OSSErr ramboAutoDumpEnabled(RamboControlBlock* cb, bool enabled);
-/* Places a chunk walker at chunk 0 (auto-dump mode only). */
+/* Places a chunk walker and registers the calling process as the dumper (auto-dump mode only).
+ * The chunks are brought in line with the writers first, so the walker stands at the chunk the
+ * writers are in: chunk 0 on a fresh buffer, elsewhere when writers went on without a dumper. */
 OSSE_C_API OSSErr ramboInitializeChunkWalker(RamboControlBlock* cb, RamboChunkWalker* walker);
 
 #endif

@@ -78,38 +78,46 @@ struct GTraceProfileEntry {
 
 /* Reader of the records of a ring buffer dump (in memory of the caller; opened by
  * ramboOpenDumpFileParser, which allocates its read buffer, and closed by
- * ramboCloseDumpFileParser). Slots are visited in parse order: logical slot i of totalSlots is
- * physical slot (startSlot + i) mod slotCount. */
+ * ramboCloseDumpFileParser). Slots are visited in parse order, from the slot the parse starts at
+ * for slotCount slots at most (bytesLeft decides), the physical slot wrapping from slotCount - 1
+ * to 0. Every other position of the parse follows from these fields. */
 struct RamboDumpParser {
     Uint64 dataOffset;      /* file offset of slot 0 */
     Uint64 slotOffset;      /* offset of the current slot from slot 0 */
     Uint64 bytesLeft;       /* bytes of slots not yet visited */
     Uint8* buffer;          /* read buffer */
-    Uint32 cursor;          /* offset of the current slot in the buffer */
+    Uint32 cursor;          /* offset of the last record handed out in the buffer */
     Uint32 held;            /* bytes held in the buffer */
     Uint32 capacity;        /* buffer capacity */
-    Uint32 padding1;
-    Uint64 bufferStart;     /* logical slot of the first buffered byte */
+    Uint64 bufferStart;     /* slot, in parse order, of the first buffered byte */
     Uint32 backSlots;       /* backwards: buffered slots before the current one */
     Uint32 slotIndex;       /* physical slot of the current slot */
-    Uint32 slotCount;       /* N: slots of the data area (or of a scanned stream) */
+    Uint32 slotCount;       /* slots of the data area (instantaneous) or of the file (stream) */
     Uint32 tailPosition;    /* instantaneous dumps: the tail's position */
     Uint16 kind;            /* RAMBO_DUMP_KIND_ */
     Uint8  forward;
     Uint8  open;
     Uint8  wrapped;
     Uint8  truncated;
-    Uint8  scanning;        /* stream dump of a circularly written file */
-    Uint8  padding2;
-    Uint32 startSlot;       /* physical slot of logical slot 0 */
-    Uint32 totalSlots;      /* slots to visit */
-    /* Sequence bookkeeping that finds the records missing between the ones handed out. */
+};
+
+/* What a RamboDumpParser has no room for: the sequence bookkeeping that finds the records
+ * missing between the ones handed out. */
+struct RamboDumpParserState {
     Uint32 ringSlots;       /* circular rings: N of the ring the records were written into */
     Uint32 nextSequence;    /* the sequence that should follow the last record, in parse order */
     Uint32 lowSequence;     /* instantaneous dumps: where the sequence began, when known */
     Uint32 lostSlots;       /* see ramboGetLostSlots */
     Uint8  sequenceState;   /* RAMBO_PARSER_ bits */
-    Uint8  padding3[7];
+    Uint8  padding[3];
+};
+
+/* A ring buffer parser that also counts the records missing from the dump: opened by
+ * ramboOpenDumpFileParserEx and read by the Ex calls; `parser` serves every other call
+ * (ramboCloseDumpFileParser, ramboDidBufferWrap, ramboWasBufferTruncated). */
+struct RamboDumpParserEx {
+    RamboDumpParser      parser;
+    RamboDumpParserState state;
 };
 
 /* Reader of a profile dump's table. */
@@ -134,6 +142,13 @@ struct GTraceDumpParser {
         RamboDumpParser     rambo;
         GTraceProfileParser profile;
     };
+};
+
+/* The same for a whole trace dump: opened by gtraceOpenDumpFileParserEx and read by the Ex
+ * calls; `parser` serves gtraceCloseDumpFileParser and the rambo flag queries (parser.rambo). */
+struct GTraceDumpParserEx {
+    GTraceDumpParser     parser;
+    RamboDumpParserState state;
 };
 
 /* One record handed out in place by a batch parse. */
@@ -175,15 +190,48 @@ static_assert(sizeof(GTraceProfileEntry) == GTRACE_PROFILE_ENTRY_SIZE, "profile 
 static_assert(offsetof(GTraceProfileEntry, functionId) == 4, "layout");
 static_assert(offsetof(GTraceProfileEntry, qualifier) == 8, "layout");
 static_assert(offsetof(GTraceProfileEntry, ticks) == 16, "layout");
-static_assert(sizeof(RamboDumpParser) == 112, "parser layout of the 32-bit library");
+static_assert(offsetof(RamboDumpParser, slotOffset) == 8, "layout");
+static_assert(offsetof(RamboDumpParser, bytesLeft) == 16, "layout");
 static_assert(offsetof(RamboDumpParser, buffer) == 24, "layout");
-static_assert(offsetof(RamboDumpParser, bufferStart) == 48, "layout");
-static_assert(offsetof(RamboDumpParser, kind) == 72, "layout");
-static_assert(offsetof(RamboDumpParser, startSlot) == 80, "layout");
+static_assert(sizeof(RamboDumpParserState) == 20, "layout");
 static_assert(offsetof(GTraceDumpParser, rambo) == 8, "layout");
-static_assert(offsetof(RamboDumpParser, ringSlots) == 88, "layout");
-static_assert(offsetof(RamboDumpParser, sequenceState) == 104, "layout");
-static_assert(sizeof(GTraceDumpParser) == 120, "layout");
+#if OSSE_PTR32
+static_assert(sizeof(RamboDumpParser) == 72, "parser layout of the 32-bit library");
+static_assert(offsetof(RamboDumpParser, cursor) == 28, "layout");
+static_assert(offsetof(RamboDumpParser, held) == 32, "layout");
+static_assert(offsetof(RamboDumpParser, capacity) == 36, "layout");
+static_assert(offsetof(RamboDumpParser, bufferStart) == 40, "layout");
+static_assert(offsetof(RamboDumpParser, backSlots) == 48, "layout");
+static_assert(offsetof(RamboDumpParser, slotIndex) == 52, "layout");
+static_assert(offsetof(RamboDumpParser, slotCount) == 56, "layout");
+static_assert(offsetof(RamboDumpParser, tailPosition) == 60, "layout");
+static_assert(offsetof(RamboDumpParser, kind) == 64, "layout");
+static_assert(offsetof(RamboDumpParser, forward) == 66, "layout");
+static_assert(offsetof(RamboDumpParser, open) == 67, "layout");
+static_assert(offsetof(RamboDumpParser, wrapped) == 68, "layout");
+static_assert(offsetof(RamboDumpParser, truncated) == 69, "layout");
+static_assert(sizeof(GTraceDumpParser) == 80, "layout");
+static_assert(sizeof(RamboDumpParserEx) == 96, "layout");
+static_assert(sizeof(GTraceDumpParserEx) == 104, "layout");
+#else
+static_assert(sizeof(RamboDumpParser) == 80, "x86_64 layout");
+static_assert(offsetof(RamboDumpParser, cursor) == 32, "x86_64 layout");
+static_assert(offsetof(RamboDumpParser, held) == 36, "x86_64 layout");
+static_assert(offsetof(RamboDumpParser, capacity) == 40, "x86_64 layout");
+static_assert(offsetof(RamboDumpParser, bufferStart) == 48, "x86_64 layout");
+static_assert(offsetof(RamboDumpParser, backSlots) == 56, "x86_64 layout");
+static_assert(offsetof(RamboDumpParser, slotIndex) == 60, "x86_64 layout");
+static_assert(offsetof(RamboDumpParser, slotCount) == 64, "x86_64 layout");
+static_assert(offsetof(RamboDumpParser, tailPosition) == 68, "x86_64 layout");
+static_assert(offsetof(RamboDumpParser, kind) == 72, "x86_64 layout");
+static_assert(offsetof(RamboDumpParser, forward) == 74, "x86_64 layout");
+static_assert(offsetof(RamboDumpParser, open) == 75, "x86_64 layout");
+static_assert(offsetof(RamboDumpParser, wrapped) == 76, "x86_64 layout");
+static_assert(offsetof(RamboDumpParser, truncated) == 77, "x86_64 layout");
+static_assert(sizeof(GTraceDumpParser) == 88, "x86_64 layout");
+static_assert(sizeof(RamboDumpParserEx) == 104, "x86_64 layout");
+static_assert(sizeof(GTraceDumpParserEx) == 112, "x86_64 layout");
+#endif
 static_assert(sizeof(GTraceRecordView) == 24, "layout");
 static_assert(offsetof(GTraceRecordView, offset) == 16, "layout");
 #if OSSE_PTR32
@@ -232,9 +280,18 @@ OSSE_C_API OSSErr gtraceCloseDumpFileParser(GTraceDumpParser* parser);
 /* The next records of a record dump in place, up to `max` of them, without copying them: the
  * number handed out in views[0 .. n), 0 when none is left (or for a profile table, a null
  * argument or a parser that is not open). The payloads stay valid until the next call on the
- * parser. Mixes freely with gtraceParseRecords. */
+ * parser. Mixes freely with gtraceParseRecords. A plain parser counts no missing records: its
+ * views carry lostSlots 0 (the Ex form counts them). */
 OSSE_C_API Uint32 gtraceParseRecordBatch(OSSHFile* file, GTraceDumpParser* parser, GTraceRecordView* views,
                                          Uint32 max);
+/* The parser that also counts missing records: the same calls on a GTraceDumpParserEx. */
+OSSE_C_API OSSErr gtraceOpenDumpFileParserEx(OSSHFile* file, GTraceDumpParserEx* parser, bool forward);
+OSSE_C_API Uint32 gtraceParseRecordsEx(OSSHFile* file, GTraceDumpParserEx* parser, Uint64* recordOffset,
+                                       void* out, Uint32 outSize);
+OSSE_C_API Uint32 gtraceParseRecordBatchEx(OSSHFile* file, GTraceDumpParserEx* parser,
+                                           GTraceRecordView* views, Uint32 max);
+/* ramboGetLostSlots of a record parser; 0 lost slots for a profile table. */
+OSSE_C_API OSSErr gtraceGetLostSlots(GTraceDumpParserEx* parser, Uint32* lostSlots);
 
 /* 0 when the file is a valid ring buffer dump from its current position; position restored. */
 OSSE_C_API OSSErr ramboValidateDumpFile(OSSHFile* file);
@@ -250,6 +307,12 @@ OSSE_C_API Uint32 ramboParseDumpFileBatch(OSSHFile* file, RamboDumpParser* parse
                                           Uint32 max);
 OSSE_C_API OSSErr ramboDidBufferWrap(RamboDumpParser* parser, bool* wrapped);
 OSSE_C_API OSSErr ramboWasBufferTruncated(RamboDumpParser* parser, bool* truncated);
+/* The parser that also counts missing records: the same calls on a RamboDumpParserEx. */
+OSSE_C_API OSSErr ramboOpenDumpFileParserEx(OSSHFile* file, RamboDumpParserEx* parser, bool forward);
+OSSE_C_API Uint32 ramboParseDumpFileEx(OSSHFile* file, RamboDumpParserEx* parser, Uint64* recordOffset,
+                                       void* out, Uint32 outSize);
+OSSE_C_API Uint32 ramboParseDumpFileBatchEx(OSSHFile* file, RamboDumpParserEx* parser,
+                                            GTraceRecordView* views, Uint32 max);
 /* Records missing from the dump, counted in the slots they took (a record takes 1 to 2,048):
  * after a parse call that handed out a record, the slots missing just before it in parse order;
  * after the first call that found no record left, the slots missing after the last one (records
@@ -257,9 +320,7 @@ OSSE_C_API OSSErr ramboWasBufferTruncated(RamboDumpParser* parser, bool* truncat
  * missing: the slots a circular ring abandons at the end of a lap are not counted, nor those a
  * truncated linear dump never held (ramboWasBufferTruncated) or a wrapped one overwrote. 0x9000000C
  * when a pointer is null or the parser is not open. */
-OSSE_C_API OSSErr ramboGetLostSlots(RamboDumpParser* parser, Uint32* lostSlots);
-/* ramboGetLostSlots of a record parser; 0 lost slots for a profile table. */
-OSSE_C_API OSSErr gtraceGetLostSlots(GTraceDumpParser* parser, Uint32* lostSlots);
+OSSE_C_API OSSErr ramboGetLostSlots(RamboDumpParserEx* parser, Uint32* lostSlots);
 
 /* ---- Decoding one record --------------------------------------------------------------------- */
 

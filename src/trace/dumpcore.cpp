@@ -71,7 +71,7 @@ struct ImageReader {
 
 // Reads the records one copied out, then a batch of up to three in place, and so on: both ways
 // of reading and their mixing.
-Uint32 walkRing(ImageReader& r, RamboDumpParser* p, RecordVisitor visit, void* context) {
+Uint32 walkRing(ImageReader& r, RingParser* p, RecordVisitor visit, void* context) {
     static Uint8 out[RAMBO_MAX_PAYLOAD];  // image parsing runs on one thread (the fuzz target)
     Uint32 n = 0;
     Uint64 offset = 0;
@@ -97,7 +97,7 @@ OSSErr parseRingImage(const Uint8* image, size_t size, bool forward, RecordVisit
                       void* context, Uint32* records) {
     ImageReader r(image, size);
     *records = 0;
-    RamboDumpParser p;
+    RingParser p;
     if (OSSErr rc = openRing(r, &p, forward, false)) return rc;
     *records = walkRing(r, &p, visit, context);
     return OSS_OK;
@@ -124,7 +124,7 @@ OSSErr parseTraceImage(const Uint8* image, size_t size, bool forward, RecordVisi
             closeProfile(r, &p);
         }
     } else if (rc == OSS_OK) {
-        RamboDumpParser p;
+        RingParser p;
         rc = openRing(r, &p, forward, header->options.wrappingDumpMarker != 0);
         if (rc == OSS_OK) *records = walkRing(r, &p, visit, context);
     }

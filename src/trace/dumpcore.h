@@ -137,31 +137,124 @@ OSSErr validateRing(R& r, RingInfo* info) {
 
 // ---- The parser -------------------------------------------------------------------------------
 
+// The whole state of a ring buffer parse. The caller's RamboDumpParser holds the position; the
+// start slot and the number of slots follow from it (see load), and the sequence bookkeeping
+// lives in the Ex companion when the caller has one.
+struct RingParser {
+    Uint64 dataOffset;      // file offset of slot 0
+    Uint64 slotOffset;      // offset of the current slot from slot 0
+    Uint64 bytesLeft;       // bytes of slots not yet visited
+    Uint8* buffer;          // read buffer
+    Uint32 cursor;          // offset of the last record handed out in the buffer
+    Uint32 held;            // bytes held in the buffer
+    Uint32 capacity;        // buffer capacity
+    Uint64 bufferStart;     // logical slot of the first buffered byte
+    Uint32 slotIndex;       // physical slot of the current slot
+    Uint32 slotCount;       // N: slots of the data area (or of the stream file)
+    Uint32 tailPosition;    // instantaneous dumps: the tail's position
+    Uint16 kind;            // RAMBO_DUMP_KIND_
+    Uint8  forward;
+    Uint8  open;
+    Uint8  wrapped;
+    Uint8  truncated;
+    Uint32 startSlot;       // physical slot of logical slot 0
+    Uint32 totalSlots;      // slots to visit: always slotCount
+    RamboDumpParserState seq;
+};
+
+// Logical slot of the current slot, from the slots left and the direction.
+inline Uint32 currentFrom(Uint64 bytesLeft, Uint32 total, bool forward) {
+    const Uint32 left = static_cast<Uint32>(bytesLeft / kSlot);
+    return forward ? total - left : left - 1;
+}
+
+// The parse state of a caller's parser: the visit runs over all slotCount slots, so the start
+// slot is where the current physical slot lies back from the current logical one. Without an
+// Ex companion no sequence is followed (state is null) and no slot is counted as missing.
+inline void load(RingParser* w, const RamboDumpParser* p, const RamboDumpParserState* state) {
+    w->dataOffset = p->dataOffset;
+    w->slotOffset = p->slotOffset;
+    w->bytesLeft = p->bytesLeft;
+    w->buffer = p->buffer;
+    w->cursor = p->cursor;
+    w->held = p->held;
+    w->capacity = p->capacity;
+    w->bufferStart = p->bufferStart;
+    w->slotIndex = p->slotIndex;
+    w->slotCount = p->slotCount;
+    w->tailPosition = p->tailPosition;
+    w->kind = p->kind;
+    w->forward = p->forward;
+    w->open = p->open;
+    w->wrapped = p->wrapped;
+    w->truncated = p->truncated;
+    w->totalSlots = p->slotCount;
+    w->startSlot = 0;
+    if (p->bytesLeft != 0 && p->slotCount != 0) {
+        const Uint32 n = p->slotCount;
+        const Uint32 current = currentFrom(p->bytesLeft, n, p->forward != 0) % n;
+        w->startSlot = p->slotIndex >= current ? p->slotIndex - current : p->slotIndex + (n - current);
+    }
+    if (state) {
+        w->seq = *state;
+    } else {
+        memset(&w->seq, 0, sizeof w->seq);
+    }
+}
+
+inline void store(RamboDumpParser* p, RamboDumpParserState* state, const RingParser* w) {
+    p->dataOffset = w->dataOffset;
+    p->slotOffset = w->slotOffset;
+    p->bytesLeft = w->bytesLeft;
+    p->buffer = w->buffer;
+    p->cursor = w->cursor;
+    p->held = w->held;
+    p->capacity = w->capacity;
+    p->bufferStart = w->bufferStart;
+    p->backSlots = 0;
+    if (!w->forward && w->bytesLeft != 0) {
+        const Uint64 current = w->bytesLeft / kSlot - 1u;
+        const Uint64 held = w->held / kSlot;
+        if (current >= w->bufferStart && current < w->bufferStart + held) {
+            p->backSlots = static_cast<Uint32>(current - w->bufferStart);
+        }
+    }
+    p->slotIndex = w->slotIndex;
+    p->slotCount = w->slotCount;
+    p->tailPosition = w->tailPosition;
+    p->kind = w->kind;
+    p->forward = w->forward;
+    p->open = w->open;
+    p->wrapped = w->wrapped;
+    p->truncated = w->truncated;
+    if (state) *state = w->seq;
+}
+
 // Logical slot i maps to physical slot (start + i) mod N. The slots run in at most two
 // physically contiguous runs: [0, split) from `start`, and [split, total) from physical 0.
-inline Uint32 splitOf(const RamboDumpParser* p) {
+inline Uint32 splitOf(const RingParser* p) {
     return p->startSlot == 0 ? p->totalSlots : p->slotCount - p->startSlot;
 }
-inline Uint32 physicalOf(const RamboDumpParser* p, Uint32 i) {
+inline Uint32 physicalOf(const RingParser* p, Uint32 i) {
     const Uint32 split = splitOf(p);
     return i < split ? p->startSlot + i : i - split;
 }
-inline Uint32 runStartOf(const RamboDumpParser* p, Uint32 i) {
+inline Uint32 runStartOf(const RingParser* p, Uint32 i) {
     const Uint32 split = splitOf(p);
     return i < split ? 0 : split;
 }
-inline Uint32 runEndOf(const RamboDumpParser* p, Uint32 i) {
+inline Uint32 runEndOf(const RingParser* p, Uint32 i) {
     const Uint32 split = splitOf(p);
     return i < split ? split : p->totalSlots;
 }
 // The logical slot the parser stands at.
-inline Uint32 currentOf(const RamboDumpParser* p) {
+inline Uint32 currentOf(const RingParser* p) {
     const Uint32 left = static_cast<Uint32>(p->bytesLeft / kSlot);
     return p->forward ? p->totalSlots - left : left - 1;
 }
 
 template <class R>
-OSSErr readSlots(R& r, RamboDumpParser* p, Uint32 from, Uint32 count, Uint8* to, Uint32* gotSlots) {
+OSSErr readSlots(R& r, RingParser* p, Uint32 from, Uint32 count, Uint8* to, Uint32* gotSlots) {
     *gotSlots = 0;
     if (count == 0) return OSS_OK;
     if (OSSErr rc = r.seekTo(p->dataOffset + Uint64(physicalOf(p, from)) * kSlot)) return rc;
@@ -176,7 +269,7 @@ OSSErr readSlots(R& r, RamboDumpParser* p, Uint32 from, Uint32 count, Uint8* to,
 // window is read from the file, keeping whatever of it the buffer already holds. False when the
 // slots cannot be read.
 template <class R>
-bool ensure(R& r, RamboDumpParser* p, Uint32 i, Uint32 need) {
+bool ensure(R& r, RingParser* p, Uint32 i, Uint32 need) {
     const Uint32 lo0 = static_cast<Uint32>(p->bufferStart);
     const Uint32 hi0 = lo0 + p->held / kSlot;
     if (p->held && i >= lo0 && i + need <= hi0) return true;
@@ -218,10 +311,10 @@ bool ensure(R& r, RamboDumpParser* p, Uint32 i, Uint32 need) {
     return i >= lo && i + need <= newHi;
 }
 
-inline void finish(RamboDumpParser* p) { p->bytesLeft = 0; }
+inline void finish(RingParser* p) { p->bytesLeft = 0; }
 
 // Moves to the next logical slot in the parse direction, `slots` of them forwards.
-inline void advance(RamboDumpParser* p, Uint32 slots) {
+inline void advance(RingParser* p, Uint32 slots) {
     p->bytesLeft -= Uint64(slots) * kSlot;
     if (p->bytesLeft == 0) return;
     const Uint32 i = currentOf(p);
@@ -240,55 +333,55 @@ inline bool inWindowAt(Uint32 seq, Uint32 physical, Uint32 tailPosition, Uint32 
 // written there are missing. A gap of more than 2^31 is a step back (records out of order), not
 // a loss. A circular writer whose record would run past the end of the ring abandons the slots
 // of that reservation, up to 2,048 around a lap boundary: those held no record to lose.
-inline Uint32 missingSlots(const RamboDumpParser* p, Uint32 from, Uint32 to) {
+inline Uint32 missingSlots(const RingParser* p, Uint32 from, Uint32 to) {
     const Uint32 gap = to - from;
     if (gap == 0 || gap > 0x7FFFFFFFu) return 0;
-    const Uint32 n = p->ringSlots;
+    const Uint32 n = p->seq.ringSlots;
     if (n != 0 && gap <= kMaxRecordSlots && from / n != (to - 1u) / n) return 0;
     return gap;
 }
 
 // The sequence bookkeeping of a record of k slots with sequence seq, handed out next. Mostly
 // it follows the last one directly: one compare.
-inline void noteRecord(RamboDumpParser* p, bool forward, Uint32 seq, Uint32 k) {
-    const Uint32 from = forward ? p->nextSequence : seq + k;
-    const Uint32 to = forward ? seq : p->nextSequence;
+inline void noteRecord(RingParser* p, bool forward, Uint32 seq, Uint32 k) {
+    const Uint32 from = forward ? p->seq.nextSequence : seq + k;
+    const Uint32 to = forward ? seq : p->seq.nextSequence;
     Uint32 lost = 0;
-    if (from != to && (p->sequenceState & RAMBO_PARSER_NEXT_KNOWN)) lost = missingSlots(p, from, to);
-    p->lostSlots = lost;
-    p->nextSequence = forward ? seq + k : seq;
-    p->sequenceState |= RAMBO_PARSER_NEXT_KNOWN;
+    if (from != to && (p->seq.sequenceState & RAMBO_PARSER_NEXT_KNOWN)) lost = missingSlots(p, from, to);
+    p->seq.lostSlots = lost;
+    p->seq.nextSequence = forward ? seq + k : seq;
+    p->seq.sequenceState |= RAMBO_PARSER_NEXT_KNOWN;
 }
 
 // Where an instantaneous dump's sequence ends: at its tail position, unless the buffer was
 // linear and overflowed (its position is then where the buffer ended, not where writing did).
-inline bool knowsNewest(const RamboDumpParser* p) {
+inline bool knowsNewest(const RingParser* p) {
     return p->kind == RAMBO_DUMP_KIND_INSTANT && !p->truncated;
 }
 // Where it began (lowSequence): linear buffers start at slot 0, circular ones at their sequence
 // start unless the sequence overwrote itself.
-inline bool knowsOldest(const RamboDumpParser* p) {
-    return p->kind == RAMBO_DUMP_KIND_INSTANT && (p->ringSlots == 0 || !p->wrapped);
+inline bool knowsOldest(const RingParser* p) {
+    return p->kind == RAMBO_DUMP_KIND_INSTANT && (p->seq.ringSlots == 0 || !p->wrapped);
 }
 
 // No record is left: the slots missing after the last one, counted once.
-inline void noteEnd(RamboDumpParser* p) {
-    const Uint8 state = p->sequenceState;
-    p->lostSlots = 0;
+inline void noteEnd(RingParser* p) {
+    const Uint8 state = p->seq.sequenceState;
+    p->seq.lostSlots = 0;
     if (state & RAMBO_PARSER_END_SEEN) return;
-    p->sequenceState = state | RAMBO_PARSER_END_SEEN;
+    p->seq.sequenceState = state | RAMBO_PARSER_END_SEEN;
     if (!(state & RAMBO_PARSER_NEXT_KNOWN)) return;
     if (p->forward && knowsNewest(p)) {
-        p->lostSlots = missingSlots(p, p->nextSequence, p->tailPosition);
+        p->seq.lostSlots = missingSlots(p, p->seq.nextSequence, p->tailPosition);
     } else if (!p->forward && knowsOldest(p)) {
-        p->lostSlots = missingSlots(p, p->lowSequence, p->nextSequence);
+        p->seq.lostSlots = missingSlots(p, p->seq.lowSequence, p->seq.nextSequence);
     }
 }
 
 // Hands out the record of k slots and sequence seq at the current slot (`slot` in the buffer,
 // `physical` its physical index; `left` slots were left before it; `forward` the direction):
 // payload length and place, and moves on.
-inline Uint32 takeRecord(RamboDumpParser* p, bool forward, Uint32 left, Uint32 k, Uint32 seq,
+inline Uint32 takeRecord(RingParser* p, bool forward, Uint32 left, Uint32 k, Uint32 seq,
                          Uint32 physical, const Uint8* slot, const Uint8** payload, Uint32* physicalOut) {
     noteRecord(p, forward, seq, k);
     // Backwards every step is one slot: a record's own later slots were passed already.
@@ -314,7 +407,7 @@ inline Uint32 takeRecord(RamboDumpParser* p, bool forward, Uint32 left, Uint32 k
 }
 
 // The parser stops at logical slot `left` slots before the end, physical slot `physical`.
-inline void park(RamboDumpParser* p, Uint32 left, Uint32 physical) {
+inline void park(RingParser* p, Uint32 left, Uint32 physical) {
     p->bytesLeft = Uint64(left) * kSlot;
     p->slotIndex = physical;
     p->slotOffset = Uint64(physical) * kSlot;
@@ -324,7 +417,7 @@ inline void park(RamboDumpParser* p, Uint32 left, Uint32 physical) {
 // that run past the buffered slots. Without kMayRefill it parks where it would have to read
 // and answers 0, so that records already handed out of the buffer stay where they are.
 template <class R, bool kMayRefill>
-__attribute__((noinline)) Uint32 scanRecord(R& r, RamboDumpParser* p, const Uint8** payload, Uint32* physicalOut) {
+__attribute__((noinline)) Uint32 scanRecord(R& r, RingParser* p, const Uint8** payload, Uint32* physicalOut) {
     Uint32 left = static_cast<Uint32>(p->bytesLeft / kSlot);
     if (left == 0) return 0;
     const bool windowed = p->kind == RAMBO_DUMP_KIND_INSTANT;
@@ -394,7 +487,7 @@ __attribute__((noinline)) Uint32 scanRecord(R& r, RamboDumpParser* p, const Uint
 // that case is tested here with the position kept in the parser (slotIndex is the current
 // slot's physical index), everything else goes to the general walk.
 template <class R, bool kMayRefill = true>
-__attribute__((always_inline)) inline Uint32 nextRecord(R& r, RamboDumpParser* p, const Uint8** payload, Uint32* physicalOut) {
+__attribute__((always_inline)) inline Uint32 nextRecord(R& r, RingParser* p, const Uint8** payload, Uint32* physicalOut) {
     const Uint32 left = static_cast<Uint32>(p->bytesLeft / kSlot);
     if (p->forward && left != 0) {
         const Uint32 off = p->totalSlots - left - static_cast<Uint32>(p->bufferStart);
@@ -420,7 +513,7 @@ __attribute__((always_inline)) inline Uint32 nextRecord(R& r, RamboDumpParser* p
 // stored once. Stops at the first slot that needs more than that. Called after a record was
 // handed out, so the sequence to follow is known. The buffer holds one run of physically
 // consecutive slots, so physical index and file offset advance with the buffer position.
-inline Uint32 directRecords(RamboDumpParser* p, GTraceRecordView* views, Uint32 max) {
+inline Uint32 directRecords(RingParser* p, GTraceRecordView* views, Uint32 max) {
     const Uint32 left = static_cast<Uint32>(p->bytesLeft / kSlot);
     if (!p->forward || left == 0 || max == 0) return 0;
     const Uint32 held = p->held / kSlot;
@@ -433,7 +526,7 @@ inline Uint32 directRecords(RamboDumpParser* p, GTraceRecordView* views, Uint32 
     const Uint64 fileBase = p->dataOffset + Uint64(physical0) * kSlot + RAMBO_SLOT_HEADER_SIZE;
     const bool windowed = p->kind == RAMBO_DUMP_KIND_INSTANT;
     const Uint32 tail = p->tailPosition, n = p->slotCount;
-    Uint32 next = p->nextSequence, lost = p->lostSlots;
+    Uint32 next = p->seq.nextSequence, lost = p->seq.lostSlots;
     const Uint8* slot = base;
     const Uint8* last = nullptr;
     Uint32 count = 0;
@@ -460,8 +553,8 @@ inline Uint32 directRecords(RamboDumpParser* p, GTraceRecordView* views, Uint32 
     if (count != 0) {
         const Uint32 used = static_cast<Uint32>(slot - base) / kSlot;
         p->cursor = static_cast<Uint32>(last - p->buffer);
-        p->nextSequence = next;
-        p->lostSlots = lost;
+        p->seq.nextSequence = next;
+        p->seq.lostSlots = lost;
         if (used < left) park(p, left - used, (physical0 + used) % p->totalSlots);
         else finish(p);
     }
@@ -489,7 +582,7 @@ __attribute__((noinline)) inline void copyOut(void* out, const Uint8* payload, U
 // The next record in the parse direction, its payload copied to `out` (as much as fits); its
 // payload length, 0 when none is left.
 template <class R>
-Uint32 parseNext(R& r, RamboDumpParser* p, Uint64* recordOffset, void* out, Uint32 outSize) {
+Uint32 parseNext(R& r, RingParser* p, Uint64* recordOffset, void* out, Uint32 outSize) {
     const Uint8* payload = nullptr;
     Uint32 physical = 0;
     const Uint32 length = nextRecord(r, p, &payload, &physical);
@@ -515,7 +608,7 @@ Uint32 parseNext(R& r, RamboDumpParser* p, Uint64* recordOffset, void* out, Uint
 // the parser reads again. Only the first may refill the buffer; the batch ends where another
 // refill would be needed.
 template <class R>
-Uint32 parseBatch(R& r, RamboDumpParser* p, GTraceRecordView* views, Uint32 max) {
+Uint32 parseBatch(R& r, RingParser* p, GTraceRecordView* views, Uint32 max) {
     if (max == 0) return 0;
     const Uint8* payload = nullptr;
     Uint32 physical = 0;
@@ -529,7 +622,7 @@ Uint32 parseBatch(R& r, RamboDumpParser* p, GTraceRecordView* views, Uint32 max)
         GTraceRecordView& v = views[n++];
         v.payload = payload;
         v.length = length;
-        v.lostSlots = p->lostSlots;
+        v.lostSlots = p->seq.lostSlots;
         v.offset = p->dataOffset + Uint64(physical) * kSlot + RAMBO_SLOT_HEADER_SIZE;
         n += directRecords(p, views + n, max - n);
         if (n == max) return n;
@@ -542,7 +635,7 @@ Uint32 parseBatch(R& r, RamboDumpParser* p, GTraceRecordView* views, Uint32 max)
 // file's slot count, start after the newest record, which is the last one before the sequence
 // drops (the records of a later lap overwrote the file's start).
 template <class R>
-void scanForStart(R& r, RamboDumpParser* p) {
+void scanForStart(R& r, RingParser* p) {
     const Uint32 n = p->totalSlots;
     bool first = true, dropped = false;
     Uint32 prevSeq = 0, newestSlot = 0, newestK = 0;
@@ -579,68 +672,64 @@ void scanForStart(R& r, RamboDumpParser* p) {
     }
 }
 
-// Opens the ring buffer parser on the dump at the reader's position. scanning: a stream dump
-// written circularly. The parser is marked open only once it owns its buffer.
+// Opens the ring buffer parser on the dump at the reader's position. scanning: the trace says
+// its stream dumps may have been written circularly; only a stream dump is scanned for its
+// start (an instantaneous dump's tail tells where the oldest slot is). Every dump is visited as
+// a ring of slotCount slots from its start slot: a linear one from the tail position's slot too,
+// so that the slots it never reached come first and hold nothing of this sequence. The parser is
+// marked open only once it owns its buffer.
 template <class R>
-OSSErr openRing(R& r, RamboDumpParser* p, bool forward, bool scanning) {
+OSSErr openRing(R& r, RingParser* p, bool forward, bool scanning) {
     memset(p, 0, sizeof *p);
     RingInfo info;
     if (OSSErr rc = validateRing(r, &info)) return rc;
     const Uint32 s = info.head.bufferSize;
-    const Uint32 n = s / kSlot;
+    Uint32 n = s / kSlot;
     p->dataOffset = info.slot0;
     p->kind = info.head.kind;
     p->forward = forward ? 1 : 0;
-    p->slotCount = n;
-    Uint32 total = 0;
-    if (info.head.wraps) p->ringSlots = n;
+    if (info.head.wraps) p->seq.ringSlots = n;
     if (info.head.kind == RAMBO_DUMP_KIND_INSTANT) {
         const Uint32 position = info.tail.position;
         p->tailPosition = position;
+        p->startSlot = position % n;
         if (info.head.wraps) {
-            total = n;
-            p->startSlot = info.tail.index;
             p->wrapped = Uint32(position - info.tail.sequenceStart) > n ? 1 : 0;
-            p->lowSequence = info.tail.sequenceStart;
+            p->seq.lowSequence = info.tail.sequenceStart;
         } else {
-            const Uint32 rest = position % n;
-            total = rest != 0 ? rest : n;
             p->truncated = info.tail.truncated ? 1 : 0;
             // A linear sequence starts at a multiple of 2N and fills slots 0 .. N - 1.
             const Uint32 used = position % (2 * n);
-            p->lowSequence = position - (used < n ? used : n);
+            p->seq.lowSequence = position - (used < n ? used : n);
         }
         // The first record is checked against the end the parse starts from, when known.
         if (forward ? knowsOldest(p) : knowsNewest(p)) {
-            p->nextSequence = forward ? p->lowSequence : position;
-            p->sequenceState = RAMBO_PARSER_NEXT_KNOWN;
+            p->seq.nextSequence = forward ? p->seq.lowSequence : position;
+            p->seq.sequenceState = RAMBO_PARSER_NEXT_KNOWN;
         }
     } else {
         const Uint64 bytes = info.fileSize > info.slot0 ? info.fileSize - info.slot0 : 0;
         const Uint64 slots = bytes / kSlot;
         // A stream longer than 2^32 - 1 slots is read up to there.
-        total = slots > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<Uint32>(slots);
-        if (scanning) {
-            p->scanning = 1;
-            p->slotCount = total;
-        }
+        n = slots > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<Uint32>(slots);
     }
-    p->totalSlots = total;
-    const Uint64 bytes = Uint64(total) * kSlot;
+    p->slotCount = n;
+    p->totalSlots = n;
+    const Uint64 bytes = Uint64(n) * kSlot;
     p->capacity = bytes == 0 ? kSlot : (bytes < kReadBuffer ? static_cast<Uint32>(bytes) : kReadBuffer);
     if (OSSErr rc = r.seekTo(info.slot0)) return rc;
     if (OSSErr rc = r.alloc(&p->buffer, p->capacity)) {
         p->buffer = nullptr;
         return rc;
     }
-    if (scanning && total != 0) {
+    if (scanning && p->kind == RAMBO_DUMP_KIND_STREAM && n != 0) {
         p->forward = 1;
         scanForStart(r, p);
         p->forward = forward ? 1 : 0;
     }
     p->bytesLeft = bytes;
-    if (total != 0) {
-        const Uint32 i = forward ? 0 : total - 1;
+    if (n != 0) {
+        const Uint32 i = forward ? 0 : n - 1;
         p->slotIndex = physicalOf(p, i);
         p->slotOffset = Uint64(p->slotIndex) * kSlot;
     }
@@ -649,7 +738,7 @@ OSSErr openRing(R& r, RamboDumpParser* p, bool forward, bool scanning) {
 }
 
 template <class R>
-OSSErr closeRing(R& r, RamboDumpParser* p) {
+OSSErr closeRing(R& r, RingParser* p) {
     if (p == nullptr || !p->open) return ECF_INVALID_PARAMETER;
     p->open = 0;
     r.release(&p->buffer);

@@ -55,6 +55,88 @@ OSSErr checkRing(const RamboControlBlock* cb) {
     return OSS_OK;
 }
 
+// The parsers of both forms run on a RingParser loaded from the caller's parser (and its Ex
+// state, when given) and stored back after the call.
+OSSErr openRingParser(OSSHFile* file, RamboDumpParser* parser, RamboDumpParserState* state, bool forward,
+                      bool scanning = false) {
+    if (parser == nullptr) return ECF_INVALID_PARAMETER;
+    parser->open = 0;
+    if (state) memset(state, 0, sizeof *state);
+    if (file == nullptr) return ECF_INVALID_PARAMETER;
+    FileReader r{file};
+    RingParser w;
+    const OSSErr rc = openRing(r, &w, forward, scanning);
+    if (rc) {
+        // Nothing is owned: the caller's parser stays closed.
+        memset(parser, 0, sizeof *parser);
+        return rc;
+    }
+    store(parser, state, &w);
+    return OSS_OK;
+}
+
+Uint32 parseRing(OSSHFile* file, RamboDumpParser* parser, RamboDumpParserState* state, Uint64* recordOffset,
+                 void* out, Uint32 outSize) {
+    if (file == nullptr || parser == nullptr || !parser->open) return 0;
+    FileReader r{file};
+    RingParser w;
+    load(&w, parser, state);
+    const Uint32 length = parseNext(r, &w, recordOffset, out, outSize);
+    store(parser, state, &w);
+    return length;
+}
+
+Uint32 parseRingBatch(OSSHFile* file, RamboDumpParser* parser, RamboDumpParserState* state,
+                      GTraceRecordView* views, Uint32 max) {
+    if (file == nullptr || parser == nullptr || !parser->open || views == nullptr) return 0;
+    FileReader r{file};
+    RingParser w;
+    load(&w, parser, state);
+    const Uint32 n = parseBatch(r, &w, views, max);
+    store(parser, state, &w);
+    if (state == nullptr) {
+        for (Uint32 i = 0; i < n; ++i) views[i].lostSlots = 0;
+    }
+    return n;
+}
+
+OSSErr openTraceParser(OSSHFile* file, GTraceDumpParser* parser, RamboDumpParserState* state, bool forward) {
+    if (parser == nullptr) return ECF_INVALID_PARAMETER;
+    // A failed open leaves a parser that close refuses cleanly: the kind is known and nothing
+    // is marked open before it owns its buffer.
+    memset(parser, 0, sizeof *parser);
+    if (state) memset(state, 0, sizeof *state);
+    parser->kind = GTRACE_DUMP_RECORDS;
+    if (file == nullptr) return ECF_INVALID_PARAMETER;
+    FileReader r{file};
+    GTraceDumpHeader* header = nullptr;
+    if (OSSErr rc = OSS_MEM_ALLOC(&header, sizeof *header, 0)) return rc;
+    OSSErr rc = readTraceHeader(r, header);
+    if (rc == OSS_OK) {
+        if (isProfileMode(header->options.mode)) {
+            parser->kind = GTRACE_DUMP_PROFILE;
+            rc = openProfile(r, &parser->profile, *header);
+        } else {
+            rc = openRingParser(file, &parser->rambo, state, forward, header->options.wrappingDumpMarker != 0);
+        }
+    }
+    OSS_MEM_FREE(&header);
+    return rc;
+}
+
+Uint32 parseTrace(OSSHFile* file, GTraceDumpParser* parser, RamboDumpParserState* state, Uint64* recordOffset,
+                  void* out, Uint32 outSize) {
+    if (file == nullptr || parser == nullptr) return 0;
+    switch (parser->kind) {
+    case GTRACE_DUMP_RECORDS: return parseRing(file, &parser->rambo, state, recordOffset, out, outSize);
+    case GTRACE_DUMP_PROFILE: {
+        FileReader r{file};
+        return profileNext(r, &parser->profile, recordOffset, out, outSize);
+    }
+    default: return 0;
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -159,29 +241,41 @@ OSSErr ramboValidateDumpFile(OSSHFile* file) {
 }
 
 OSSErr ramboOpenDumpFileParser(OSSHFile* file, RamboDumpParser* parser, bool forward) {
+    return openRingParser(file, parser, nullptr, forward);
+}
+
+OSSErr ramboOpenDumpFileParserEx(OSSHFile* file, RamboDumpParserEx* parser, bool forward) {
     if (parser == nullptr) return ECF_INVALID_PARAMETER;
-    parser->open = 0;
-    if (file == nullptr) return ECF_INVALID_PARAMETER;
-    FileReader r{file};
-    return openRing(r, parser, forward, false);
+    return openRingParser(file, &parser->parser, &parser->state, forward);
 }
 
 Uint32 ramboParseDumpFile(OSSHFile* file, RamboDumpParser* parser, Uint64* recordOffset, void* out,
                           Uint32 outSize) {
-    if (file == nullptr || parser == nullptr || !parser->open) return 0;
-    FileReader r{file};
-    return parseNext(r, parser, recordOffset, out, outSize);
+    return parseRing(file, parser, nullptr, recordOffset, out, outSize);
+}
+
+Uint32 ramboParseDumpFileEx(OSSHFile* file, RamboDumpParserEx* parser, Uint64* recordOffset, void* out,
+                            Uint32 outSize) {
+    if (parser == nullptr) return 0;
+    return parseRing(file, &parser->parser, &parser->state, recordOffset, out, outSize);
 }
 
 Uint32 ramboParseDumpFileBatch(OSSHFile* file, RamboDumpParser* parser, GTraceRecordView* views, Uint32 max) {
-    if (file == nullptr || parser == nullptr || !parser->open || views == nullptr) return 0;
-    FileReader r{file};
-    return parseBatch(r, parser, views, max);
+    return parseRingBatch(file, parser, nullptr, views, max);
+}
+
+Uint32 ramboParseDumpFileBatchEx(OSSHFile* file, RamboDumpParserEx* parser, GTraceRecordView* views,
+                                 Uint32 max) {
+    if (parser == nullptr) return 0;
+    return parseRingBatch(file, &parser->parser, &parser->state, views, max);
 }
 
 OSSErr ramboCloseDumpFileParser(RamboDumpParser* parser) {
+    if (parser == nullptr || !parser->open) return ECF_INVALID_PARAMETER;
     FileReader r{nullptr};
-    return closeRing(r, parser);
+    parser->open = 0;
+    r.release(&parser->buffer);
+    return OSS_OK;
 }
 
 OSSErr ramboDidBufferWrap(RamboDumpParser* parser, bool* wrapped) {
@@ -196,9 +290,9 @@ OSSErr ramboWasBufferTruncated(RamboDumpParser* parser, bool* truncated) {
     return OSS_OK;
 }
 
-OSSErr ramboGetLostSlots(RamboDumpParser* parser, Uint32* lostSlots) {
-    if (parser == nullptr || !parser->open || lostSlots == nullptr) return ECF_INVALID_PARAMETER;
-    *lostSlots = parser->lostSlots;
+OSSErr ramboGetLostSlots(RamboDumpParserEx* parser, Uint32* lostSlots) {
+    if (parser == nullptr || !parser->parser.open || lostSlots == nullptr) return ECF_INVALID_PARAMETER;
+    *lostSlots = parser->state.lostSlots;
     return OSS_OK;
 }
 
@@ -213,54 +307,45 @@ OSSErr gtraceValidateDumpFile(OSSHFile* file, Uint32 expectedKind) {
 }
 
 OSSErr gtraceOpenDumpFileParser(OSSHFile* file, GTraceDumpParser* parser, bool forward) {
+    return openTraceParser(file, parser, nullptr, forward);
+}
+
+OSSErr gtraceOpenDumpFileParserEx(OSSHFile* file, GTraceDumpParserEx* parser, bool forward) {
     if (parser == nullptr) return ECF_INVALID_PARAMETER;
-    // A failed open leaves a parser that close refuses cleanly: the kind is known and nothing
-    // is marked open before it owns its buffer.
-    memset(parser, 0, sizeof *parser);
-    parser->kind = GTRACE_DUMP_RECORDS;
-    if (file == nullptr) return ECF_INVALID_PARAMETER;
-    FileReader r{file};
-    GTraceDumpHeader* header = nullptr;
-    if (OSSErr rc = OSS_MEM_ALLOC(&header, sizeof *header, 0)) return rc;
-    OSSErr rc = readTraceHeader(r, header);
-    if (rc == OSS_OK) {
-        if (isProfileMode(header->options.mode)) {
-            parser->kind = GTRACE_DUMP_PROFILE;
-            rc = openProfile(r, &parser->profile, *header);
-        } else {
-            rc = openRing(r, &parser->rambo, forward, header->options.wrappingDumpMarker != 0);
-        }
-    }
-    OSS_MEM_FREE(&header);
-    return rc;
+    return openTraceParser(file, &parser->parser, &parser->state, forward);
 }
 
 Uint32 gtraceParseRecords(OSSHFile* file, GTraceDumpParser* parser, Uint64* recordOffset, void* out,
                           Uint32 outSize) {
-    if (file == nullptr || parser == nullptr) return 0;
-    FileReader r{file};
-    switch (parser->kind) {
-    case GTRACE_DUMP_RECORDS:
-        if (!parser->rambo.open) return 0;
-        return parseNext(r, &parser->rambo, recordOffset, out, outSize);
-    case GTRACE_DUMP_PROFILE:
-        return profileNext(r, &parser->profile, recordOffset, out, outSize);
-    default:
-        return 0;
-    }
+    return parseTrace(file, parser, nullptr, recordOffset, out, outSize);
+}
+
+Uint32 gtraceParseRecordsEx(OSSHFile* file, GTraceDumpParserEx* parser, Uint64* recordOffset, void* out,
+                            Uint32 outSize) {
+    if (parser == nullptr) return 0;
+    return parseTrace(file, &parser->parser, &parser->state, recordOffset, out, outSize);
 }
 
 Uint32 gtraceParseRecordBatch(OSSHFile* file, GTraceDumpParser* parser, GTraceRecordView* views, Uint32 max) {
     if (parser == nullptr || parser->kind != GTRACE_DUMP_RECORDS) return 0;
-    return ramboParseDumpFileBatch(file, &parser->rambo, views, max);
+    return parseRingBatch(file, &parser->rambo, nullptr, views, max);
 }
 
-OSSErr gtraceGetLostSlots(GTraceDumpParser* parser, Uint32* lostSlots) {
+Uint32 gtraceParseRecordBatchEx(OSSHFile* file, GTraceDumpParserEx* parser, GTraceRecordView* views,
+                                Uint32 max) {
+    if (parser == nullptr || parser->parser.kind != GTRACE_DUMP_RECORDS) return 0;
+    return parseRingBatch(file, &parser->parser.rambo, &parser->state, views, max);
+}
+
+OSSErr gtraceGetLostSlots(GTraceDumpParserEx* parser, Uint32* lostSlots) {
     if (parser == nullptr || lostSlots == nullptr) return ECF_INVALID_PARAMETER;
-    switch (parser->kind) {
-    case GTRACE_DUMP_RECORDS: return ramboGetLostSlots(&parser->rambo, lostSlots);
+    switch (parser->parser.kind) {
+    case GTRACE_DUMP_RECORDS:
+        if (!parser->parser.rambo.open) return ECF_INVALID_PARAMETER;
+        *lostSlots = parser->state.lostSlots;
+        return OSS_OK;
     case GTRACE_DUMP_PROFILE:
-        if (!parser->profile.open) return ECF_INVALID_PARAMETER;
+        if (!parser->parser.profile.open) return ECF_INVALID_PARAMETER;
         *lostSlots = 0;
         return OSS_OK;
     default: return ECF_INVALID_PARAMETER;
@@ -271,7 +356,7 @@ OSSErr gtraceCloseDumpFileParser(GTraceDumpParser* parser) {
     if (parser == nullptr) return ECF_INVALID_PARAMETER;
     FileReader r{nullptr};
     switch (parser->kind) {
-    case GTRACE_DUMP_RECORDS: return closeRing(r, &parser->rambo);
+    case GTRACE_DUMP_RECORDS: return ramboCloseDumpFileParser(&parser->rambo);
     case GTRACE_DUMP_PROFILE: return closeProfile(r, &parser->profile);
     default: return OSS_OK;
     }

@@ -176,12 +176,16 @@ void coverageCount(GTCB* cb, Uint32 f, Uint32 probe, Uint32 type, bool exit, Uin
     if (!tryLatch(&bucket->lock)) return;  // busy: the point is not counted
     const Uint64 limit = cb->options.bufferSize;
     CoverageEntry* found = nullptr;
-    for (Uint64 off = bucket->first; off != 0 && off + sizeof(CoverageEntry) <= limit;) {
+    // Entries are linked at the head of their chain as they are allocated upward, so along a
+    // chain the offsets only go down. A link that does not (left by a point that was in flight
+    // while the area was cleared) ends the walk: the chain can never loop.
+    for (Uint64 off = bucket->first; off >= kEntriesAt && off + sizeof(CoverageEntry) <= limit;) {
         CoverageEntry* e = reinterpret_cast<CoverageEntry*>(area + off);
         if (e->functionId == f && e->type == type && e->probe == static_cast<Uint16>(probe)) {
             found = e;
             break;
         }
+        if (e->next >= off) break;
         off = e->next;
     }
     const Uint32 need = exit ? sizeof(CoverageEntry) + 256 : sizeof(CoverageEntry);
@@ -222,10 +226,10 @@ void resetCoverageArea(GTCB* cb, bool wholeArea) {
     head->nextFree = kEntriesAt;
 }
 
-// Trace points that passed the enabled test just before it was cleared finish within this time.
-void letPointsInFlightFinish(Uint32 wasEnabled) {
-    if (wasEnabled) ossSleep(5000);
-}
+// Trace points that passed the enabled test just before the tables change finish within this
+// time. The wait does not depend on the enabled word at that moment: tracing may have been
+// switched off an instant earlier, with points of other threads and processes still in flight.
+void letPointsInFlightFinish() { ossSleep(5000); }
 
 }  // namespace
 
@@ -250,10 +254,11 @@ OSSErr coverageInitialize(void* memory, GTraceOptions* options) {
     // The size is checked before anything is written.
     if (options->bufferSize < kEntriesAt) return ECF_GTRACE_INVALID_BUFFER_SIZE;
     GTCB* cb = static_cast<GTCB*>(memory);
-    const bool wasRunning = memcmp(cb->eyeCatcher, GTRACE_EYECATCHER, 7) == 0 && cb->initialized && cb->enabled;
+    // Only a block that was already a trace can have points in flight (fresh memory has none).
+    const bool wasTrace = memcmp(cb->eyeCatcher, GTRACE_EYECATCHER, 7) == 0 && cb->initialized;
     __atomic_store_n(&cb->initialized, 0u, __ATOMIC_RELEASE);
     cb->enabled = 0;
-    letPointsInFlightFinish(wasRunning);
+    if (wasTrace) letPointsInFlightFinish();
     memcpy(cb->eyeCatcher, GTRACE_EYECATCHER "\0", 8);
     memcpy(static_cast<void*>(&cb->options), options, sizeof(GTraceOptions));
     cb->options.mode = GTRACE_MODE_COVERAGE;
@@ -280,7 +285,7 @@ void profileClear(GTCB* cb) {
 void coverageClear(GTCB* cb) {
     const Uint32 wasEnabled = cb->enabled;
     cb->enabled = 0;
-    letPointsInFlightFinish(wasEnabled);
+    letPointsInFlightFinish();
     cb->options.flags &= ~GTRACE_FLAG_COVERAGE_MODE;
     resetCoverageArea(cb, false);
     cb->options.flags |= GTRACE_FLAG_COVERAGE_MODE;

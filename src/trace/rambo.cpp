@@ -44,37 +44,71 @@ struct LapGeometry {
     Uint32 lapOf(Uint32 seq) const { return seq >> shift; }
 };
 
-// The process that placed a chunk walker (the dumper) is kept in the first reserved word of
-// the header, so that waiting writers can tell a dumper that died from a slow one.
-constexpr size_t kDumperPidOffset = offsetof(RamboControlBlock, reserved1);
-static_assert(kDumperPidOffset == 0x0C, "dumper process id in the reserved bytes");
+// The dumper that drains chunks registers itself in the reserved bytes of the header when it
+// places its chunk walker: its process id and that process's start time (ids are reused, the
+// pair is not). Writers wait for a chunk only while a registered dumper runs. The slots that
+// writers put over chunks no dumper drained are counted beside it.
+constexpr size_t kDumperPidOffset = RAMBO_DUMPER_PID_OFFSET;
+constexpr size_t kDumperStartOffset = RAMBO_DUMPER_START_OFFSET;
+constexpr size_t kUndrainedOffset = RAMBO_UNDRAINED_SLOTS_OFFSET;
+static_assert(kDumperPidOffset >= offsetof(RamboControlBlock, reserved1) &&
+                  kUndrainedOffset + 4 <= offsetof(RamboControlBlock, lock),
+              "dumper registration in the reserved bytes");
+static_assert(kDumperStartOffset % 8 == 0, "the start time is one aligned 64-bit word");
+inline Uint8* at(RamboControlBlock* cb, size_t offset) { return reinterpret_cast<Uint8*>(cb) + offset; }
 inline volatile Uint32* dumperPid(RamboControlBlock* cb) {
-    return reinterpret_cast<volatile Uint32*>(reinterpret_cast<Uint8*>(cb) + kDumperPidOffset);
+    return reinterpret_cast<volatile Uint32*>(at(cb, kDumperPidOffset));
+}
+inline volatile Uint64* dumperStart(RamboControlBlock* cb) {
+    return reinterpret_cast<volatile Uint64*>(at(cb, kDumperStartOffset));
+}
+inline volatile Uint32* undrainedSlots(RamboControlBlock* cb) {
+    return reinterpret_cast<volatile Uint32*>(at(cb, kUndrainedOffset));
 }
 
-// True when the dumper's process is known to have ended.
-bool dumperGone(RamboControlBlock* cb) {
-    const Uint32 pid = load32(dumperPid(cb));
-    if (pid == 0 || pid == GetCurrentProcessId()) return false;
-    HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
-    if (h == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;  // no such process
+// Start time of a process (0 when it cannot be read).
+Uint64 startTimeOf(HANDLE process) {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    return (Uint64(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+// True while the process `pid` that started at `start` still runs. A process that cannot be
+// opened for another reason than its absence (access) is taken to run.
+bool processRuns(Uint32 pid, Uint64 start) {
+    if (pid == GetCurrentProcessId()) return true;
+    HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (h == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;
+    const Uint64 started = startTimeOf(h);
     const bool ended = WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
     CloseHandle(h);
-    return ended;
+    return !ended && (started == 0 || started == start);
 }
 
-// A writer of `lap` may write into `chunk` once the dumper has moved the chunk to that lap, or
-// at once while auto-dump is off. A dumper killed without switching auto-dump off would leave
-// every writer waiting for ever: now and then the waiter checks that the dumper still runs, and
-// switches auto-dump off for everyone when it does not.
-void waitForLap(RamboControlBlock* cb, RamboChunk* chunk, Uint32 lap, const LapGeometry& g) {
+// True while a dumper is registered and runs. A dumper found gone is unregistered (only the
+// registration that was seen: a new dumper may have taken its place meanwhile).
+bool dumperRuns(RamboControlBlock* cb) {
+    const Uint32 pid = load32(dumperPid(cb));
+    if (pid == 0) return false;
+    const Uint64 start = __atomic_load_n(dumperStart(cb), __ATOMIC_ACQUIRE);
+    if (processRuns(pid, start)) return true;
+    compareSwap32(dumperPid(cb), 0, pid);
+    return false;
+}
+
+// A writer of `lap` may write its `slots` into `chunk` once the dumper has moved the chunk to
+// that lap. It goes on at once while auto-dump is off or no dumper is registered, and when the
+// registered one ended without switching auto-dump off (checked now and then while waiting):
+// the slots then go over a chunk no dumper drained, and are counted. No lock is taken here: a
+// tool killed while holding the ring's lock must not stop the writers.
+void waitForLap(RamboControlBlock* cb, RamboChunk* chunk, Uint32 lap, Uint32 slots, const LapGeometry& g) {
     Uint32 spins = 0;
     while (load8(&cb->autoDumpEnabled) != 0 && ((load32(&chunk->lap) ^ lap) & g.mask) != 0) {
-        yieldWhileWaiting();
-        if ((++spins & 0x3FFu) == 0 && dumperGone(cb)) {
-            store32(dumperPid(cb), 0);
-            ramboAutoDumpEnabled(cb, false);
+        if (load32(dumperPid(cb)) == 0 || ((++spins & 0x3FFu) == 0 && !dumperRuns(cb))) {
+            fetchAdd32(undrainedSlots(cb), slots);
+            return;
         }
+        yieldWhileWaiting();
     }
 }
 
@@ -86,6 +120,29 @@ void* toScratch(RamboControlBlock* cb, Uint32 seq, RamboReservation* token) {
     token->slotCount = 1;
     token->firstChunkSlots = 1;
     return slot + RAMBO_SLOT_HEADER_SIZE;
+}
+
+// Makes the chunks agree with where the writers stand, so that a dumper can start at any time,
+// also after an earlier one ended and the writers went on without it, and registers the calling
+// process as the dumper. Returns the chunk the dumper starts at: the one the writers are in.
+// The writers' lap is L: the chunks from theirs on are written in lap L, the ones before it in
+// lap L + 1. Fill counts restart from 0 (the slots already handed out in the writers' chunk are
+// added), so a count can only come out high, never short of what the dumper waits for.
+Uint32 resynchronise(RamboControlBlock* cb) {
+    store32(dumperPid(cb), 0);  // writers do not wait while the chunks change
+    const LapGeometry g(cb);
+    RamboChunk* chunks = chunkTable(cb);
+    const Uint32 count = cb->chunkCount;
+    for (Uint32 i = 0; i < count; ++i) store32(&chunks[i].filled, 0);
+    const Uint32 seq = load32(&cb->nextSequence);
+    const Uint32 index = seq & cb->indexMask;
+    const Uint32 lap = g.lapOf(seq);
+    const Uint32 current = index >> kChunkSlotShift;
+    for (Uint32 i = 0; i < count; ++i) store32(&chunks[i].lap, i < current ? lap + 1 : lap);
+    fetchAdd32(&chunks[current].filled, index & (RAMBO_SLOTS_PER_CHUNK - 1));
+    __atomic_store_n(dumperStart(cb), startTimeOf(GetCurrentProcess()), __ATOMIC_RELEASE);
+    store32(dumperPid(cb), GetCurrentProcessId());
+    return current;
 }
 
 }  // namespace
@@ -127,10 +184,10 @@ void* reserveSlow(RamboControlBlock* cb, Uint32 k, Uint32 seq, RamboReservation*
             const Uint32 tail = k - head;
             const Uint32 lap = g.lapOf(seq);
             RamboChunk* last = &chunks[index >> kChunkSlotShift];
-            waitForLap(cb, last, lap, g);
+            waitForLap(cb, last, lap, head, g);
             memset(data + (index << kSlotShift), 0, head << kSlotShift);
             if (load8(&cb->autoDumpEnabled)) fetchAdd32(&last->filled, head);
-            waitForLap(cb, &chunks[0], lap + 1, g);
+            waitForLap(cb, &chunks[0], lap + 1, tail, g);
             memset(data, 0, tail << kSlotShift);
             if (load8(&cb->autoDumpEnabled)) fetchAdd32(&chunks[0].filled, tail);
         }
@@ -149,11 +206,11 @@ void* reserveSlow(RamboControlBlock* cb, Uint32 k, Uint32 seq, RamboReservation*
         const Uint32 lap = g.lapOf(seq);
         RamboChunk* chunk = &chunkTable(cb)[index >> kChunkSlotShift];
         token->chunk = chunk;
-        waitForLap(cb, chunk, lap, g);
         const Uint32 rest = RAMBO_SLOTS_PER_CHUNK - (index & (RAMBO_SLOTS_PER_CHUNK - 1));
+        waitForLap(cb, chunk, lap, rest < k ? rest : k, g);
         if (rest < k) {
             token->firstChunkSlots = static_cast<Uint16>(rest);
-            waitForLap(cb, chunk + 1, lap, g);
+            waitForLap(cb, chunk + 1, lap, k - rest, g);
         }
     }
     return slot + RAMBO_SLOT_HEADER_SIZE;
@@ -284,9 +341,8 @@ void ramboSync(RamboControlBlock* cb, RamboReservation* token) {
 OSSErr ramboAutoDumpEnabled(RamboControlBlock* cb, bool enabled) {
     if (OSSErr rc = checkBlock(cb)) return rc;
     if (!cb->autoDumpAllowed) return ECF_RAMBO_AUTO_DUMP_NOT_ALLOWED;
-    cb->lock.acquire();
+    // One store, no lock: switching off must work while a dead process holds the lock.
     store8(&cb->autoDumpEnabled, enabled ? 1 : 0);
-    cb->lock.release();
     return OSS_OK;
 }
 
@@ -294,10 +350,9 @@ OSSErr ramboInitializeChunkWalker(RamboControlBlock* cb, RamboChunkWalker* walke
     if (OSSErr rc = checkBlock(cb)) return rc;
     if (!cb->autoDumpAllowed) return ECF_RAMBO_AUTO_DUMP_NOT_ALLOWED;
     if (walker == nullptr) return ECF_INVALID_PARAMETER;
-    store32(dumperPid(cb), GetCurrentProcessId());
     walker->controlBlock = cb;
     walker->chunk0 = chunkTable(cb);
-    walker->chunkNumber = 0;
+    walker->chunkNumber = resynchronise(cb);
     walker->slot0 = dataArea(cb);
     return OSS_OK;
 }

@@ -65,7 +65,8 @@ struct Parsed {
 // that batches end everywhere in a buffer).
 enum class Via { Copy, Batch };
 
-// Opens the dump at `path` with the trace parser and reads every record in one direction.
+// Opens the dump at `path` with the trace parser (the form that counts missing records) and
+// reads every record in one direction.
 inline Parsed parseFile(const std::string& path, bool forward, Via via = Via::Copy) {
     Parsed out;
     OSSHFile f;
@@ -73,14 +74,15 @@ inline Parsed parseFile(const std::string& path, bool forward, Via via = Via::Co
         out.openRc = 0xFFFFFFFF;
         return out;
     }
-    GTraceDumpParser p;
-    out.openRc = gtraceOpenDumpFileParser(&f, &p, forward);
+    GTraceDumpParserEx ex;
+    GTraceDumpParser& p = ex.parser;
+    out.openRc = gtraceOpenDumpFileParserEx(&f, &ex, forward);
     if (out.openRc == 0) {
         static Uint8 buf[RAMBO_MAX_PAYLOAD];
         Uint32 lost = 0;
         if (via == Via::Batch) {
             GTraceRecordView views[5];
-            while (Uint32 n = gtraceParseRecordBatch(&f, &p, views, 5)) {
+            while (Uint32 n = gtraceParseRecordBatchEx(&f, &ex, views, 5)) {
                 for (Uint32 i = 0; i < n; ++i) {
                     const Uint8* payload = static_cast<const Uint8*>(views[i].payload);
                     out.records.emplace_back(payload, payload + views[i].length);
@@ -88,13 +90,13 @@ inline Parsed parseFile(const std::string& path, bool forward, Via via = Via::Co
                 }
             }
         } else {
-            while (Uint32 n = gtraceParseRecords(&f, &p, nullptr, buf, sizeof buf)) {
+            while (Uint32 n = gtraceParseRecordsEx(&f, &ex, nullptr, buf, sizeof buf)) {
                 out.records.emplace_back(buf, buf + (n < sizeof buf ? n : sizeof buf));
-                gtraceGetLostSlots(&p, &lost);
+                gtraceGetLostSlots(&ex, &lost);
                 out.lostBefore.push_back(lost);
             }
         }
-        if (gtraceGetLostSlots(&p, &lost) == 0) out.lostAfter = lost;
+        if (gtraceGetLostSlots(&ex, &lost) == 0) out.lostAfter = lost;
         if (p.kind == GTRACE_DUMP_RECORDS) {
             ramboDidBufferWrap(&p.rambo, &out.wrapped);
             ramboWasBufferTruncated(&p.rambo, &out.truncated);

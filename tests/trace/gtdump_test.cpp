@@ -6,6 +6,7 @@
 #include "osse_test.h"
 
 #include <algorithm>
+#include <map>
 
 using namespace tracetest;
 
@@ -99,6 +100,75 @@ TEST_F(TraceDump, CircularDumpHoldsTheNewestLapOldestFirst) {
     Parsed fwd;
     EXPECT_EQ(roundTrip(save(dumpOfBoundTrace()), &fwd), range(904, written));
     EXPECT_TRUE(fwd.wrapped);
+}
+
+// The wrapping-dump marker concerns stream dumps only: an instantaneous dump's tail says where
+// its oldest slot is, with the marker set or not. Records of many sizes leave slots of earlier
+// laps behind (where a record did not fit before the end of the ring), so the sequence seen in
+// slot order drops here and there.
+TEST_F(TraceDump, InstantaneousDumpWithTheWrappingMarkerReadsInOrder) {
+    const struct {
+        Uint32 mode, written;
+    } cases[] = {{GTRACE_MODE_CIRCULAR, 3000}, {GTRACE_MODE_LINEAR, 300}};
+    for (const auto& c : cases) {
+        start(c.mode);
+        for (Uint32 i = 0; i < c.written; ++i) writeRecord(i, (i * 131) % 2000);
+        Bytes b = dumpOfBoundTrace();
+        const std::vector<Uint32> plain = roundTrip(save(b, "plain.dmp"));
+        ASSERT_FALSE(plain.empty());
+        EXPECT_EQ(plain.back(), c.written - 1);
+        EXPECT_EQ(plain, range(plain.front(), c.written));
+        reinterpret_cast<GTraceDumpHeader*>(b.data())->options.wrappingDumpMarker = 1;
+        EXPECT_EQ(roundTrip(save(b)), plain) << c.mode;
+        gtraceDetach();
+        VirtualFree(mem_, 0, MEM_RELEASE);
+        mem_ = nullptr;
+    }
+}
+
+// A caller that sizes the parser as the dump format gives it (natural alignment on each
+// architecture) is not written past, and the plain calls read the same records, in both
+// directions and in batches, as the companion that also counts missing records.
+TEST_F(TraceDump, PlainParserStaysInItsSizeAndReadsWhatTheCompanionReads) {
+    constexpr size_t kPartSize = OSSE_PTR32 ? 80 : 88;  // u32 kind, padding, the ring parser
+    start(GTRACE_MODE_CIRCULAR);
+    for (Uint32 i = 0; i < kSlots / kPerRecord + 904; ++i) writeRecord(i, i % 5 ? 0 : 300);
+    const std::string path = save(dumpOfBoundTrace());
+    for (bool forward : {true, false}) {
+        for (Via via : {Via::Copy, Via::Batch}) {
+            std::vector<Uint8> memory(kPartSize + 64, 0xA5);
+            GTraceDumpParser* p = reinterpret_cast<GTraceDumpParser*>(memory.data());
+            OSSHFile f;
+            ASSERT_TRUE(openRead(f, path));
+            ASSERT_EQ(gtraceOpenDumpFileParser(&f, p, forward), 0u);
+            std::vector<Bytes> records;
+            static Uint8 buf[RAMBO_MAX_PAYLOAD];
+            GTraceRecordView views[3];
+            for (;;) {
+                if (via == Via::Copy) {
+                    const Uint32 n = gtraceParseRecords(&f, p, nullptr, buf, sizeof buf);
+                    if (n == 0) break;
+                    records.emplace_back(buf, buf + n);
+                } else {
+                    const Uint32 n = gtraceParseRecordBatch(&f, p, views, 3);
+                    if (n == 0) break;
+                    for (Uint32 i = 0; i < n; ++i) {
+                        const Uint8* at = static_cast<const Uint8*>(views[i].payload);
+                        records.emplace_back(at, at + views[i].length);
+                        EXPECT_EQ(views[i].lostSlots, 0u);
+                    }
+                }
+            }
+            bool wrapped = false;
+            EXPECT_EQ(ramboDidBufferWrap(&p->rambo, &wrapped), 0u);
+            EXPECT_TRUE(wrapped);
+            EXPECT_EQ(gtraceCloseDumpFileParser(p), 0u);
+            f.close();
+            EXPECT_TRUE(std::all_of(memory.begin() + kPartSize, memory.end(), [](Uint8 v) { return v == 0xA5; }))
+                << "nothing written past the parser, forward " << forward;
+            EXPECT_TRUE(records == parseFile(path, forward).records) << "forward " << forward;
+        }
+    }
 }
 
 TEST_F(TraceDump, CircularDumpOfRecordsOfManySizesKeepsTheirOrder) {
@@ -397,4 +467,82 @@ TEST_F(TraceDump, ShortOutputBufferGetsThePrefixAndTheFullLength) {
     EXPECT_EQ(gtraceParseRecords(&f, &p, &offset, out, sizeof out), 0u);
     EXPECT_EQ(gtraceCloseDumpFileParser(&p), 0u);
     f.close();
+}
+
+// ossetool's Trace Event JSON: every "B" is closed by an "E" of the same function on the same
+// thread, properly nested, also where the dump holds exits without entries, exits that skip
+// inner frames, and entries never left.
+TEST_F(TraceDump, JsonBeginAndEndEventsNestPerThread) {
+    start(GTRACE_MODE_LINEAR);
+    const Uint32 a = 0x081A0003, b = 0x081A0004, c = 0x081A0005, d = 0x081A0006;
+    const Uint32 ok = 0;
+    auto in = [](Uint32 tid, Uint32 f) { _gtraceEntry(tid, 0, f, 0, 1000000); };
+    auto out = [&](Uint32 tid, Uint32 f) { _gtraceExit(tid, 0, f, &ok, 0, 0); };
+    in(1, a), in(2, c), in(1, b), out(2, d);  // thread 2: an exit without its entry
+    out(1, b), in(1, c), in(2, c), out(2, c);
+    out(1, a);                                // leaves c, entered inside a, with it
+    in(1, d), out(2, c), in(2, a);            // thread 1 ends inside d, thread 2 inside a
+    const std::string path = save(dumpOfBoundTrace());
+    std::string json;
+    ASSERT_EQ(ossetest::runProgram(OSSETOOL_EXE, "trace format --json \"" + path + "\"", &json), 0) << json;
+
+    auto field = [](const std::string& line, const char* key) {
+        const size_t at = line.find(key);
+        if (at == std::string::npos) return std::string();
+        const size_t from = at + strlen(key);
+        const size_t end = line[from] == '"' ? line.find('"', from + 1) + 1 : line.find_first_of(",}", from);
+        return line.substr(from, end - from);
+    };
+    std::map<std::string, std::vector<std::string>> open;  // pid/tid -> names entered
+    size_t begins = 0, ends = 0;
+    for (size_t at = 0; at < json.size();) {
+        size_t end = json.find('\n', at);
+        if (end == std::string::npos) end = json.size();
+        const std::string line = json.substr(at, end - at);
+        at = end + 1;
+        const std::string ph = field(line, "\"ph\":");
+        if (ph != "\"B\"" && ph != "\"E\"") continue;
+        const std::string thread = field(line, "\"pid\":") + "/" + field(line, "\"tid\":");
+        const std::string name = field(line, "\"name\":");
+        std::vector<std::string>& stack = open[thread];
+        if (ph == "\"B\"") {
+            ++begins;
+            stack.push_back(name);
+        } else {
+            ++ends;
+            ASSERT_FALSE(stack.empty()) << "E without B: " << line;
+            EXPECT_EQ(stack.back(), name) << "E closes the innermost B: " << line;
+            stack.pop_back();
+        }
+    }
+    EXPECT_EQ(begins, 7u);
+    EXPECT_EQ(ends, begins);
+    for (const auto& kv : open) EXPECT_TRUE(kv.second.empty()) << "left open on " << kv.first;
+}
+
+// ossetool trace coverage reads a coverage dump, and refuses one whose header states a buffer
+// larger than the file holds (without sizing memory from that word).
+TEST_F(TraceDump, CoverageToolChecksTheStatedSizeAgainstTheFile) {
+    start(GTRACE_MODE_COVERAGE, 0, 0x800000);
+    gtraceEnable();
+    _gtraceMarker(1, 0, 0x081A0003, 40, 4);
+    const Bytes dump = dumpOfBoundTrace(false);
+    gtraceDisable();
+    ASSERT_EQ(dump.size(), GTRACE_DUMP_HEADER_BUFFER_SIZE + 0x800000u);
+    Bytes huge = dump;
+    reinterpret_cast<GTraceDumpHeader*>(huge.data())->options.bufferSize = 0xFFFFFFF0u;
+    const Bytes cut(dump.begin(), dump.end() - 1);
+    const struct {
+        const char* what;
+        const Bytes* file;
+        int status;
+    } cases[] = {{"whole", &dump, 0}, {"size word beyond the file", &huge, 1}, {"cut", &cut, 1}};
+    for (const auto& c : cases) {
+        const std::string path = save(*c.file, "c.dmp");
+        std::string out;
+        EXPECT_EQ(ossetest::runProgram(OSSETOOL_EXE, "trace coverage \"" + path + "\"", &out), c.status)
+            << c.what << "\n" << out;
+        if (c.status == 0) EXPECT_NE(out.find("probe 40"), std::string::npos) << out;
+        else EXPECT_NE(out.find("not a coverage dump"), std::string::npos) << c.what << "\n" << out;
+    }
 }

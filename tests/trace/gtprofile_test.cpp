@@ -216,9 +216,12 @@ TEST_F(Coverage, CountsPointsAndExitBits) {
     EXPECT_EQ(Bytes(area(), area() + 0x20), header);
     EXPECT_EQ(find(h, 2, 0)->count, 2u);
 
-    // Clearing while disabled empties the table without the wait for points in flight.
+    // Clearing while disabled still waits for points in flight (tracing may have been switched
+    // off an instant before, with points of other threads still inside), then empties the table.
     gtraceDisable();
+    const ULONGLONG before = GetTickCount64();
     ASSERT_EQ(gtraceClear(), 0u);
+    EXPECT_GE(GetTickCount64() - before, 4900u);
     EXPECT_TRUE(all().empty());
     EXPECT_EQ(readAt<Uint64>(area(), 0x18), 0x400020u);
 }
@@ -236,4 +239,35 @@ TEST(CoverageType, ValidateTraceTypeNeedsExactlyCoverage) {
     EXPECT_EQ(gctraceValidateTraceType(), ECF_INVALID_PARAMETER);
     gtraceDetach();
     VirtualFree(mem, 0, MEM_RELEASE);
+}
+
+// A point in flight while the area is cleared can leave an entry linked to itself. In a child
+// process (a walk that loops never ends): a point of another type in the same chain must walk
+// past that entry, count itself and return.
+OSSE_CHILD_ROLE(coverageSelfLinkedChain) {
+    (void)args;
+    std::unique_ptr<GTraceOptions> o(new GTraceOptions);
+    o->bufferSize = 0x800000;
+    o->mode = GTRACE_MODE_COVERAGE;
+    void* mem = VirtualAlloc(nullptr, gtraceGetAllocSize(o->bufferSize), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (mem == nullptr || gtraceInitialize(mem, o.get()) != 0) return 90;
+    if (gtraceAttach(static_cast<GTCB*>(mem), 1, nullptr, nullptr, nullptr) != 0) return 91;
+    gtraceEnable();
+    const Uint32 f = 0x081A0003;
+    _gtraceMarker(1, 0, f, 40, 4);
+    Uint8* area = static_cast<Uint8*>(mem) + GTCB_SIZE;
+    Uint64 first = 0;
+    for (Uint32 b = 0; b < 262144 && first == 0; ++b) first = readAt<Uint64>(area, 0x20 + 16u * b);
+    if (first == 0) return 92;
+    memcpy(area + first + 24, &first, 8);  // next: itself
+    _gtraceMarker(1, 0, f, 40, 5);          // same bucket (function and probe), another type
+    Uint64 head = 0;
+    for (Uint32 b = 0; b < 262144 && head == 0; ++b) head = readAt<Uint64>(area, 0x20 + 16u * b);
+    // The new entry heads the chain with count 1.
+    if (head == first || readAt<Uint16>(area, head + 4) != 5 || readAt<Uint32>(area, head + 8) != 1) return 93;
+    return 0;
+}
+
+TEST(CoverageChain, AnEntryLinkedToItselfEndsTheWalk) {
+    EXPECT_EQ(ossetest::runChild("coverageSelfLinkedChain", {}, {}, 30000), 0);
 }

@@ -60,6 +60,43 @@ int runTool(const std::string& args) {
     return p.start(tool(args)) ? p.wait(60000) : -2;
 }
 
+// The named trace's ring buffer, mapped for the lifetime of the object.
+struct Ring {
+    GTCB* cb = nullptr;
+    explicit Ring(const std::string& name) { gtraceOpenNamed(name.c_str(), &cb); }
+    ~Ring() {
+        if (cb) gtraceCloseNamed(cb);
+    }
+    Uint8* bytes() const { return reinterpret_cast<Uint8*>(cb) + GTCB_SIZE; }
+    volatile Uint32* word(Uint32 offset) const { return reinterpret_cast<volatile Uint32*>(bytes() + offset); }
+    Uint32 dumperPid() const { return *word(RAMBO_DUMPER_PID_OFFSET); }
+    Uint32 undrained() const { return *word(RAMBO_UNDRAINED_SLOTS_OFFSET); }
+};
+
+// Waits (bounded) until the streamer process has placed its chunk walker: writers started
+// before that do not wait for it.
+bool streamerReady(const std::string& name, const Process& streamer) {
+    Ring ring(name);
+    if (!ring.cb) return false;
+    for (int i = 0; i < 30000; ++i) {
+        if (ring.dumperPid() == streamer.pi.dwProcessId) return true;
+        if (WaitForSingleObject(streamer.pi.hProcess, 0) == WAIT_OBJECT_0) return false;
+        Sleep(1);
+    }
+    return false;
+}
+
+// Every record of writer `w` once and in order among the ids, `count` of them.
+void expectWriterComplete(const std::vector<Uint32>& ids, Uint32 w, Uint32 count) {
+    Uint32 next = 0;
+    for (Uint32 id : ids) {
+        if (id >> 20 != w) continue;
+        ASSERT_EQ(id & 0xFFFFF, next) << "writer " << w << ": each record once, in order";
+        ++next;
+    }
+    EXPECT_EQ(next, count) << "writer " << w;
+}
+
 constexpr Uint32 kWriters = 3;
 constexpr Uint32 kPerWriter = 3000;  // 2 slots each: several laps of a 512 KiB buffer
 
@@ -84,6 +121,7 @@ TEST(TraceStream, WritersLoseNoRecordWhileOssetoolDrains) {
     Process streamer;
     ASSERT_TRUE(streamer.start(tool("trace stream " + name + " \"" + file + "\" --count " +
                                     std::to_string(kWriters * kPerWriter))));
+    ASSERT_TRUE(streamerReady(name, streamer));
     std::vector<ossetest::Child> writers(kWriters);
     for (Uint32 w = 0; w < kWriters; ++w)
         ASSERT_TRUE(writers[w].start("streamWriter", {name, std::to_string(w), std::to_string(kPerWriter)}));
@@ -108,6 +146,7 @@ TEST(TraceStream, KillingTheStreamerReleasesTheWriters) {
     ASSERT_EQ(runTool("trace on " + name + " --mode autodump --size 512K"), 0);
     Process streamer;
     ASSERT_TRUE(streamer.start(tool("trace stream " + name + " \"" + dir.file("k.dmp") + "\"")));
+    ASSERT_TRUE(streamerReady(name, streamer));
     // Fill chunk 0 and wait until the streamer drained it: it runs as the trace's dumper.
     ossetest::Child first;
     ASSERT_TRUE(first.start("streamWriter", {name, "0", "1100"}));
@@ -126,6 +165,95 @@ TEST(TraceStream, KillingTheStreamerReleasesTheWriters) {
     ossetest::Child second;
     ASSERT_TRUE(second.start("streamWriter", {name, "1", std::to_string(kPerWriter)}));
     EXPECT_EQ(second.wait(60000), 0);
+}
+
+// Auto-dump mode switched on by the tool, and nobody streaming: writers go on around the ring
+// and count the slots they put over chunks nobody drained.
+TEST(TraceStream, WritersWithoutAStreamerGoOn) {
+    const std::string name = "osse-nostream-" + std::to_string(GetCurrentProcessId());
+    SegmentFile segment(name);
+    ASSERT_EQ(runTool("trace on " + name + " --mode autodump --size 512K"), 0);
+    std::vector<ossetest::Child> writers(2);
+    for (Uint32 w = 0; w < 2; ++w)
+        ASSERT_TRUE(writers[w].start("streamWriter", {name, std::to_string(w), std::to_string(kPerWriter)}));
+    for (auto& c : writers) EXPECT_EQ(c.wait(60000), 0);
+    Ring ring(name);
+    ASSERT_NE(ring.cb, nullptr);
+    // 12,000 slots into 8,192: the second lap went over undrained chunks.
+    EXPECT_GE(ring.undrained(), 2u * kPerWriter * 2 - 8192);
+}
+
+// A registered dumper counts only as long as that very process runs: its id alone may have been
+// given to another process since. Here the id is a running process (this one) with another
+// start time, and the ring's lock is held as by a tool killed inside a dump call: the writers
+// neither wait for the chunks nor for the lock.
+TEST(TraceStream, AReusedDumperIdAndAHeldLockDoNotStopWriters) {
+    const std::string name = "osse-reused-" + std::to_string(GetCurrentProcessId());
+    SegmentFile segment(name);
+    ASSERT_EQ(runTool("trace on " + name + " --mode autodump --size 512K"), 0);
+    {
+        Ring ring(name);
+        ASSERT_NE(ring.cb, nullptr);
+        const Uint64 otherStart = 1;
+        memcpy(ring.bytes() + RAMBO_DUMPER_START_OFFSET, &otherStart, 8);
+        *ring.word(RAMBO_DUMPER_PID_OFFSET) = GetCurrentProcessId();
+        ring.bytes()[offsetof(RamboControlBlock, lock)] = 0x80;
+        ossetest::Child writer;
+        // 12,000 slots: the second lap meets chunks the registered dumper never drained.
+        ASSERT_TRUE(writer.start("streamWriter", {name, "0", std::to_string(2 * kPerWriter)}));
+        EXPECT_EQ(writer.wait(60000), 0);
+        EXPECT_EQ(ring.dumperPid(), 0u) << "the stale registration is dropped";
+    }
+}
+
+// A second stream session on the same trace, after the first one ended and writers went on
+// without a streamer for several laps, drains everything its writers write.
+TEST(TraceStream, ASecondStreamSessionStreams) {
+    ossetest::TempDir dir;
+    const std::string name = "osse-restream-" + std::to_string(GetCurrentProcessId());
+    SegmentFile segment(name);
+    ASSERT_EQ(runTool("trace on " + name + " --mode autodump --size 512K"), 0);
+    {
+        Process first;
+        ASSERT_TRUE(first.start(tool("trace stream " + name + " \"" + dir.file("1.dmp") + "\" --count 1000")));
+        ASSERT_TRUE(streamerReady(name, first));
+        ossetest::Child writer;
+        ASSERT_TRUE(writer.start("streamWriter", {name, "0", "1000"}));
+        EXPECT_EQ(writer.wait(60000), 0);
+        ASSERT_EQ(first.wait(60000), 0);
+    }
+    ossetest::Child unstreamed;
+    ASSERT_TRUE(unstreamed.start("streamWriter", {name, "1", std::to_string(kPerWriter * 2)}));
+    ASSERT_EQ(unstreamed.wait(60000), 0);
+
+    const std::string file = dir.file("2.dmp");
+    Process second;
+    ASSERT_TRUE(second.start(tool("trace stream " + name + " \"" + file + "\"")));
+    ASSERT_TRUE(streamerReady(name, second));
+    std::vector<ossetest::Child> writers(kWriters);
+    for (Uint32 w = 0; w < kWriters; ++w)
+        ASSERT_TRUE(writers[w].start("streamWriter", {name, std::to_string(2 + w), std::to_string(kPerWriter)}));
+    for (auto& c : writers) EXPECT_EQ(c.wait(60000), 0);
+    // Switching the trace off ends the stream once what was written is drained.
+    ASSERT_EQ(runTool("trace off " + name), 0);
+    ASSERT_EQ(second.wait(60000), 0);
+
+    const Parsed p = parseFile(file, true);
+    ASSERT_EQ(p.openRc, 0u);
+    const std::vector<Uint32> ids = idsOf(p);
+    for (Uint32 w = 0; w < kWriters; ++w) expectWriterComplete(ids, 2 + w, kPerWriter);
+}
+
+// The lost-call counter of a profile trace starts at 1: info reports the calls lost since.
+TEST(TraceInfo, ProfileTraceReportsNoLostCallWhenFresh) {
+    const std::string name = "osse-profinfo-" + std::to_string(GetCurrentProcessId());
+    SegmentFile segment(name);
+    ASSERT_EQ(runTool("trace on " + name + " --mode profile --size 512K"), 0);
+    std::string out;
+    ASSERT_EQ(ossetest::runProgram(OSSETOOL_EXE, "trace info " + name, &out), 0) << out;
+    const size_t at = out.find("lost calls:");
+    ASSERT_NE(at, std::string::npos) << out;
+    EXPECT_EQ(atoi(out.c_str() + at + 11), 0) << out;
 }
 
 // A named trace's file goes with gtraceRemoveNamed. While a process still maps it the system

@@ -264,28 +264,38 @@ std::atomic<int> g_yields{0};
 Uint32 countYield() { ++g_yields; return 0; }
 }  // namespace
 
-// Configuration operations wait for the latch at 0x80 and leave it free.
+// Configuration operations wait for the latch at 0x80 and leave it free. Switching auto-dump is
+// one store that never waits for it: a tool killed while holding the latch must not keep the
+// writers waiting for a dumper that is gone.
 TEST(RamboChecks, ConfigurationWaitsForTheLock)
 {
     Buffer b(ramboGetAllocSize(kS));
-    ASSERT_EQ(ramboInitialize(b.cb(), kS, 4), 0u);
+    ASSERT_EQ(ramboInitialize(b.cb(), kS, 1), 0u);
+    b.cb()->nextSequence = 5;
     b.cb()->lock.lockWord = 0x80;  // held by someone else
     g_yields = 0;
     ossSetYieldCallbacks(countYield, nullptr);
     std::atomic<bool> done{false};
     std::thread t([&] {
-        EXPECT_EQ(ramboAutoDumpEnabled(b.cb(), false), 0u);
+        EXPECT_EQ(ramboNewSequence(b.cb()), 0u);
         done = true;
     });
     while (g_yields.load() == 0 && !done.load()) Sleep(1);  // the contended latch sleeps
     EXPECT_FALSE(done.load());
-    EXPECT_EQ(b.u8(0xA6), 1);
+    EXPECT_EQ(b.u32(0x84), 0u);
     b.cb()->lock.release();
     t.join();
     ossSetYieldCallbacks(nullptr, nullptr);
     EXPECT_TRUE(done.load());
-    EXPECT_EQ(b.u8(0xA6), 0);
+    EXPECT_EQ(b.u32(0x84), 5u + kS / 64);
     EXPECT_EQ(b.u8(0x80), 0);
+
+    Buffer a(ramboGetAllocSize(kS));
+    ASSERT_EQ(ramboInitialize(a.cb(), kS, 4), 0u);
+    a.cb()->lock.lockWord = 0x80;
+    EXPECT_EQ(ramboAutoDumpEnabled(a.cb(), false), 0u);
+    EXPECT_EQ(a.u8(0xA6), 0);
+    EXPECT_EQ(a.u8(0x80), 0x80) << "the latch was not touched";
 }
 
 TEST(RamboCircular, WrapsEveryNSlotsAndSkipsAStraddle)
@@ -493,6 +503,8 @@ TEST(RamboAutoDump, WriterWaitsForItsLapUntilDrainedOrSwitchedOff)
     Buffer b(ramboGetAllocSize(kS));
     ASSERT_EQ(ramboInitialize(b.cb(), kS, 4), 0u);
     RamboChunk* chunks = reinterpret_cast<RamboChunk*>(b.at(0x100));
+    RamboChunkWalker walker;
+    ASSERT_EQ(ramboInitializeChunkWalker(b.cb(), &walker), 0u);  // this process is the dumper
     for (Uint32 i = 0; i < kN; ++i) put(b.cb(), 52, 1);
 
     // Starts a writer of one record and returns once it waits for its chunk.
@@ -527,4 +539,31 @@ TEST(RamboAutoDump, WriterWaitsForItsLapUntilDrainedOrSwitchedOff)
     EXPECT_TRUE(done.load());
     EXPECT_EQ(chunks[0].filled, 1u) << "not counted while off";
     ossSetYieldCallbacks(nullptr, nullptr);
+}
+
+// With no dumper registered, a writer whose chunk was not drained goes on around the ring and
+// counts the slots it put there. A dumper that registers later starts at the writers' chunk,
+// with the chunks before it handed to the next lap.
+TEST(RamboAutoDump, WithoutADumperWritersGoOnAndADumperStartsWhereTheyAre)
+{
+    Buffer b(ramboGetAllocSize(kS));
+    ASSERT_EQ(ramboInitialize(b.cb(), kS, 4), 0u);
+    RamboChunk* chunks = reinterpret_cast<RamboChunk*>(b.at(0x100));
+    for (Uint32 i = 0; i < kN + 3000; ++i) put(b.cb(), 52, 1);
+    EXPECT_EQ(b.u32(RAMBO_UNDRAINED_SLOTS_OFFSET), 3000u);
+    EXPECT_EQ(b.u32(RAMBO_DUMPER_PID_OFFSET), 0u);
+
+    RamboChunkWalker walker;
+    ASSERT_EQ(ramboInitializeChunkWalker(b.cb(), &walker), 0u);
+    EXPECT_EQ(walker.chunkNumber, 1u) << "sequence kN + 3000 is in chunk 1 of lap 1";
+    EXPECT_EQ(b.u32(RAMBO_DUMPER_PID_OFFSET), GetCurrentProcessId());
+    EXPECT_EQ(chunks[0].lap, 2u);
+    EXPECT_EQ(chunks[0].filled, 0u);
+    EXPECT_EQ(chunks[1].lap, 1u);
+    EXPECT_EQ(chunks[1].filled, 3000u - 2048u);
+    for (Uint32 i = 2; i < 4; ++i) EXPECT_EQ(chunks[i].lap, 1u) << i;
+    // The rest of lap 1 fills chunks 1 to 3 without waiting; each reaches a full count.
+    for (Uint32 i = kN + 3000; i < 2 * kN; ++i) put(b.cb(), 52, 1);
+    for (Uint32 i = 1; i < 4; ++i) EXPECT_EQ(chunks[i].filled, 2048u) << i;
+    EXPECT_EQ(b.u32(RAMBO_UNDRAINED_SLOTS_OFFSET), 3000u);
 }

@@ -344,8 +344,14 @@ int infoFn(const char* name, GTCB* cb) {
         const Uint32 lost = written > r->slotCount ? written - r->slotCount : 0;
         printf("slots written: %u (since the last clear)\n", written);
         printf("slots %s: %u\n", r->wraps ? "overwritten" : "lost", lost);
+        if (r->autoDumpAllowed) {
+            Uint32 undrained;
+            memcpy(&undrained, reinterpret_cast<const Uint8*>(r) + RAMBO_UNDRAINED_SLOTS_OFFSET, 4);
+            printf("slots not streamed: %u (written over chunks no streamer drained)\n", undrained);
+        }
     } else if ((o.mode & 0x88u) == 0x08u) {
-        printf("lost calls:   %u\n", cb->stopCounter);
+        // The counter starts at 1 when the table is set up.
+        printf("lost calls:   %u\n", cb->stopCounter ? cb->stopCounter - 1 : 0);
     }
     printf("errors only:  %s\n", o.flags & GTRACE_FLAG_ERRORS_ONLY ? "yes" : "no");
     printf("point filter: %s\n", o.flags & GTRACE_FLAG_POINT_BITMAPS ? "yes" : "no");
@@ -448,12 +454,17 @@ int streamFn(const char*, GTCB* cb) {
     if (OSSErr rc = ramboGetDumpHeaderBuffer(ring, false, reinterpret_cast<RamboDumpHead*>(&header[GTRACE_DUMP_HEADER_SIZE]),
                                              &data, &size))
         return fail("dump header", rc);
-    RamboChunkWalker walker;
-    if (OSSErr rc = ramboInitializeChunkWalker(ring, &walker)) return fail("chunk walker", rc);
     OutFile out;
     if (OSSErr rc = out.open(g_path.c_str())) return fail("create dump file", rc);
-    SetConsoleCtrlHandler(onCtrl, TRUE);
+    // Counting on before the walker is placed: it starts from the fill counts as they are then.
     ramboAutoDumpEnabled(ring, true);
+    RamboChunkWalker walker;
+    if (OSSErr rc = ramboInitializeChunkWalker(ring, &walker)) {
+        ramboAutoDumpEnabled(ring, false);
+        out.f.close();
+        return fail("chunk walker", rc);
+    }
+    SetConsoleCtrlHandler(onCtrl, TRUE);
     OSSErr rc = out.write(header.data(), (Uint32)header.size());
     Uint8* slot0 = static_cast<Uint8*>(walker.slot0);
     const Uint32 chunks = ring->chunkCount;
@@ -651,11 +662,12 @@ int traceFormat(int argc, char** argv) {
     OSSFileOpenParam op = {OSS_CURRENT_VERSION, path, OSS_FILE_OPEN_EXISTING, OSS_FILE_ACCESS_READ, 0, 0, 0};
     if (OSSErr rc = f.open(&op)) return fail("open dump", rc);
     if (OSSErr rc = gtraceValidateDumpFile(&f, GTRACE_DUMP_RECORDS)) return fail("validate dump", rc);
-    GTraceDumpParser* p = new GTraceDumpParser;
-    if (OSSErr rc = gtraceOpenDumpFileParser(&f, p, !o.reverse)) return fail("open parser", rc);
+    // The companion form: it counts the records missing from the dump.
+    GTraceDumpParserEx* p = new GTraceDumpParserEx;
+    if (OSSErr rc = gtraceOpenDumpFileParserEx(&f, p, !o.reverse)) return fail("open parser", rc);
     bool wrapped = false, truncated = false;
-    ramboDidBufferWrap(&p->rambo, &wrapped);
-    ramboWasBufferTruncated(&p->rambo, &truncated);
+    ramboDidBufferWrap(&p->parser.rambo, &wrapped);
+    ramboWasBufferTruncated(&p->parser.rambo, &truncated);
     const bool progress = _isatty(_fileno(stderr)) != 0;
     Decoded d;
     Uint64 count = 0, shown = 0;
@@ -708,7 +720,7 @@ int traceFormat(int argc, char** argv) {
     Uint32 batch = 0, next = 0;
     for (;;) {
         if (next == batch) {
-            batch = gtraceParseRecordBatch(&f, p, views.data(), (Uint32)views.size());
+            batch = gtraceParseRecordBatchEx(&f, p, views.data(), (Uint32)views.size());
             next = 0;
             if (batch == 0) break;
         }
@@ -840,7 +852,7 @@ int traceFormat(int argc, char** argv) {
     fflush(stdout);
     if (stdoutMode != -1) _setmode(_fileno(stdout), stdoutMode);
     if (progress && count >= 0x10000) fprintf(stderr, "\r%s records\n", std::to_string(count).c_str());
-    gtraceCloseDumpFileParser(p);
+    gtraceCloseDumpFileParser(&p->parser);
     delete p;
     f.close();
     fprintf(stderr, "%s records, %s shown\n", std::to_string(count).c_str(), std::to_string(shown).c_str());
@@ -893,13 +905,19 @@ int traceCoverage(int argc, char** argv) {
     std::vector<Uint8> area;
     bool ok = fread(header, 1, sizeof *header, f) == sizeof *header &&
               !memcmp(header->eyeCatcher, GTRACE_DUMP_EYECATCHER, 8) && (header->options.mode & 0x88u) == 0x80u;
+    // The area is sized from the header only when the file holds that much behind it: a damaged
+    // header must not make the tool allocate whatever its size word says.
+    const Uint32 bufferSize = ok ? header->options.bufferSize : 0;
+    const long areaStart = (long)sizeof *header + 16;
+    ok = ok && bufferSize >= 0x400020 && fseek(f, 0, SEEK_END) == 0 && ftell(f) >= areaStart &&
+         (Uint64)(ftell(f) - areaStart) >= bufferSize;
     if (ok) {
-        area.resize(header->options.bufferSize);
-        ok = fseek(f, 16, SEEK_CUR) == 0 && fread(area.data(), 1, area.size(), f) == area.size();
+        area.resize(bufferSize);
+        ok = fseek(f, areaStart, SEEK_SET) == 0 && fread(area.data(), 1, area.size(), f) == area.size();
     }
     delete header;
     fclose(f);
-    if (!ok || area.size() < 0x400020) return fprintf(stderr, "ossetool trace coverage: not a coverage dump\n"), 1;
+    if (!ok) return fprintf(stderr, "ossetool trace coverage: not a coverage dump\n"), 1;
     struct Point { Uint32 type, probe, count; Uint64 bits; };
     std::map<Uint32, std::vector<Point>> byFunction;
     auto at = [&](Uint64 off, Uint32 n) { return off + n <= area.size() ? &area[(size_t)off] : nullptr; };
