@@ -60,7 +60,12 @@ run trace on demo --mode autodump --size 512K --timestamps
 echo "\$ ossetool trace stream demo $twin\\stream.dmp --count 2600 &"
 "$tool" trace stream demo "$twin\\stream.dmp" --count 2600 &
 streamer=$!
-sleep 1
+# Writers go on without waiting for a streamer that has not registered yet: start them once it
+# has (bounded: a streamer that never registers shows in the counts below).
+for _ in $(seq 100); do
+  "$tool" trace info demo 2>/dev/null | grep -q "^streamer: *process" && break
+  sleep 0.1
+done
 run trace workload demo 4 50
 # The streamer ends at the record count; switching the trace off would end it as well.
 wait "$streamer"

@@ -345,8 +345,13 @@ int infoFn(const char* name, GTCB* cb) {
         printf("slots written: %u (since the last clear)\n", written);
         printf("slots %s: %u\n", r->wraps ? "overwritten" : "lost", lost);
         if (r->autoDumpAllowed) {
-            Uint32 undrained;
+            Uint32 undrained, dumper;
             memcpy(&undrained, reinterpret_cast<const Uint8*>(r) + RAMBO_UNDRAINED_SLOTS_OFFSET, 4);
+            memcpy(&dumper, reinterpret_cast<const Uint8*>(r) + RAMBO_DUMPER_PID_OFFSET, 4);
+            if (dumper)
+                printf("streamer:     process %u registered\n", dumper);
+            else
+                printf("streamer:     none\n");
             printf("slots not streamed: %u (written over chunks no streamer drained)\n", undrained);
         }
     } else if ((o.mode & 0x88u) == 0x08u) {
