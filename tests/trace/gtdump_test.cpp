@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 using namespace tracetest;
 
@@ -494,6 +495,7 @@ TEST_F(TraceDump, JsonBeginAndEndEventsNestPerThread) {
         return line.substr(from, end - from);
     };
     std::map<std::string, std::vector<std::string>> open;  // pid/tid -> names entered
+    std::set<std::string> processNames, threadNames;
     size_t begins = 0, ends = 0;
     for (size_t at = 0; at < json.size();) {
         size_t end = json.find('\n', at);
@@ -501,12 +503,24 @@ TEST_F(TraceDump, JsonBeginAndEndEventsNestPerThread) {
         const std::string line = json.substr(at, end - at);
         at = end + 1;
         const std::string ph = field(line, "\"ph\":");
-        if (ph != "\"B\"" && ph != "\"E\"") continue;
         const std::string thread = field(line, "\"pid\":") + "/" + field(line, "\"tid\":");
         const std::string name = field(line, "\"name\":");
+        if (ph == "\"M\"") {
+            // A viewer lists processes and threads by these names, each given once.
+            const std::string shown = field(line, "\"args\":{\"name\":");
+            if (name == "\"process_name\"") {
+                EXPECT_TRUE(processNames.insert(shown).second) << line;
+            } else if (name == "\"thread_name\"") {
+                EXPECT_TRUE(threadNames.insert(thread).second) << line;
+            }
+            continue;
+        }
+        if (ph != "\"B\"" && ph != "\"E\"") continue;
         std::vector<std::string>& stack = open[thread];
         if (ph == "\"B\"") {
             ++begins;
+            // A viewer names a frame by the name and arguments of its "B": the name alone.
+            EXPECT_EQ(line.find("\"args\""), std::string::npos) << line;
             stack.push_back(name);
         } else {
             ++ends;
@@ -517,6 +531,9 @@ TEST_F(TraceDump, JsonBeginAndEndEventsNestPerThread) {
     }
     EXPECT_EQ(begins, 7u);
     EXPECT_EQ(ends, begins);
+    EXPECT_EQ(processNames.size(), 1u);
+    EXPECT_EQ(threadNames.size(), 2u);
+    EXPECT_NE(json.find("\"entry\":{\"probe\":"), std::string::npos) << "entry values go with the E";
     for (const auto& kv : open) EXPECT_TRUE(kv.second.empty()) << "left open on " << kv.first;
 }
 

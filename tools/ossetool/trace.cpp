@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -678,8 +679,16 @@ int traceFormat(int argc, char** argv) {
     Uint64 count = 0, shown = 0;
     std::string out;
     out.reserve(1 << 20);
-    // Per thread: the functions entered and not yet left, for the nesting of B and E events.
-    std::map<std::pair<Uint32, Uint64>, std::vector<Uint32>> open;
+    // Per thread: the functions entered and not yet left, for the nesting of B and E events,
+    // with the values of each entry. A viewer names a frame by its "B" event's name and
+    // arguments, so "B" carries the name alone and its values go out with the "E".
+    struct OpenFrame {
+        Uint32 functionId;
+        std::string entryArgs;
+    };
+    std::map<std::pair<Uint32, Uint64>, std::vector<OpenFrame>> open;
+    std::set<Uint32> namedProcesses;
+    std::set<std::pair<Uint32, Uint64>> namedThreads;
     double lastTs = 0;
     // The text goes out in large binary writes, with the line ends a text-mode stream would
     // give written here (the runtime's text mode converts and writes a few kilobytes at a
@@ -711,13 +720,38 @@ int traceFormat(int argc, char** argv) {
         snprintf(b, sizeof b, ",\"ts\":%.3f,\"pid\":%u,\"tid\":%s", ts, pid, std::to_string(tid).c_str());
         out += b;
         if (ph[0] == 'i') out += ",\"s\":\"t\"";
-        out += ",\"args\":{" + args + "}}";
+        if (ph[0] != 'B') out += ",\"args\":{" + args + "}";
+        out += '}';
+    };
+    // Metadata events name each process and thread once, before its first event, so that a
+    // viewer lists them as the product's processes and threads.
+    auto nameOnce = [&](Uint32 pid, Uint64 tid) {
+        if (namedProcesses.insert(pid).second) {
+            std::string args = "\"name\":";
+            jsonString(args, "process " + std::to_string(pid));
+            jsonEvent("M", "process_name", "__metadata", 0, pid, 0, args);
+        }
+        if (namedThreads.insert({pid, tid}).second) {
+            std::string args = "\"name\":";
+            jsonString(args, "thread " + std::to_string(tid));
+            jsonEvent("M", "thread_name", "__metadata", 0, pid, tid, args);
+        }
+    };
+    // The "E" of an open frame: the exit's values (none when the exit is missing) and the
+    // entry's under "entry".
+    auto closeFrame = [&](const OpenFrame& fr, double ts, Uint32 pid, Uint64 tid, const std::string& exitArgs) {
+        std::string args = exitArgs;
+        if (!fr.entryArgs.empty()) args += (args.empty() ? "" : ",") + std::string("\"entry\":{") + fr.entryArgs + "}";
+        jsonEvent("E", functionName(fr.functionId), componentName(fr.functionId), ts, pid, tid, args);
     };
     // Records missing from the dump: the parser counts the slots they took, one or more each.
     auto lostLine = [&](Uint32 slots, Uint32 pid, Uint64 tid) {
         if (slots == 0) return;
         const std::string text = slots == 1 ? "LOST 1 RECORDS" : "LOST UP TO " + std::to_string(slots) + " RECORDS";
-        if (o.json) jsonEvent("i", text, "trace", lastTs, pid, tid, "\"slots\":" + std::to_string(slots));
+        if (o.json) {
+            nameOnce(pid, tid);
+            jsonEvent("i", text, "trace", lastTs, pid, tid, "\"slots\":" + std::to_string(slots));
+        }
         else out += "[" + text + "]" + eol;
     };
     // Records are decoded where the parser holds them, a batch at a time.
@@ -747,8 +781,15 @@ int traceFormat(int argc, char** argv) {
         const std::string& cname = names.component;
         const char* tn = typeName(h.recordType);
         if (o.json) {
+            nameOnce(h.processId, h.threadId);
             char b[128];
-            snprintf(b, sizeof b, "\"probe\":%u,\"type\":%u", h.probe, h.recordType);
+            // The phase of a "B" or "E" event says what the record type would.
+            const bool phased = (h.recordType == GTRACE_TYPE_ENTRY || h.recordType == GTRACE_TYPE_EXIT) &&
+                                !o.reverse;
+            if (phased)
+                snprintf(b, sizeof b, "\"probe\":%u", h.probe);
+            else
+                snprintf(b, sizeof b, "\"probe\":%u,\"type\":%u", h.probe, h.recordType);
             std::string args = b;
             if (h.recordType == GTRACE_TYPE_EXIT || h.result) {
                 args += ",\"rc\":";
@@ -763,21 +804,21 @@ int traceFormat(int argc, char** argv) {
             lastTs = t;
             auto& stack = open[{h.processId, h.threadId}];
             if (h.recordType == GTRACE_TYPE_ENTRY && !o.reverse) {
-                stack.push_back(h.functionId);
-                jsonEvent("B", fname, cname, t, h.processId, h.threadId, args);
+                stack.push_back({h.functionId, args});
+                jsonEvent("B", fname, cname, t, h.processId, h.threadId, "");
             } else if (h.recordType == GTRACE_TYPE_EXIT && !o.reverse) {
-                auto it = std::find(stack.rbegin(), stack.rend(), h.functionId);
+                auto it = std::find_if(stack.rbegin(), stack.rend(),
+                                       [&](const OpenFrame& fr) { return fr.functionId == h.functionId; });
                 if (it == stack.rend()) {
                     jsonEvent("i", fname + " (exit)", cname, t, h.processId, h.threadId, args);
                 } else {
                     // Close what was entered inside and never left, then this one.
-                    while (stack.back() != h.functionId) {
-                        jsonEvent("E", functionName(stack.back()), componentName(stack.back()), t, h.processId,
-                                  h.threadId, "");
+                    while (stack.back().functionId != h.functionId) {
+                        closeFrame(stack.back(), t, h.processId, h.threadId, "");
                         stack.pop_back();
                     }
+                    closeFrame(stack.back(), t, h.processId, h.threadId, args);
                     stack.pop_back();
-                    jsonEvent("E", fname, cname, t, h.processId, h.threadId, args);
                 }
             } else {
                 jsonEvent("i", fname, cname, t, h.processId, h.threadId, args);
@@ -840,8 +881,7 @@ int traceFormat(int argc, char** argv) {
         // Entries never left in the dump end with its last event.
         for (auto& kv : open)
             while (!kv.second.empty()) {
-                jsonEvent("E", functionName(kv.second.back()), componentName(kv.second.back()), lastTs,
-                          kv.first.first, kv.first.second, "");
+                closeFrame(kv.second.back(), lastTs, kv.first.first, kv.first.second, "");
                 kv.second.pop_back();
                 // A dump of entries only leaves millions open: write as the loop above does.
                 if (out.size() > (1u << 20) - 4096) flush();
