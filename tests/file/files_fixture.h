@@ -153,7 +153,8 @@ private:
         std::vector<char> buf(sizeof(UnixDrive) + unixPath.size() + 1, 0);
         UnixDrive* d = reinterpret_cast<UnixDrive*>(buf.data());
         d->size = (ULONG)buf.size();
-        d->type = DRIVE_FIXED;
+        // A drive is removed by defining it with no root.
+        d->type = folder.empty() ? DRIVE_NO_ROOT_DIR : DRIVE_FIXED;
         d->letter = (WCHAR)(letter_ - 'A' + 'a');
         if (!unixPath.empty()) {
             memcpy(buf.data() + sizeof(UnixDrive), unixPath.c_str(), unixPath.size() + 1);
