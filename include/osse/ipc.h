@@ -439,6 +439,74 @@ public:
     Uint32 authorize(const OSSIPCSecurityParam* param);
 };
 
+/* ---- Waits and their bounds ---------------------------------------------------------------
+ * Every wait of the objects of this header: where it is, what it waits for, what ends it, and
+ * what it does when the process on the other side (holder or poster) was killed. A latch is
+ * the spin latch of osse/latch.h; a kernel wait is one WaitForSingleObject.
+ *
+ * Where
+ *   Waits for                      Bound                          When the other side died
+ * -------------------------------------------------------------------------------------------------
+ * OSSHIPCSemaphore::wait
+ *   a unit of the semaphore        caller's timeout (0xFFFFFFFF:  not seen (a semaphore has no
+ *   (kernel wait)                  none); ECF_TIMEOUT             owner): runs to the timeout, for
+ *                                                                 ever without one
+ * OSSHIPCSemaphoreEx::wait
+ *   the same                       caller's timeout;              the same
+ *                                  ECF_FILE_NFS_TIME_OUT
+ * OSSHIPCQueue::create
+ *   its two new semaphores, made   none; returns at once (an      -
+ *   at 1 and waited down to 0      existing name is refused)
+ * OSSHIPCQueue::put
+ *   put latch, then state latch    none; slices of 50 ms          holder named in the holder
+ *                                                                 record found dead: queue broken,
+ *                                                                 ECF_SEM_WAIT_ABANDONED
+ * OSSHIPCQueue::put
+ *   space: a short spin (yields),  none; slices of 50 ms (5 ms    dead latch holder: as above; a
+ *   then the space semaphore       inside a streamed message)     reader that died holding nothing
+ *                                                                 is no holder: put waits for
+ *                                                                 space
+ * OSSHIPCQueue::get
+ *   get latch, then state latch    caller's timeout (-1: none),   dead holder: queue broken,
+ *                                  slices of at most 50 ms        ECF_SEM_WAIT_ABANDONED
+ * OSSHIPCQueue::get
+ *   data: a short spin, then the   caller's timeout, slices of    dead holder: as above; a writer
+ *   data semaphore                 50 ms; 0 never sleeps          that died holding nothing: an
+ *                                                                 empty queue, to the timeout
+ * OSSHIPCQueue::get, message larger than the ring
+ *   the rest of the body from its  caller's timeout, slices of 5  the writer holds the put latch:
+ *   writer                         ms; then ECF_TIMEOUT and the   found dead, queue broken
+ *                                  writer sends it again whole
+ * OSSHIPCQueue put, get, flush, in mid-operation
+ *   the state latch again, after   none in time: the latch is     dead holder:
+ *   a copy or a post               held only while offsets        ECF_SEM_WAIT_ABANDONED
+ *                                  change
+ * OSSHIPCQueue::hasMessage
+ *   state latch                    fixed 2000 ms, then false      false; a dead holder marks the
+ *                                                                 queue broken
+ * OSSHIPCQueue::flush
+ *   state latch, then a copy in    none; holders checked every    dead holder:
+ *   progress (yield loop)          50 yields                      ECF_SEM_WAIT_ABANDONED; a side
+ *                                                                 asleep is not waited for
+ * OSSHIPCWaitpost::wait
+ *   the event (kernel wait)        caller's timeout (0 polls;     dead poster not seen: to the
+ *                                  0xFFFFFFFF: none)              timeout; the owner's destroy
+ *                                                                 wakes waiters
+ *                                                                 (ECF_WAITPOST_NOT_INITIALIZED)
+ * OSSHIPCWaitpost::wait, post
+ *   core latch around the payload  none (latch acquire), also     a party killed in its copy
+ *   copy (not when unguarded)      after a timed or polling wait  leaves the latch held: the other
+ *                                                                 waits for ever
+ * OSSHIPCMemory, OSSHIPCMemoryEx, OSSHIPCPrivateMemory
+ *   nothing                        -                              -
+ * OSSHPipe
+ *   nothing: no pipe is made,      -                              -
+ *   write is not supported
+ *
+ * A queue segment without the holder record (OSS_QUEUE_HOLDERS clear) names no holder: its
+ * waits find no dead process, and a get in the body of a message larger than the ring reads on
+ * past its timeout. */
+
 
 /* ---- Waitpost ----------------------------------------------------------------------------- */
 

@@ -302,6 +302,57 @@ typedef struct GTraceOptions GTraceOptions;
 /* The calling process's binding; null while detached. */
 OSSE_C_API GTCBType* g_pGTCB;
 
+/* ---- Waits and their bounds ---------------------------------------------------------------
+ * Every wait of the trace facility and of its tool: where it is, what it waits for, what ends
+ * it, and what it does when the process on the other side (a writer, the dumper, or the holder
+ * of the ring's lock) was killed. The ring lock is the spin latch in the ring's header
+ * (osse/rambo.h), taken without any bound.
+ *
+ * Where
+ *   Waits for                      Bound                          When the other side died
+ * -------------------------------------------------------------------------------------------------
+ * trace point writers, auto-dump mode
+ *   the dumper to drain the chunk  none while a registered        dumper gone: seen within 1024
+ *   of their lap (yield loop)      dumper runs; ends when         yields, unregistered; writers go
+ *                                  auto-dump is off or no dumper  on and count the undrained
+ *                                  is registered                  slots. A writer that died
+ *                                                                 mid-record: see the stream
+ * trace point writers, circular and linear
+ *   nothing (a full linear buffer  -                              -
+ *   writes to scratch)
+ * _gtraceRandSleep (random-sleep mode)
+ *   nothing (a sleep)              fixed 0 to 199 ms, every       -
+ *                                  period-th point
+ * gtraceClear, ring modes (ramboNewSequence)
+ *   ring lock (a latch in the      none                           holder died: waits for ever
+ *   segment)
+ * gtraceGetDumpHeaderBuffer, gtraceGetDumpTail, ramboGetDumpHeaderBuffer, ramboGetDumpTail
+ *   ring lock                      none                           holder died: waits for ever
+ * gtraceInitialize and gtraceCreateNamed, ring modes
+ *   ring lock of the block it has  none needed: it is free        -
+ *   just zeroed
+ * gtraceClear in coverage mode; gtraceInitialize or gtraceCreateNamed of coverage over a trace
+ * block
+ *   trace points in flight         fixed 5000 ms                  nothing is checked
+ * coverage trace points
+ *   bucket and entry latches,      no wait: a point that finds    -
+ *   tried once                     one busy is not counted
+ * profile timing, first point of a process
+ *   another thread making the      none; one TlsAlloc             threads of this process only
+ *   stack slot (Sleep(0) loop)
+ * gtraceEnable, gtraceDisable, gtraceSetOptions, gtraceAttach, gtraceDetach, gtraceOpenNamed,
+ * gtraceCloseNamed, gtraceRemoveNamed
+ *   nothing                        -                              -
+ * ossetool trace stream (the dumper)
+ *   each chunk to fill (1 ms       none: until Ctrl-C, --count N  a writer that died between
+ *   polls)                         or the trace is switched off   reserving and publishing leaves
+ *                                                                 its chunk short: the stream
+ *                                                                 stalls there, and writers one
+ *                                                                 lap on wait, until it is stopped
+ * ossetool trace dump
+ *   ring lock (header and tail)    none                           holder died: waits for ever
+ */
+
 /* ---- Control block ---------------------------------------------------------------------------------- */
 OSSE_C_API Uint32 gtraceGetAllocSize(Uint32 bufferSize);
 OSSE_C_API OSSErr gtraceInitialize(void* memory, GTraceOptions* options);
