@@ -365,9 +365,13 @@ struct OSSIPCQueueCreateParam {
                                            at its timeout; the writer withdraws the rest and
                                            writes the message again */
 #define OSS_QUEUE_HOLDERS         0x04u /* the holder record follows the ring */
-#define OSS_QUEUE_WRITER_COPYING  0x08u /* a writer copies between its reservation and its
+
+/* OSSIPCQueueHeader::generation, changed only under the state latch (plain stores: the common
+ * path of put and get takes no locked instruction for it). */
+#define OSS_QUEUE_GENERATION_MASK 0x3Fu /* counts flushes */
+#define OSS_QUEUE_WRITER_COPYING  0x40u /* a writer copies between its reservation and its
                                            offset update */
-#define OSS_QUEUE_READER_COPYING  0x10u /* the same for a reader */
+#define OSS_QUEUE_READER_COPYING  0x80u /* the same for a reader */
 
 /* The control block at the start of a queue's segment, read by every process attached to it;
  * the ring of `capacity` bytes follows it. */
@@ -375,7 +379,7 @@ struct OSSIPCQueueHeader {
     OSSLatch putLatch;       /* held by a writer for a whole put */
     OSSLatch getLatch;       /* held by a reader while it takes a message */
     OSSLatch stateLatch;     /* guards the fields below and the ring */
-    Uint8 generation;        /* counts flushes: a message cut by one is never resumed */
+    Uint8 generation;        /* flushes counted, copies in progress (OSS_QUEUE_GENERATION_MASK) */
     Uint32 capacity;         /* ring bytes, a multiple of 4 */
     Uint32 writeOffset;
     Uint32 readOffset;

@@ -10,8 +10,9 @@
 // - A reader looks at the length before taking anything: a message larger than the caller's
 //   buffer stays in the ring and its length is handed back.
 // - Bytes are copied outside the state latch, into free space (writer) or out of used space
-//   (reader), and the offsets move only after the copy, under the latch. A copying flag says
-//   that a side is between the two, which is all that flush waits for.
+//   (reader), and the offsets move only after the copy, under the latch. A copying bit (in the
+//   generation byte, which only state latch holders change) says that a side is between the
+//   two, which is all that flush waits for.
 // - A flush counts a generation. A writer or reader part way through a message that finds the
 //   generation changed stops with ECF_SESSION_CANCELED: neither resumes in the emptied ring.
 // - A reader whose time runs out in the body of a streamed message cannot put back what it
@@ -144,6 +145,12 @@ inline Uint64 segmentBytes(Uint32 capacity)
 inline Uint8 flags(const OSSIPCQueueHeader* h)
 {
     return __atomic_load_n(&h->flags, __ATOMIC_ACQUIRE);
+}
+
+// The flush count, with the state latch held.
+inline Uint8 flushCount(const OSSIPCQueueHeader* h)
+{
+    return h->generation & OSS_QUEUE_GENERATION_MASK;
 }
 
 inline void setFlag(OSSIPCQueueHeader* h, Uint8 bit)
@@ -360,7 +367,7 @@ Uint32 streamOut(OSSCallFrame& f, Side& s, void* buffer, Uint32 length,
 {
     OSSIPCQueueHeader* h = s.h;
     OSSHIPCQueue* q = s.q;
-    const Uint8 generation = h->generation;
+    const Uint8 generation = flushCount(h);
     Uint8* dst = static_cast<Uint8*>(buffer);
     Uint32 left = length;
     bool spun = false;
@@ -375,7 +382,7 @@ Uint32 streamOut(OSSCallFrame& f, Side& s, void* buffer, Uint32 length,
     for (;;) {
         if (s.broken()) return endWith(ECF_SEM_WAIT_ABANDONED, 60, true);
         // A flush removed the rest of this body: what follows in the ring is not part of it.
-        if (h->generation != generation) return endWith(ECF_SESSION_CANCELED, 115, true);
+        if (flushCount(h) != generation) return endWith(ECF_SESSION_CANCELED, 115, true);
         if (takeWriterFlag(h)) {
             s.release(h->stateLatch);
             const Uint32 rc = q->spaceSemaphore.post();
@@ -430,11 +437,11 @@ Uint32 streamOut(OSSCallFrame& f, Side& s, void* buffer, Uint32 length,
         Uint32 take = used < left ? used : left;
         if (take < left) take &= ~3u;
         const Uint32 at = h->readOffset;
-        setFlag(h, OSS_QUEUE_READER_COPYING);
+        h->generation |= OSS_QUEUE_READER_COPYING;
         s.release(h->stateLatch);
         copyOut(h, at, dst, take);
         if (!s.retakeState()) return endWith(ECF_SEM_WAIT_ABANDONED, 60, false);
-        clearFlag(h, OSS_QUEUE_READER_COPYING);
+        h->generation &= (Uint8)~OSS_QUEUE_READER_COPYING;
         h->readOffset = advance(h, at, take);
         if (h->readOffset == h->writeOffset) h->dataPresent = 0;
         dst += take;
@@ -628,7 +635,7 @@ Uint32 OSSHIPCQueue::flush()
     // A side between its copy and its offset update would publish a stale offset into the
     // emptied ring: let it finish that one copy. A side asleep on its semaphore is not waited
     // for; it finds the generation changed when it wakes.
-    for (Uint32 round = 1; flags(h) & (OSS_QUEUE_WRITER_COPYING | OSS_QUEUE_READER_COPYING);
+    for (Uint32 round = 1; h->generation & (OSS_QUEUE_WRITER_COPYING | OSS_QUEUE_READER_COPYING);
          ++round) {
         s.release(h->stateLatch);
         ossYield();
@@ -638,7 +645,7 @@ Uint32 OSSHIPCQueue::flush()
     h->writeOffset = 0;
     h->readOffset = 0;
     h->dataPresent = 0;
-    h->generation = (Uint8)(h->generation + 1);
+    h->generation = (Uint8)((h->generation + 1) & OSS_QUEUE_GENERATION_MASK);
     const bool reader = takeReaderFlag(h);
     const bool writer = takeWriterFlag(h);
     s.release(h->stateLatch);
@@ -693,7 +700,7 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
     Uint32 left = length;
     bool lengthDone = false;
     bool spun = false;
-    Uint8 generation = h->generation;
+    Uint8 generation = flushCount(h);
 
     for (;;) {
         if (s.broken()) return endWith(ECF_SEM_WAIT_ABANDONED, 40, true);
@@ -710,11 +717,11 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
             lengthDone = false;
             continue;
         }
-        if (h->generation != generation) {
+        if (flushCount(h) != generation) {
             // A flush emptied the ring: a message already begun is gone, one not yet begun
             // goes on with more room.
             if (lengthDone) return endWith(ECF_SESSION_CANCELED, 65, true);
-            generation = h->generation;
+            generation = flushCount(h);
         }
         const Uint32 room = freeSpace(h);
         Uint32 take = 0;  // body bytes to copy now
@@ -756,7 +763,7 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
         // Chunks other than the last are whole multiples of 4, so the stream stays aligned.
         if (take < left) take &= ~3u;
         const Uint32 at = h->writeOffset;
-        setFlag(h, OSS_QUEUE_WRITER_COPYING);
+        h->generation |= OSS_QUEUE_WRITER_COPYING;
         s.release(h->stateLatch);
 
         Uint32 offset = at;
@@ -773,7 +780,7 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
         }
 
         if (!s.retakeState()) return endWith(ECF_SEM_WAIT_ABANDONED, 40, false);
-        clearFlag(h, OSS_QUEUE_WRITER_COPYING);
+        h->generation &= (Uint8)~OSS_QUEUE_WRITER_COPYING;
         h->writeOffset = offset;
         h->dataPresent = 1;
         lengthDone = true;
@@ -860,14 +867,14 @@ Uint32 OSSHIPCQueue::get(void* buffer, unsigned int bufferSize, unsigned int* me
             // A message that fits is published whole; anything less is a damaged ring, which
             // is waited on like an empty one.
             if (!streams && usedSpace(h) >= whole) {
-                setFlag(h, OSS_QUEUE_READER_COPYING);
+                h->generation |= OSS_QUEUE_READER_COPYING;
                 s.release(h->stateLatch);
                 if (length) copyOut(h, advance(h, at, kLengthItem), buffer, length);
                 if (!s.retakeState()) {
                     s.release(h->getLatch);
                     return broken(60);
                 }
-                clearFlag(h, OSS_QUEUE_READER_COPYING);
+                h->generation &= (Uint8)~OSS_QUEUE_READER_COPYING;
                 h->readOffset = advance(h, advance(h, at, kLengthItem), length);
                 if (h->readOffset == h->writeOffset) h->dataPresent = 0;
                 const bool writer = takeWriterFlag(h);

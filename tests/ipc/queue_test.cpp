@@ -225,7 +225,7 @@ bool suspendOutsideStateLatch(HANDLE t, const OSSIPCQueueHeader* h)
         GetThreadContext(t, &c);  // returns once the thread has really stopped
         const Uint8 copying = OSS_QUEUE_WRITER_COPYING | OSS_QUEUE_READER_COPYING;
         if (__atomic_load_n(&h->stateLatch.lockWord, __ATOMIC_ACQUIRE) == 0 &&
-            (__atomic_load_n(&h->flags, __ATOMIC_ACQUIRE) & copying) == 0)
+            (__atomic_load_n(&h->generation, __ATOMIC_ACQUIRE) & copying) == 0)
             return true;
         ResumeThread(t);
         Sleep(1);
