@@ -137,28 +137,11 @@ OSSErr validateRing(R& r, RingInfo* info) {
 
 // ---- The parser -------------------------------------------------------------------------------
 
-// The whole state of a ring buffer parse. The caller's RamboDumpParser holds the position; the
-// start slot and the number of slots follow from it (see load), and the sequence bookkeeping
-// lives in the Ex companion when the caller has one.
-struct RingParser {
-    Uint64 dataOffset;      // file offset of slot 0
-    Uint64 slotOffset;      // offset of the current slot from slot 0
-    Uint64 bytesLeft;       // bytes of slots not yet visited
-    Uint8* buffer;          // read buffer
-    Uint32 cursor;          // offset of the last record handed out in the buffer
-    Uint32 held;            // bytes held in the buffer
-    Uint32 capacity;        // buffer capacity
-    Uint64 bufferStart;     // logical slot of the first buffered byte
-    Uint32 slotIndex;       // physical slot of the current slot
-    Uint32 slotCount;       // N: slots of the data area (or of the stream file)
-    Uint32 tailPosition;    // instantaneous dumps: the tail's position
-    Uint16 kind;            // RAMBO_DUMP_KIND_
-    Uint8  forward;
-    Uint8  open;
-    Uint8  wrapped;
-    Uint8  truncated;
+// The whole state of a ring buffer parse: the caller's RamboDumpParser (the position), the
+// start slot, which follows from it (see load), and the sequence bookkeeping, which lives in
+// the Ex companion when the caller has one. Every parse visits all slotCount slots.
+struct RingParser : RamboDumpParser {
     Uint32 startSlot;       // physical slot of logical slot 0
-    Uint32 totalSlots;      // slots to visit: always slotCount
     RamboDumpParserState seq;
 };
 
@@ -172,23 +155,7 @@ inline Uint32 currentFrom(Uint64 bytesLeft, Uint32 total, bool forward) {
 // slot is where the current physical slot lies back from the current logical one. Without an
 // Ex companion no sequence is followed (state is null) and no slot is counted as missing.
 inline void load(RingParser* w, const RamboDumpParser* p, const RamboDumpParserState* state) {
-    w->dataOffset = p->dataOffset;
-    w->slotOffset = p->slotOffset;
-    w->bytesLeft = p->bytesLeft;
-    w->buffer = p->buffer;
-    w->cursor = p->cursor;
-    w->held = p->held;
-    w->capacity = p->capacity;
-    w->bufferStart = p->bufferStart;
-    w->slotIndex = p->slotIndex;
-    w->slotCount = p->slotCount;
-    w->tailPosition = p->tailPosition;
-    w->kind = p->kind;
-    w->forward = p->forward;
-    w->open = p->open;
-    w->wrapped = p->wrapped;
-    w->truncated = p->truncated;
-    w->totalSlots = p->slotCount;
+    static_cast<RamboDumpParser&>(*w) = *p;
     w->startSlot = 0;
     if (p->bytesLeft != 0 && p->slotCount != 0) {
         const Uint32 n = p->slotCount;
@@ -203,14 +170,7 @@ inline void load(RingParser* w, const RamboDumpParser* p, const RamboDumpParserS
 }
 
 inline void store(RamboDumpParser* p, RamboDumpParserState* state, const RingParser* w) {
-    p->dataOffset = w->dataOffset;
-    p->slotOffset = w->slotOffset;
-    p->bytesLeft = w->bytesLeft;
-    p->buffer = w->buffer;
-    p->cursor = w->cursor;
-    p->held = w->held;
-    p->capacity = w->capacity;
-    p->bufferStart = w->bufferStart;
+    *p = *w;
     p->backSlots = 0;
     if (!w->forward && w->bytesLeft != 0) {
         const Uint64 current = w->bytesLeft / kSlot - 1u;
@@ -219,21 +179,13 @@ inline void store(RamboDumpParser* p, RamboDumpParserState* state, const RingPar
             p->backSlots = static_cast<Uint32>(current - w->bufferStart);
         }
     }
-    p->slotIndex = w->slotIndex;
-    p->slotCount = w->slotCount;
-    p->tailPosition = w->tailPosition;
-    p->kind = w->kind;
-    p->forward = w->forward;
-    p->open = w->open;
-    p->wrapped = w->wrapped;
-    p->truncated = w->truncated;
     if (state) *state = w->seq;
 }
 
 // Logical slot i maps to physical slot (start + i) mod N. The slots run in at most two
 // physically contiguous runs: [0, split) from `start`, and [split, total) from physical 0.
 inline Uint32 splitOf(const RingParser* p) {
-    return p->startSlot == 0 ? p->totalSlots : p->slotCount - p->startSlot;
+    return p->slotCount - p->startSlot;
 }
 inline Uint32 physicalOf(const RingParser* p, Uint32 i) {
     const Uint32 split = splitOf(p);
@@ -245,12 +197,11 @@ inline Uint32 runStartOf(const RingParser* p, Uint32 i) {
 }
 inline Uint32 runEndOf(const RingParser* p, Uint32 i) {
     const Uint32 split = splitOf(p);
-    return i < split ? split : p->totalSlots;
+    return i < split ? split : p->slotCount;
 }
 // The logical slot the parser stands at.
 inline Uint32 currentOf(const RingParser* p) {
-    const Uint32 left = static_cast<Uint32>(p->bytesLeft / kSlot);
-    return p->forward ? p->totalSlots - left : left - 1;
+    return currentFrom(p->bytesLeft, p->slotCount, p->forward != 0);
 }
 
 template <class R>
@@ -390,13 +341,13 @@ inline Uint32 takeRecord(RingParser* p, bool forward, Uint32 left, Uint32 k, Uin
     p->bytesLeft = Uint64(left) * kSlot;
     p->cursor = static_cast<Uint32>(slot - p->buffer);
     if (left) {
-        // Logical slot i is physical slot (startSlot + i) mod totalSlots.
+        // Logical slot i is physical slot (startSlot + i) mod slotCount.
         Uint32 next;
         if (forward) {
             next = physical + k;
-            if (next >= p->totalSlots) next -= p->totalSlots;
+            if (next >= p->slotCount) next -= p->slotCount;
         } else {
-            next = physical ? physical - 1 : p->totalSlots - 1;
+            next = physical ? physical - 1 : p->slotCount - 1;
         }
         p->slotIndex = next;
         p->slotOffset = Uint64(next) * kSlot;
@@ -422,7 +373,7 @@ __attribute__((noinline)) Uint32 scanRecord(R& r, RingParser* p, const Uint8** p
     if (left == 0) return 0;
     const bool windowed = p->kind == RAMBO_DUMP_KIND_INSTANT;
     const bool forward = p->forward != 0;
-    const Uint32 total = p->totalSlots;
+    const Uint32 total = p->slotCount;
     Uint32 i = currentOf(p);
     Uint32 physical = physicalOf(p, i);
     // The buffer holds logical slots [lo, lo + held) of one run; i is buffered when i - lo < held.
@@ -490,7 +441,7 @@ template <class R, bool kMayRefill = true>
 __attribute__((always_inline)) inline Uint32 nextRecord(R& r, RingParser* p, const Uint8** payload, Uint32* physicalOut) {
     const Uint32 left = static_cast<Uint32>(p->bytesLeft / kSlot);
     if (p->forward && left != 0) {
-        const Uint32 off = p->totalSlots - left - static_cast<Uint32>(p->bufferStart);
+        const Uint32 off = p->slotCount - left - static_cast<Uint32>(p->bufferStart);
         const Uint32 held = p->held / kSlot;
         if (off < held) {
             const Uint8* slot = p->buffer + off * kSlot;
@@ -517,7 +468,7 @@ inline Uint32 directRecords(RingParser* p, GTraceRecordView* views, Uint32 max) 
     const Uint32 left = static_cast<Uint32>(p->bytesLeft / kSlot);
     if (!p->forward || left == 0 || max == 0) return 0;
     const Uint32 held = p->held / kSlot;
-    const Uint32 first = p->totalSlots - left - static_cast<Uint32>(p->bufferStart);
+    const Uint32 first = p->slotCount - left - static_cast<Uint32>(p->bufferStart);
     if (first >= held) return 0;
     const Uint32 usable = held - first < left ? held - first : left;
     const Uint8* const base = p->buffer + first * kSlot;
@@ -555,7 +506,7 @@ inline Uint32 directRecords(RingParser* p, GTraceRecordView* views, Uint32 max) 
         p->cursor = static_cast<Uint32>(last - p->buffer);
         p->seq.nextSequence = next;
         p->seq.lostSlots = lost;
-        if (used < left) park(p, left - used, (physical0 + used) % p->totalSlots);
+        if (used < left) park(p, left - used, (physical0 + used) % p->slotCount);
         else finish(p);
     }
     return count;
@@ -636,7 +587,7 @@ Uint32 parseBatch(R& r, RingParser* p, GTraceRecordView* views, Uint32 max) {
 // drops (the records of a later lap overwrote the file's start).
 template <class R>
 void scanForStart(R& r, RingParser* p) {
-    const Uint32 n = p->totalSlots;
+    const Uint32 n = p->slotCount;
     bool first = true, dropped = false;
     Uint32 prevSeq = 0, newestSlot = 0, newestK = 0;
     Uint32 i = 0;
@@ -714,7 +665,6 @@ OSSErr openRing(R& r, RingParser* p, bool forward, bool scanning) {
         n = slots > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<Uint32>(slots);
     }
     p->slotCount = n;
-    p->totalSlots = n;
     const Uint64 bytes = Uint64(n) * kSlot;
     p->capacity = bytes == 0 ? kSlot : (bytes < kReadBuffer ? static_cast<Uint32>(bytes) : kReadBuffer);
     if (OSSErr rc = r.seekTo(info.slot0)) return rc;
