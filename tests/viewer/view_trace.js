@@ -112,7 +112,7 @@ async function main() {
     // (the viewer zooms with the mouse wheel over the chart while Ctrl is held).
     await page.mouse.move(20, 400);
     await page.keyboard.down('Control');
-    await page.mouse.wheel(0, -40);
+    await page.mouse.wheel(0, -25);
     await page.keyboard.up('Control');
     await page.waitForTimeout(300);  // the next frame is drawn; only the picture depends on it
     await page.screenshot({ path: screenshotPath });
