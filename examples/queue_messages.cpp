@@ -14,14 +14,8 @@ static const int kMessages = 20;
 static const Uint32 kTimeoutMs = 30000;  // no wait here runs without a bound
 
 // What the consumer posts, and where the waitpost lives: memory both processes map.
-struct Done {
-    Uint32 messages;
-    Uint32 bytes;
-};
-struct Shared {
-    OSSIPCWaitpostCore core;
-    Done done;
-};
+struct Done { Uint32 messages, bytes; };
+struct Shared { OSSIPCWaitpostCore core; Done done; };
 
 // The kernel-object names of this run: the queue's three, the segment's and the waitpost's.
 struct Names {
@@ -40,6 +34,12 @@ struct Names {
         ossIPCGetResID(&p, &waitpost);
     }
 };
+
+static int failed(const char* what, Uint32 rc)
+{
+    fprintf(stderr, "%s: 0x%08X %s\n", what, rc, ecfErrorGetCodeName(rc));
+    return 1;
+}
 
 static int consumer(const char* key)
 {
@@ -83,19 +83,12 @@ static int producer(const char* self)
     mp.resId = names.segment;
     mp.size = sizeof(Shared);
     Uint32 rc = queue.create(&qp);
-    if (rc == 0) rc = segment.create(&mp);
-    if (rc) {
-        fprintf(stderr, "create: 0x%08X %s\n", rc, ecfErrorGetCodeName(rc));
-        return 1;
-    }
+    if (rc || (rc = segment.create(&mp)) != 0) return failed("create", rc);
     Shared* shared = static_cast<Shared*>(segment.address);
     OSSHIPCWaitpost done;
     OSSIPCWaitpostCreateParam wp = {OSS_CURRENT_VERSION, &shared->core, &shared->done, sizeof(Done),
                                     &names.waitpost, 0, 0};
-    if ((rc = done.create(&wp)) != 0) {
-        fprintf(stderr, "waitpost create: 0x%08X %s\n", rc, ecfErrorGetCodeName(rc));
-        return 1;
-    }
+    if ((rc = done.create(&wp)) != 0) return failed("waitpost create", rc);
 
     // The consumer: this program with the role and the key as arguments.
     char arguments[128];
@@ -104,10 +97,7 @@ static int producer(const char* self)
     OSSHProcess process;
     OSSProcessParam pp = {OSS_CURRENT_VERSION, self, arguments, nullptr, 0};
     unsigned long consumerId = 0;
-    if ((rc = process.create(&pp, &consumerId, nullptr)) != 0) {
-        fprintf(stderr, "start consumer: 0x%08X %s\n", rc, ecfErrorGetCodeName(rc));
-        return 1;
-    }
+    if ((rc = process.create(&pp, &consumerId, nullptr)) != 0) return failed("start consumer", rc);
     printf("producer %u started consumer %lu\n", ossProcessID(), consumerId);
 
     Uint32 sent = 0;
@@ -121,11 +111,10 @@ static int producer(const char* self)
 
     Done result = {0, 0};
     OSSIPCWaitpostWaitParam wait = {OSS_CURRENT_VERSION, kTimeoutMs};
-    rc = done.wait(&wait, &result);
-    if (rc == 0)
+    if ((rc = done.wait(&wait, &result)) == 0)
         printf("consumer done: %u messages, %u bytes\n", result.messages, result.bytes);
     else
-        printf("no word from the consumer: 0x%08X %s\n", rc, ecfErrorGetCodeName(rc));
+        failed("no word from the consumer", rc);
     done.destroy();
     queue.destroy();
     segment.detachAndDestroy();
