@@ -755,4 +755,14 @@ OSSE_C_API Uint32 ossIPCSemaphoreExDestroy(void);
 /* The largest message the kernel's own queues take; 0 (unknown) on this platform. */
 OSSE_C_API Uint32 ossGetMaxQueueMessageSize(void);
 
+/* Kernel calls made so far by the queue operations of this process, for measurement: semaphore
+ * waits and posts, and the processor handed to another thread while waiting for the ring or a
+ * latch. Sleeps go through the yield callbacks and are counted there. */
+typedef struct OSSQueueKernelCalls {
+    Uint64 semaphoreWaits;
+    Uint64 semaphorePosts;
+    Uint64 threadSwitches;
+} OSSQueueKernelCalls;
+OSSE_C_API void ossGetQueueKernelCalls(OSSQueueKernelCalls* counts);
+
 #endif
