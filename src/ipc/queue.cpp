@@ -132,7 +132,7 @@ constexpr Uint32 kSliceMs = 5;
 constexpr Uint32 kLatchSliceMs = 50;
 // A message whose length item and body take at most this many bytes is copied with the state
 // latch held: cheaper than letting go of the latch and taking it again around the copy.
-constexpr Uint32 kCopyHeldMax = 512;
+constexpr Uint32 kCopyHeldMax = 4096;
 // Checks of the holders while flush waits for a copy, one per yield.
 constexpr Uint32 kCopyChecksEvery = 50;
 
