@@ -12,7 +12,8 @@
 // - Bytes are copied outside the state latch, into free space (writer) or out of used space
 //   (reader), and the offsets move only after the copy, under the latch. A copying bit (in the
 //   generation byte, which only state latch holders change) says that a side is between the
-//   two, which is all that flush waits for.
+//   two, which is all that flush waits for. A small message is copied with the latch held
+//   instead: letting go of the latch and taking it again would cost more than its copy.
 // - A flush counts a generation. A writer or reader part way through a message that finds the
 //   generation changed stops with ECF_SESSION_CANCELED: neither resumes in the emptied ring.
 // - A reader whose time runs out in the body of a streamed message cannot put back what it
@@ -20,6 +21,11 @@
 //   withdraws the rest of the message, frees the latch and writes the message again from its
 //   length. A slow writer costs a reader its time, never the queue a message. A poll does not
 //   start such a message at all: it is never there whole.
+// - A side that finds no data or no room first watches the header: a plain spin, kept up while
+//   the other side's copying bit is set (its bytes are on their way), then a spin that gives
+//   the processor away a few times, and only then a block on the semaphore. The flag is set
+//   and the ring checked under the state latch, under which the mover publishes and reads the
+//   flag, so a post is never missed; blocks are short slices all the same.
 // - Whoever moves bytes wakes the other side when its waiting flag is set. The reader flag is
 //   re-armed by every reader that sleeps and by every reader woken by a post, and a reader
 //   that leaves data behind passes a post on; all sleeps are slices, so a post that went to a
@@ -132,7 +138,7 @@ constexpr Uint32 kSliceMs = 5;
 constexpr Uint32 kLatchSliceMs = 50;
 // A message whose length item and body take at most this many bytes is copied with the state
 // latch held: cheaper than letting go of the latch and taking it again around the copy.
-constexpr Uint32 kCopyHeldMax = 4096;
+constexpr Uint32 kCopyHeldMax = 512;
 // Checks of the holders while flush waits for a copy, one per yield.
 constexpr Uint32 kCopyChecksEvery = 50;
 
@@ -525,6 +531,9 @@ Uint32 streamOut(OSSCallFrame& f, Side& s, void* buffer, Uint32 length,
                 s.release(h->getLatch);
                 return f.innerError(kSemWait, rc, 120);
             }
+            // A slice that ran out with nothing posted: the other side is stalled, look again
+            // and block again without spinning (a post is worth a spin).
+            spun = rc == ECF_TIMEOUT;
             if (!s.retakeState()) return endWith(ECF_SEM_WAIT_ABANDONED, 60, false);
             continue;
         }
@@ -781,10 +790,6 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
         return failWith(code, probe);
     };
     if (s.broken() || s.take(h->putLatch, false)) return failWith(ECF_SEM_WAIT_ABANDONED, 40);
-    if (!s.retakeState()) {
-        s.release(h->putLatch);
-        return failWith(ECF_SEM_WAIT_ABANDONED, 40);
-    }
 
     const Uint32 capacity = h->capacity;
     const Uint32 whole = kLengthItem + padded(length);
@@ -793,7 +798,14 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
     const Uint8* src = static_cast<const Uint8*>(buffer);
     Uint32 left = length;
     bool lengthDone = false;
-    bool spun = false;
+    // A full ring is waited for before the state latch is taken: a writer that takes it only
+    // to find no room slows down the reader that is making room.
+    bool spun = !hintRoom(h, streams ? kLengthItem : whole);
+    if (spun) spinFor(h, OSS_QUEUE_READER_COPYING, [&] { return hintRoom(h, streams ? kLengthItem : whole); });
+    if (!s.retakeState()) {
+        s.release(h->putLatch);
+        return failWith(ECF_SEM_WAIT_ABANDONED, 40);
+    }
     Uint8 generation = flushCount(h);
 
     for (;;) {
@@ -843,14 +855,14 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
             // Wait for space: a reader posts when it frees some and sees this flag.
             h->writerWaiting = 1;
             s.release(h->stateLatch);
-            const Uint32 rc =
-                s.sleep(spaceSemaphore, kSliceMs);
+            const Uint32 rc = s.sleep(spaceSemaphore, kSliceMs);
             if (rc == ECF_SEM_WAIT_ABANDONED) return endWith(rc, lengthDone ? 60 : 50, false);
             if (rc && rc != ECF_TIMEOUT) {
                 s.release(h->putLatch);
                 return f.innerError(kSemWait, rc, lengthDone ? 60 : 50, rc, ossItemHex(buffer),
                                     ossItemUnsigned(length), ossItemHex(spaceSemaphore.handle));
             }
+            spun = rc == ECF_TIMEOUT;  // as in streamOut: no spin after a slice ran out
             if (!s.retakeState()) return endWith(ECF_SEM_WAIT_ABANDONED, 40, false);
             continue;
         }
@@ -932,6 +944,12 @@ Uint32 OSSHIPCQueue::get(void* buffer, unsigned int bufferSize, unsigned int* me
 
     for (;;) {
         if (s.broken()) return broken(60);
+        // An empty ring is watched before the latches are taken: a reader that takes them only
+        // to find nothing slows down the writer that is bringing data.
+        if (!spun && timeout != 0 && !hintData(h)) {
+            spun = true;
+            spinFor(h, OSS_QUEUE_WRITER_COPYING, [&] { return hintData(h); });
+        }
         Uint32 rc = s.take(h->getLatch, true);
         if (rc == ECF_TIMEOUT) return timedOut(80);
         if (rc) return broken(60);
@@ -1021,6 +1039,7 @@ Uint32 OSSHIPCQueue::get(void* buffer, unsigned int bufferSize, unsigned int* me
         if (rc == ECF_SEM_WAIT_ABANDONED) return broken(60);
         if (rc != ECF_TIMEOUT) return f.innerError(kSemWait, rc, 90);
         if (s.left() == 0) return timedOut(80);
+        spun = true;  // as in streamOut: no spin after a slice ran out
     }
 }
 
