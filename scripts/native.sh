@@ -65,6 +65,11 @@ for mode in "${modes[@]}"; do
         [ -x "$exe" ] && [ -f "$exe" ] && objects+=(-object "$exe")
       done
       mapfile -t sources < "$out/coverage/portable_sources.txt"
+      # The headers beside them hold code too (the dump decoder's templates): those the tests
+      # reach are reported with them.
+      for dir in $(printf '%s\n' "${sources[@]}" | xargs -n1 dirname | sort -u); do
+        for h in "$dir"/*.h; do [ -f "$h" ] && sources+=("$h"); done
+      done
       llvm-cov report "${objects[@]:1}" -instr-profile="$out/coverage/tests.profdata" \
         "${sources[@]}" | sed "s#$root/##"
       echo "(line by line: llvm-cov show ${objects[*]:1} -instr-profile=$out/coverage/tests.profdata FILE)"
