@@ -62,11 +62,14 @@ void runWriter(StartArea* area, RamboControlBlock* cb, Uint32 writer, Uint32 cou
 // Checks the reader's acceptance rule at `slot` with `avail` slots readable from there, and
 // the record's stamp; returns its slot count (0 when it is not a record) and its identity.
 struct Found { Uint32 seq, k, writer, n; bool intact; };
-bool readRecord(const Uint8* slot, Uint32 avail, bool big, Found* f) {
+Uint32 formatOf(const RamboControlBlock* cb) {
+    return rd32(reinterpret_cast<const Uint8*>(cb) + RAMBO_FORMAT_OFFSET);
+}
+bool readRecord(Uint32 format, const Uint8* slot, Uint32 avail, bool big, Found* f) {
     const Uint32 k = rd16(slot + 6);
     if (rd16(slot + 4) != 0xCAFE || k < 1 || k > 2048 || k > avail) return false;
     const Uint32 seq = rd32(slot);
-    if (rd32(slot + 64 * k - 4) != ~seq) return false;
+    if (ramboCheckRecord(slot, avail, format) != k) return false;
     const Uint8* p = slot + 8;
     f->seq = seq;
     f->k = k;
@@ -294,7 +297,7 @@ TEST(RamboConcurrency, WritersInThreadsAndProcessesNeverOverlap)
         Uint32 records = 0, misplaced = 0, empty = 0;
         for (Uint32 i = 0; i < N;) {
             Found f;
-            if (readRecord(ring.data() + 64 * i, N - i, false, &f)) {
+            if (readRecord(formatOf(ring.cb()), ring.data() + 64 * i, N - i, false, &f)) {
                 misplaced += (f.seq & ring.cb()->indexMask) != i;
                 ledger.see(f);
                 ++records;
@@ -349,7 +352,7 @@ TEST(RamboConcurrency, LinearOverflowKeepsTheBufferIntact)
     Uint32 records = 0, misplaced = 0;
     for (Uint32 i = 0; i < N;) {
         Found f;
-        if (readRecord(ring.data() + 64 * i, N - i, true, &f)) {
+        if (readRecord(formatOf(ring.cb()), ring.data() + 64 * i, N - i, true, &f)) {
             misplaced += f.seq != i;
             ledger.see(f);
             ++records;
@@ -416,7 +419,7 @@ void runAutoDump(Uint32 startSeq, Uint32 threads, Uint32 processes, Uint32 perWr
     for (Uint32 p = 0; p < slots;) {
         Found f;
         const Uint8* slot = stream.data() + 64 * static_cast<size_t>(p);
-        if (readRecord(slot, slots - p, true, &f)) {
+        if (readRecord(formatOf(cb), slot, slots - p, true, &f)) {
             ASSERT_EQ(f.seq, startSeq + p) << "record out of place at stream slot " << p;
             ledger.see(f);
             ++records;
