@@ -244,10 +244,12 @@ inline void* reserve(RamboControlBlock* cb, Uint32 payload, RamboReservation* to
 
 // ---- Publication ----------------------------------------------------------------------------
 // True when the ring has come round past the reservation: a writer of a later lap holds (or has
-// filled) some of its slots. Only sealed rings (the wrapping ones) are checked; the relaxed load
-// is a hint that orders nothing, the seal is what readers rely on.
+// filled) some of its slots. Only circular sealed rings are checked; the relaxed load is a hint
+// that orders nothing, the seal is what readers rely on. In auto-dump mode the next sequence
+// runs ahead of the writers waiting for their chunks, and a chunk is drained only once all its
+// slots were published, so the next sequence tells nothing there: those writers never drop.
 inline bool lapped(RamboControlBlock* cb, const RamboReservation* token) {
-    if (!isSealed(cb)) return false;
+    if (!isSealed(cb) || cb->autoDumpAllowed) return false;
     const Uint32 ahead = __atomic_load_n(&cb->nextSequence, __ATOMIC_RELAXED) - token->sequence;
     return ahead > cb->slotCount;
 }

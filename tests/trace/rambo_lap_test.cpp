@@ -33,6 +33,13 @@ protected:
 
 // What the parked writer stores.
 constexpr Uint32 kParkedFill = 0xEEEEEEEEu;
+constexpr Uint32 kFn = 0x081A0003u;
+// The id an entry record carries in its first data word.
+std::vector<Uint32> entryIds(const Parsed& p) {
+    std::vector<Uint32> ids;
+    for (const Bytes& r : p.records) ids.push_back(r.size() == 52 ? readAt<Uint32>(r.data(), 0x28) : 0xFFFFFFFF);
+    return ids;
+}
 
 }  // namespace
 
@@ -56,10 +63,11 @@ TEST_F(RamboLap, ParkedWriterIsDroppedAndTheRecordItWroteOverIsReportedLost) {
     });
     ASSERT_EQ(WaitForSingleObject(reserved, 60000), WAIT_OBJECT_0);
 
-    // Two writers go round the ring more than once with one-slot records 0 .. 2 (N + 50) - 1.
+    // Two writers go round the ring more than once with one-slot entry records carrying ids
+    // 0 .. 2 (N + 50) - 1 in their first data word.
     const Uint32 perWriter = n + 50;
-    std::thread a([&] { for (Uint32 i = 0; i < perWriter; ++i) writeRecord(2 * i); });
-    std::thread b([&] { for (Uint32 i = 0; i < perWriter; ++i) writeRecord(2 * i + 1); });
+    std::thread a([&] { for (Uint32 i = 0; i < perWriter; ++i) _gtraceEntry(1, 0, kFn, 2 * i, 0); });
+    std::thread b([&] { for (Uint32 i = 0; i < perWriter; ++i) _gtraceEntry(2, 0, kFn, 2 * i + 1, 0); });
     a.join();
     b.join();
     const Uint32 newer = readAt<Uint32>(static_cast<const Uint8*>(parked.slot), 0);
@@ -89,7 +97,7 @@ TEST_F(RamboLap, ParkedWriterIsDroppedAndTheRecordItWroteOverIsReportedLost) {
     ASSERT_TRUE(writeBytes(path(), dumpOfBoundTrace()));
     const Parsed parsed = parseFile(path(), true);
     ASSERT_EQ(parsed.openRc, 0u);
-    const std::vector<Uint32> ids = idsOf(parsed);
+    const std::vector<Uint32> ids = entryIds(parsed);
     EXPECT_EQ(ids.size(), n - 1);
     std::vector<Uint8> seen(2 * perWriter, 0);
     Uint32 bad = 0;

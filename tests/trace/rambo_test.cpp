@@ -109,7 +109,12 @@ TEST(RamboLayout, ControlBlockAndChunkTableBytes)
         ASSERT_EQ(ramboInitialize(b.cb(), S, c.mode), 0u);
         EXPECT_EQ(b.u32(0x00), 0u);
         EXPECT_EQ(memcmp(b.at(0x04), "RAMBOCB\0", 8), 0);
-        for (Uint32 off = 0x0C; off < 0x80; ++off) ASSERT_EQ(b.u8(off), 0) << off;
+        // Reserved bytes zero, but for the record format: sealed where the ring wraps.
+        EXPECT_EQ(b.u32(RAMBO_FORMAT_OFFSET), c.wraps ? RAMBO_FORMAT_SEALED : RAMBO_FORMAT_PLAIN);
+        for (Uint32 off = 0x0C; off < 0x80; ++off) {
+            if (off >= RAMBO_FORMAT_OFFSET && off < RAMBO_FORMAT_OFFSET + 4) continue;
+            ASSERT_EQ(b.u8(off), 0) << off;
+        }
         EXPECT_EQ(b.u8(0x80), 0) << "lock released";
         EXPECT_EQ(b.u8(0x81) | b.u8(0x82) | b.u8(0x83), 0);
         EXPECT_EQ(b.u32(0x84), 0u);
@@ -141,6 +146,9 @@ TEST(RamboLayout, RecordSlotHeaderPayloadAndTrailer)
 {
     Buffer b(ramboGetAllocSize(kS));
     ASSERT_EQ(ramboInitialize(b.cb(), kS, 1), 0u);
+    // The plain format, as rings were formatted before records were sealed (the sealed trailer
+    // is checked where lapped writers are).
+    memset(b.at(RAMBO_FORMAT_OFFSET), 0, 4);
     memset(b.slot(0), 0x5A, 4 * 64);  // old contents that the record does not overwrite
 
     RamboReservation one;
