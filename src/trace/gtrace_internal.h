@@ -58,13 +58,6 @@ inline void* ringReserve(RamboControlBlock* ring, Uint32 payload, RingToken* tok
     return osse::rambo::reserve(ring, payload, token);
 }
 inline void ringSync(RamboControlBlock* ring, RingToken* token) { osse::rambo::sync(ring, token); }
-// Publication of a record the writer composed in its own memory (see osse::rambo::publish).
-inline void ringPublish(RamboControlBlock* ring, RingToken* token, const void* record, Uint32 bytes) {
-    const Uint32 seal = osse::rambo::isSealed(ring)
-                            ? osse::rambo::sealOfRecord(record, bytes, token->slotCount)
-                            : 0;
-    osse::rambo::publish(ring, token, record, bytes, seal);
-}
 
 }  // namespace gtrace
 }  // namespace osse

@@ -148,7 +148,8 @@ void writeFixed(const Point& pt) {
     RamboControlBlock* ring = ringOf(cb);
     RingToken token;
     // The record is composed in the writer's memory, then published in one piece.
-    Uint32 rec[kExtraPayload / 4];
+    // Zeros after the record: the seal covers the whole payload area of its slots.
+    Uint32 rec[osse::rambo::payloadWords(2)] = {};
     const Uint32 bytes = pt.hasExtra ? kExtraPayload : kFixedPayload;
     fillHead(rec, pt, timestamp, 0, 0, pt.hasExtra);
     if (pt.hasExtra) {
@@ -156,7 +157,15 @@ void writeFixed(const Point& pt) {
         rec[kVarOffset / 4 + 1] = pt.extraHigh;
     }
     ringReserve(ring, bytes, &token);
-    ringPublish(ring, &token, rec, bytes);
+    if (!osse::rambo::isSealed(ring)) {
+        osse::rambo::publish(ring, &token, rec, bytes, 0);
+    } else if (pt.hasExtra) {
+        osse::rambo::publishWords<kExtraPayload / 4>(ring, &token, rec,
+                                                     osse::rambo::sealOf(reinterpret_cast<const Uint8*>(rec), 2));
+    } else {
+        osse::rambo::publishWords<kFixedPayload / 4>(ring, &token, rec,
+                                                     osse::rambo::sealOf(reinterpret_cast<const Uint8*>(rec), 1));
+    }
     if (flags & GTRACE_AFTER_RECORD_FLAGS) afterRecord(cb, flags, pt, 0, nullptr);
 }
 
@@ -422,12 +431,34 @@ void _gtraceEntry(Uint32 lo, Uint32 hi, Uint32 functionId, Uint32 data1, Uint32 
     RamboControlBlock* ring = ringOf(cb);
     RingToken token;
     if (osse::rambo::isSealed(ring)) {
-        const Uint32 rec[13] = {0, 0, lo, hi, g_state.processId, functionId, g_state.fixedData1,
-                                g_state.fixedData2, GTRACE_TYPE_ENTRY, 0, data1, data2, 0};
-        static_assert(sizeof rec == kFixedPayload, "one slot");
-        const Uint32 seal = osse::rambo::sealOf(reinterpret_cast<const Uint8*>(rec), 1);
-        ringReserve(ring, kFixedPayload, &token);
-        osse::rambo::publish(ring, &token, rec, sizeof rec, seal);
+        using namespace osse::rambo;
+        // The seal from the words in registers, before the locked add; nothing is stored before
+        // it (a locked instruction waits for earlier stores to drain). Words 0, 1 (timestamp),
+        // 9 and 12 are 0, word 8 is the type.
+        const Uint32 pid = g_state.processId, fd1 = g_state.fixedData1, fd2 = g_state.fixedData2;
+        const Uint32 seal = foldSeal(sealTerm(1, lo, hi) + sealTerm(2, pid, functionId) +
+                                         sealTerm(3, fd1, fd2) + sealTerm(4, GTRACE_TYPE_ENTRY, 0) +
+                                         sealTerm(5, data1, data2),
+                                     1);
+        Uint32* w = static_cast<Uint32*>(ringReserve(ring, kFixedPayload, &token));
+        if (lapped(ring, &token)) {
+            dropLapped(ring, &token);
+            return;
+        }
+        w[0] = 0;
+        w[1] = 0;
+        w[2] = lo;
+        w[3] = hi;
+        w[4] = pid;
+        w[5] = functionId;
+        w[6] = fd1;
+        w[7] = fd2;
+        w[8] = GTRACE_TYPE_ENTRY;
+        w[9] = 0;
+        w[10] = data1;
+        w[11] = data2;
+        w[12] = 0;
+        storeEnds(ring, &token, ~token.sequence ^ seal);
         return;
     }
     Uint32* w = static_cast<Uint32*>(ringReserve(ring, kFixedPayload, &token));

@@ -92,26 +92,49 @@ constexpr Uint32 slotsFor(Uint32 payload) {
 constexpr Uint32 payloadWords(Uint32 k) { return (k << 4) - 3; }
 
 // ---- The seal -------------------------------------------------------------------------------
-// Four independent lanes take the words in turn (word i goes to lane i mod 4), each step an
-// xor, a multiply by an odd constant and a rotation: every step is a bijection of the lane, so
-// a change of any one word always changes the seal, and the lanes let a one-slot record's 13
-// words be sealed in about four steps of latency, beside the reservation's locked add. The
-// record's slot count is mixed in; the sequence is not (it is known only after the locked add):
-// the trailer ties the two together.
-constexpr Uint32 kSealMul = 0x9E3779B1u;
-inline Uint32 rotl32(Uint32 x, int r) { return (x << r) | (x >> (32 - r)); }
+// The payload area is taken as 64-bit values (two words each, the last one half), and the seal
+// is the sum of each value times a multiplier of its own position (all odd, so that a change of
+// one value always changes the sum), folded to 32 bits; the slot count is mixed in. The products
+// are independent of each other: a one-slot record's seven take about ten cycles of latency,
+// and the writer computes them from its own words while the reservation's locked add is under
+// way. Two different payloads give the same seal only when their differences cancel over the
+// multipliers, about once in 2^32 for unrelated contents. The sequence is not mixed in (it is
+// known only after the locked add): the trailer ties the two together.
+constexpr Uint64 kSealMul = 0x9E3779B97F4A7C15ull;   // odd
+constexpr Uint64 kSealStep = 0xD6E8FEB86659FD92ull;  // even: every multiplier stays odd
+constexpr Uint64 kSealSlots = 0xC2B2AE3D27D4EB4Full;
 
+// The term of the 64-bit value j (words 2j and 2j + 1), for writers that seal a record from
+// the words they hold in registers.
+constexpr Uint64 sealMulOf(Uint32 j) { return kSealMul + j * kSealStep; }
+inline Uint64 sealTerm(Uint32 j, Uint32 low, Uint32 high) {
+    return (low | (Uint64(high) << 32)) * sealMulOf(j);
+}
+
+inline Uint32 foldSeal(Uint64 sum, Uint32 k) {
+    sum += k * kSealSlots;
+    return static_cast<Uint32>(sum >> 32) ^ static_cast<Uint32>(sum);
+}
+
+// Streaming form, for a payload stored piece by piece (words and bytes in payload order).
 struct Sealer {
-    Uint32 h[4];
-    Uint32 words = 0;
+    Uint64 sum = 0;
+    Uint64 mul = kSealMul;    // multiplier of the next 64-bit value
+    Uint32 k;
+    Uint32 words = 0;         // whole words taken
+    Uint32 low = 0;           // first word of an unfinished value
     Uint32 pending = 0;       // bytes of an unfinished word, little-endian
     Uint32 pendingBytes = 0;
 
-    explicit Sealer(Uint32 k) : h{k ^ 0x243F6A88u, 0x85A308D3u, 0x13198A2Eu, 0x03707344u} {}
+    explicit Sealer(Uint32 slots) : k(slots) {}
 
     void word(Uint32 w) {
-        Uint32& x = h[words & 3];
-        x = rotl32((x ^ w) * kSealMul, 15);
+        if ((words & 1) == 0) {
+            low = w;
+        } else {
+            sum += (low | (Uint64(w) << 32)) * mul;
+            mul += kSealStep;
+        }
         ++words;
     }
     // Whole words from memory (n words at p, any alignment).
@@ -132,6 +155,7 @@ struct Sealer {
                 pending = pendingBytes = 0;
             }
         }
+        if (n == 0) return;
         const Uint32 whole = n / 4;
         wordsAt(p, whole);
         p += 4 * whole;
@@ -145,36 +169,33 @@ struct Sealer {
             word(pending);
             pending = pendingBytes = 0;
         }
-        while (words < total) word(0);
+        while (words < total && (words & 1) != 0) word(0);
+        // Whole zero values add nothing: only the multiplier moves on.
+        words = words < total ? total - (total & 1) : words;
+        if (words < total) word(0);
     }
     Uint32 value() const {
-        Uint32 v = h[0];
-        v = rotl32(v * kSealMul, 13) ^ h[1];
-        v = rotl32(v * kSealMul, 13) ^ h[2];
-        v = rotl32(v * kSealMul, 13) ^ h[3];
-        v ^= v >> 15;
-        v *= 0x2C1B3C6Du;
-        v ^= v >> 12;
-        return v;
+        Uint64 s = sum;
+        if (words & 1) s += Uint64(low) * mul;  // the last value's high half is not part of the area
+        return foldSeal(s, k);
     }
 };
 
 // Seal of the payload area of a k-slot record at `payload`.
-inline Uint32 sealOf(const Uint8* payload, Uint32 k) {
-    Sealer s(k);
-    const Uint32 n = payloadWords(k);
+__attribute__((always_inline)) inline Uint32 sealOf(const Uint8* payload, Uint32 k) {
+    const Uint32 n = payloadWords(k);  // odd: 16 k - 3
+    Uint64 sum = 0, mul = kSealMul;
     Uint32 i = 0;
-    for (; i + 4 <= n; i += 4) {
-        Uint32 w[4];
-        memcpy(w, payload + 4 * i, 16);
-        s.h[0] = rotl32((s.h[0] ^ w[0]) * kSealMul, 15);
-        s.h[1] = rotl32((s.h[1] ^ w[1]) * kSealMul, 15);
-        s.h[2] = rotl32((s.h[2] ^ w[2]) * kSealMul, 15);
-        s.h[3] = rotl32((s.h[3] ^ w[3]) * kSealMul, 15);
+    for (; i + 2 <= n; i += 2) {
+        Uint64 v;
+        memcpy(&v, payload + 4 * i, 8);
+        sum += v * mul;
+        mul += kSealStep;
     }
-    s.words = i;
-    s.wordsAt(payload + 4 * i, n - i);
-    return s.value();
+    Uint32 last;
+    memcpy(&last, payload + 4 * i, 4);
+    sum += Uint64(last) * mul;
+    return foldSeal(sum, k);
 }
 
 // ---- The reader's test ----------------------------------------------------------------------
@@ -248,7 +269,7 @@ inline void* reserve(RamboControlBlock* cb, Uint32 payload, RamboReservation* to
 // that orders nothing, the seal is what readers rely on. In auto-dump mode the next sequence
 // runs ahead of the writers waiting for their chunks, and a chunk is drained only once all its
 // slots were published, so the next sequence tells nothing there: those writers never drop.
-inline bool lapped(RamboControlBlock* cb, const RamboReservation* token) {
+__attribute__((always_inline)) inline bool lapped(RamboControlBlock* cb, const RamboReservation* token) {
     if (!isSealed(cb) || cb->autoDumpAllowed) return false;
     const Uint32 ahead = __atomic_load_n(&cb->nextSequence, __ATOMIC_RELAXED) - token->sequence;
     return ahead > cb->slotCount;
@@ -275,7 +296,8 @@ inline void dropLapped(RamboControlBlock* cb, const RamboReservation* token) {
 // Trailer, then sequence, then the marker word that makes the record recognisable; `trailer`
 // is the complement of the sequence, sealed or not. Release stores: a reader that acquires the
 // marker sees the payload stored before it (the payload itself is plain memory).
-inline void storeEnds(RamboControlBlock* cb, const RamboReservation* token, Uint32 trailer) {
+__attribute__((always_inline)) inline void storeEnds(RamboControlBlock* cb, const RamboReservation* token,
+                                                 Uint32 trailer) {
     Uint8* slot = static_cast<Uint8*>(token->slot);
     const Uint32 k = token->slotCount;
     __atomic_store_n(reinterpret_cast<Uint32*>(slot + (k << kSlotShift) - RAMBO_SLOT_TRAILER_SIZE),
@@ -326,6 +348,25 @@ inline bool publish(RamboControlBlock* cb, RamboReservation* token, const void* 
     memcpy(payload, record, bytes);
     if (bytes < area) memset(payload + bytes, 0, area - bytes);
     storeEnds(cb, token, ~seq ^ seal);
+    return true;
+}
+
+// publish() for a record of a fixed number of words known at compile time (the one-slot and
+// two-slot records of the trace writers): the words are stored one by one, as the plain path
+// stores them, with no call.
+template <Uint32 kWords, Uint32 kSlots = (kWords * 4 + RAMBO_SLOT_HEADER_SIZE + RAMBO_SLOT_TRAILER_SIZE + RAMBO_SLOT_SIZE - 1) / RAMBO_SLOT_SIZE>
+__attribute__((always_inline)) inline bool publishWords(RamboControlBlock* cb, RamboReservation* token,
+                                                        const Uint32* record, Uint32 seal) {
+    static_assert(kWords <= (RAMBO_SLOT_SIZE * 2 - RAMBO_SLOT_HEADER_SIZE - RAMBO_SLOT_TRAILER_SIZE) / 4,
+                  "one or two slots");
+    if (lapped(cb, token)) {
+        dropLapped(cb, token);
+        return false;
+    }
+    Uint32* payload = reinterpret_cast<Uint32*>(static_cast<Uint8*>(token->slot) + RAMBO_SLOT_HEADER_SIZE);
+    for (Uint32 i = 0; i < kWords; ++i) payload[i] = record[i];
+    for (Uint32 i = kWords; i < payloadWords(kSlots); ++i) payload[i] = 0;
+    storeEnds(cb, token, ~token->sequence ^ seal);
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include <string.h>
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -154,6 +155,32 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 }
 
 }  // namespace
+
+// A writer that stores its record piece by piece seals it as it goes; a reader seals the slots
+// in one go. The two must agree for any way of cutting the payload into pieces (items of any
+// length, unaligned), and a flipped bit anywhere in the payload area must change the seal.
+TEST(RingThreads, PiecewiseSealEqualsTheReadersSealAndCatchesAnyFlippedBit) {
+    Uint32 state = 12345;
+    auto rnd = [&] { return state = state * 1103515245u + 12345u, state >> 8; };
+    Uint8 buf[64 * 6] = {0};
+    for (int t = 0; t < 5000; ++t) {
+        const Uint32 k = 1 + rnd() % 5, area = payloadWords(k) * 4;
+        memset(buf, 0, sizeof buf);
+        const Uint32 used = rnd() % (area + 1);
+        for (Uint32 i = 0; i < used; ++i) buf[i] = static_cast<Uint8>(rnd());
+        Sealer s(k);
+        for (Uint32 at = 0; at < used;) {
+            const Uint32 n = std::min<Uint32>(1 + rnd() % 9, used - at);
+            s.bytes(buf + at, n);
+            at += n;
+        }
+        s.zerosTo(payloadWords(k));
+        ASSERT_EQ(s.value(), sealOf(buf, k)) << "k " << k << " bytes " << used;
+        const Uint32 bit = rnd() % (area * 8);
+        buf[bit / 8] ^= static_cast<Uint8>(1u << (bit % 8));
+        ASSERT_NE(sealOf(buf, k), s.value()) << "bit " << bit;
+    }
+}
 
 // A writer holds its reservation while others go more than a whole ring past it, then stores
 // its payload (as a writer descheduled after its lap check would) into the slot that now holds
