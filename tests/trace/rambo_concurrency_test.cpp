@@ -323,7 +323,7 @@ TEST(RamboConcurrency, WritersInThreadsAndProcessesNeverOverlap)
 TEST(RamboConcurrency, LappedWritersInACircularRingNeverYieldATornRecord)
 {
     const Uint32 S = 0x80000, N = S / 64;
-    const Uint32 threads = 4, processes = 4, perWriter = 12000;
+    const Uint32 threads = 4, processes = 8, perWriter = 12000;
     SharedRing ring(S);
     ASSERT_TRUE(ring.ok());
     ASSERT_EQ(ramboInitialize(ring.cb(), S, RAMBO_MODE_CIRCULAR), 0u);
