@@ -17,6 +17,8 @@ namespace {
 constexpr Uint32 kFixedPayload = offsetof(GTraceRecord, itemCount);  // one slot
 constexpr Uint32 kExtraPayload = 64;  // two slots: the fixed part and 8 extra bytes
 constexpr Uint32 kVarOffset = 0x38;
+// Records with items up to this many slots are composed on the writer's stack on a sealed ring.
+constexpr Uint32 kLocalSlots = 8;
 
 enum class Kind { Entry, Exit, Other, ErrorTrans, Correlator };
 
@@ -290,7 +292,35 @@ void writeVar(const Point& pt, Uint32 n, va_list ap) {
 
     RamboControlBlock* ring = ringOf(cb);
     RingToken token;
-    Uint8* p = static_cast<Uint8*>(ringReserve(ring, kVarOffset + extra + plan.areaBytes, &token));
+    const Uint32 payloadBytes = kVarOffset + extra + plan.areaBytes;
+    const Uint32 k = osse::rambo::slotsFor(payloadBytes);
+    if (osse::rambo::isSealed(ring) && k <= kLocalSlots) {
+        // A small record on a sealed ring is composed and sealed in the writer's memory, before
+        // the reservation, and copied into its slots in one piece.
+        Uint32 rec[osse::rambo::payloadWords(kLocalSlots)];
+        Uint8* q = reinterpret_cast<Uint8*>(rec);
+        const Uint32 area = osse::rambo::payloadWords(k) * 4;
+        memset(q, 0, area);
+        fillHead(q, pt, timestamp, static_cast<Uint16>(extra + plan.areaBytes), plan.accepted, true);
+        if (extra) {
+            const Uint32 words[2] = {pt.extraLow, pt.extraHigh};
+            memcpy(q + kVarOffset, words, sizeof words);
+        }
+        va_copy(walk, ap);
+        copyItems(q + kVarOffset + extra, plan, walk, nullptr, walk);
+        va_end(walk);
+        const Uint32 seal = osse::rambo::sealOf(q, k);
+        ringReserve(ring, payloadBytes, &token);
+        osse::rambo::publish(ring, &token, q, area, seal);
+        if (flags & GTRACE_AFTER_RECORD_FLAGS) {
+            va_list cursor;
+            va_copy(cursor, ap);
+            afterRecord(cb, flags, pt, n, &cursor);
+            va_end(cursor);
+        }
+        return;
+    }
+    Uint8* p = static_cast<Uint8*>(ringReserve(ring, payloadBytes, &token));
     if (!osse::rambo::isSealed(ring)) {
         fillHead(p, pt, timestamp, static_cast<Uint16>(extra + plan.areaBytes), plan.accepted, true);
         if (extra) {

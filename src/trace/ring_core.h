@@ -331,7 +331,7 @@ inline bool sync(RamboControlBlock* cb, RamboReservation* token) {
 // any store into the ring, and the seal is taken from the writer's copy, so that stores of a
 // lapped writer landing in the slots meanwhile are caught by readers. `seal` is
 // sealOfRecord(record, bytes, k) computed by the caller, or any value for a plain ring.
-inline bool publish(RamboControlBlock* cb, RamboReservation* token, const void* record,
+__attribute__((always_inline)) inline bool publish(RamboControlBlock* cb, RamboReservation* token, const void* record,
                     Uint32 bytes, Uint32 seal) {
     Uint8* payload = static_cast<Uint8*>(token->slot) + RAMBO_SLOT_HEADER_SIZE;
     const Uint32 seq = token->sequence;
