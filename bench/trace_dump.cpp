@@ -1,12 +1,15 @@
 // Reading trace dumps, beside a peer measured in the same run:
 //  - the parse rate of a 256 MiB instantaneous dump through gtraceParseRecords, beside a loop
 //    that only reads the same file with the same 1 MiB buffer size through OSSHFile, and beside
-//    that loop walking the slot headers in place (the ceiling of a parser);
+//    that loop walking the slot headers in place (the ceiling of a parser); for a dump of the
+//    sealed record format (what a circular ring writes) and of the plain one (rings formatted
+//    before records were sealed), so that the readers' cost of the seal shows side by side;
 //  - ossetool trace format (text to the null device), in records per second.
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -41,9 +44,10 @@ double readOnly(const char* path, Uint64* bytes) {
 }
 
 // The ceiling of any parser that reads through such a buffer: the read loop above, walking the
-// slot headers of each block in place (marker, slot count, trailer; no window test, no copy, no
-// records across blocks). The file's slots start `skip` bytes in.
-double headerWalk(const char* path, Uint32 skip, Uint64* records) {
+// slot headers of each block in place (marker, slot count, trailer, and the seal of a sealed
+// dump; no window test, no copy, no records across blocks). The file's slots start `skip` bytes
+// in.
+double headerWalk(const char* path, Uint32 skip, Uint32 format, Uint64* records) {
     OSSHFile f;
     if (!openRead(f, path)) return 0;
     std::vector<Uint8> buf(1u << 20);
@@ -57,17 +61,20 @@ double headerWalk(const char* path, Uint32 skip, Uint64* records) {
         got = 0;
         const Uint32 rc = f.read(&p, buf.data(), &got);
         for (Uint32 at = 0; at + 64 <= got;) {
-            Uint32 word, seq, trailer;
+            Uint32 word, seq, trailer, k;
             memcpy(&word, &buf[at + 4], 4);
             memcpy(&seq, &buf[at], 4);
-            const Uint32 k = word >> 16;
-            if ((word & 0xFFFF) == RAMBO_SLOT_MARKER && k >= 1 && at + k * 64 <= got) {
-                memcpy(&trailer, &buf[at + k * 64 - 4], 4);
-                if (trailer == ~seq) {
-                    ++*records;
-                    at += k * 64;
-                    continue;
-                }
+            k = word >> 16;
+            if (format == RAMBO_FORMAT_SEALED) {
+                k = ramboCheckRecord(&buf[at], (got - at) / 64, format);
+            } else if ((word & 0xFFFF) != RAMBO_SLOT_MARKER || k < 1 || at + k * 64 > got ||
+                       (memcpy(&trailer, &buf[at + k * 64 - 4], 4), trailer != ~seq)) {
+                k = 0;
+            }
+            if (k != 0) {
+                ++*records;
+                at += k * 64;
+                continue;
             }
             at += 64;
         }
@@ -126,65 +133,71 @@ int main() {
     GetTempPathA(sizeof dir, dir);
     snprintf(path, sizeof path, "%sosse-bench-%lu.dmp", dir, GetCurrentProcessId());
 
-    // A full circular 256 MiB trace: one-slot entry records with a few larger data records.
+    // A full circular 256 MiB trace: one-slot entry records with a few larger data records;
+    // written once as a ring of the plain format, once as the sealed ring it is.
     const Uint32 size = gtraceGetAllocSize(kBufferSize);
     void* mem = VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    GTraceOptions* o = new GTraceOptions;
-    o->bufferSize = kBufferSize;
-    o->mode = GTRACE_MODE_CIRCULAR;
-    if (!mem || gtraceInitialize(mem, o) || gtraceAttach(static_cast<GTCB*>(mem), 1, nullptr, nullptr, nullptr)) {
-        fprintf(stderr, "cannot set up a 256 MiB trace\n");
-        return 1;
-    }
-    delete o;
-    const Uint32 slots = kBufferSize / 64;
-    static char text[200] = "a data point of a few slots";
-    for (Uint32 i = 0; i < slots + slots / 8; ++i) {
-        if (i % 16 == 0) _gtraceVar(1, 0, 0x081A0003, 10, 3, 1, 0u, (Uint32)sizeof text, text);
-        else _gtraceEntry(1, 0, 0x081A0003, 0, 1000000);
-    }
-    std::vector<Uint8> header(GTRACE_DUMP_HEADER_BUFFER_SIZE);
-    void* data = nullptr;
-    Uint32 dataSize = 0;
-    RamboDumpTail tail;
-    gtraceGetDumpHeaderBuffer(true, header.data(), &data, &dataSize);
-    gtraceGetDumpTail(&tail);
-    FILE* f = fopen(path, "wb");
-    fwrite(header.data(), 1, header.size(), f);
-    fwrite(data, 1, dataSize, f);
-    fwrite(&tail, 1, sizeof tail, f);
-    fclose(f);
-    gtraceDetach();
-    VirtualFree(mem, 0, MEM_RELEASE);
+    Uint64 records = 0;
+    for (Uint32 format : {RAMBO_FORMAT_PLAIN, RAMBO_FORMAT_SEALED}) {
+        GTraceOptions* o = new GTraceOptions;
+        o->bufferSize = kBufferSize;
+        o->mode = GTRACE_MODE_CIRCULAR;
+        if (!mem || gtraceInitialize(mem, o) || gtraceAttach(static_cast<GTCB*>(mem), 1, nullptr, nullptr, nullptr)) {
+            fprintf(stderr, "cannot set up a 256 MiB trace\n");
+            return 1;
+        }
+        delete o;
+        memcpy(static_cast<Uint8*>(mem) + GTCB_SIZE + RAMBO_FORMAT_OFFSET, &format, 4);
+        const Uint32 slots = kBufferSize / 64;
+        static char text[200] = "a data point of a few slots";
+        for (Uint32 i = 0; i < slots + slots / 8; ++i) {
+            if (i % 16 == 0) _gtraceVar(1, 0, 0x081A0003, 10, 3, 1, 0u, (Uint32)sizeof text, text);
+            else _gtraceEntry(1, 0, 0x081A0003, 0, 1000000);
+        }
+        std::vector<Uint8> header(GTRACE_DUMP_HEADER_BUFFER_SIZE);
+        void* data = nullptr;
+        Uint32 dataSize = 0;
+        RamboDumpTail tail;
+        gtraceGetDumpHeaderBuffer(true, header.data(), &data, &dataSize);
+        gtraceGetDumpTail(&tail);
+        FILE* f = fopen(path, "wb");
+        fwrite(header.data(), 1, header.size(), f);
+        fwrite(data, 1, dataSize, f);
+        fwrite(&tail, 1, sizeof tail, f);
+        fclose(f);
+        gtraceDetach();
 
-    // Warm the file cache, then the best of three each.
-    Uint64 bytes = 0, records = 0;
-    readOnly(path, &bytes);
-    double bestRead = 1e30, bestParse = 1e30, bestWalk = 1e30, bestBatch = 1e30;
-    Uint64 walked = 0, batched = 0;
-    Uint32 pidSum = 0;
-    for (int run = 0; run < 3; ++run) {
-        const double r = readOnly(path, &bytes);
-        const double p = parse(path, &records);
-        const double b = parseInPlace(path, &batched, &pidSum);
-        const double w = headerWalk(path, GTRACE_DUMP_HEADER_BUFFER_SIZE, &walked);
-        if (r < bestRead) bestRead = r;
-        if (p < bestParse) bestParse = p;
-        if (b < bestBatch) bestBatch = b;
-        if (w < bestWalk) bestWalk = w;
+        // Warm the file cache, then the best of three each.
+        Uint64 bytes = 0;
+        readOnly(path, &bytes);
+        double bestRead = 1e30, bestParse = 1e30, bestWalk = 1e30, bestBatch = 1e30;
+        Uint64 walked = 0, batched = 0;
+        Uint32 pidSum = 0;
+        for (int run = 0; run < 3; ++run) {
+            const double r = readOnly(path, &bytes);
+            const double p = parse(path, &records);
+            const double b = parseInPlace(path, &batched, &pidSum);
+            const double w = headerWalk(path, GTRACE_DUMP_HEADER_BUFFER_SIZE, format, &walked);
+            if (r < bestRead) bestRead = r;
+            if (p < bestParse) bestParse = p;
+            if (b < bestBatch) bestBatch = b;
+            if (w < bestWalk) bestWalk = w;
+        }
+        const double readRate = bytes / bestRead / (1 << 20), parseRate = bytes / bestParse / (1 << 20);
+        const double batchRate = bytes / bestBatch / (1 << 20), walkRate = bytes / bestWalk / (1 << 20);
+        printf("256 MiB instantaneous dump, %s records, %llu records\n",
+               format == RAMBO_FORMAT_SEALED ? "sealed" : "plain", (unsigned long long)records);
+        printf("  read only (OSSHFile, 1 MiB reads)   %8.1f MiB/s\n", readRate);
+        printf("  gtraceParseRecords (copied out)     %8.1f MiB/s  (%.2f of read only, %.1f M records/s)\n",
+               parseRate, parseRate / readRate, records / bestParse / 1e6);
+        printf("  gtraceParseRecordBatch (in place)   %8.1f MiB/s  (%.2f of read only, %.1f M records/s%s)\n",
+               batchRate, batchRate / readRate, batched / bestBatch / 1e6,
+               batched == records && pidSum == (Uint32)records ? "" : ", RECORDS DIFFER");
+        printf("  slot headers walked in the read loop%8.1f MiB/s  (%.2f of read only, %llu records: the\n"
+               "                                      ceiling of a parser reading through a 1 MiB buffer)\n",
+               walkRate, walkRate / readRate, (unsigned long long)walked);
     }
-    const double readRate = bytes / bestRead / (1 << 20), parseRate = bytes / bestParse / (1 << 20);
-    const double batchRate = bytes / bestBatch / (1 << 20), walkRate = bytes / bestWalk / (1 << 20);
-    printf("256 MiB instantaneous dump, %llu records\n", (unsigned long long)records);
-    printf("  read only (OSSHFile, 1 MiB reads)   %8.1f MiB/s\n", readRate);
-    printf("  gtraceParseRecords (copied out)     %8.1f MiB/s  (%.2f of read only, %.1f M records/s)\n",
-           parseRate, parseRate / readRate, records / bestParse / 1e6);
-    printf("  gtraceParseRecordBatch (in place)   %8.1f MiB/s  (%.2f of read only, %.1f M records/s%s)\n",
-           batchRate, batchRate / readRate, batched / bestBatch / 1e6,
-           batched == records && pidSum == (Uint32)records ? "" : ", RECORDS DIFFER");
-    printf("  slot headers walked in the read loop%8.1f MiB/s  (%.2f of read only, %llu records: the\n"
-           "                                      ceiling of a parser reading through a 1 MiB buffer)\n",
-           walkRate, walkRate / readRate, (unsigned long long)walked);
+    VirtualFree(mem, 0, MEM_RELEASE);
 
     // ossetool trace format of the same dump, text to the null device.
     char exe[MAX_PATH];

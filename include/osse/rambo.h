@@ -45,6 +45,17 @@
 #define RAMBO_DUMPER_START_OFFSET    0x10u /* u64 */
 #define RAMBO_UNDRAINED_SLOTS_OFFSET 0x18u /* u32 */
 
+/* Record format of the ring, in the reserved bytes of the header (and in the head of every dump
+ * taken from it). Plain: the trailer is the complement of the sequence. Sealed (the wrapping
+ * modes): the trailer is that complement XORed with a seal of the record's payload area, so that
+ * a record written over after its publication (by a writer of an earlier lap) is not taken for
+ * a whole one. Memory formatted before the format word existed holds 0 there: plain. */
+#define RAMBO_FORMAT_OFFSET       0x1Cu /* u32 */
+#define RAMBO_FORMAT_PLAIN        0u
+#define RAMBO_FORMAT_SEALED       1u
+/* Records dropped by writers that found the ring had come round past their reservation. */
+#define RAMBO_LAPPED_DROPS_OFFSET 0x20u /* u32 */
+
 #define RAMBO_CB_EYECATCHER    "RAMBOCB"
 #define RAMBO_CHUNK_EYECATCHER "RAMBOCK"
 
@@ -158,6 +169,13 @@ OSSE_C_API void* ramboReserveSlots(RamboControlBlock* cb, Uint32 payloadBytes,
                                    RamboReservation* token);
 /* Publishes a reserved record; nothing happens when either pointer is null. */
 OSSE_C_API void ramboSync(RamboControlBlock* cb, RamboReservation* token);
+/* The number of records that writers dropped because the ring had come round past their
+ * reservation before they published (wrapping rings; 0 for a plain ring). */
+OSSE_C_API OSSErr ramboGetLappedDrops(RamboControlBlock* cb, Uint32* drops);
+/* Tests `slot` as the start of a whole record of a ring or dump of `format` (RAMBO_FORMAT_),
+ * with `slotsAvailable` slots readable from it: its slot count, or 0 when it is none. No
+ * window or sequence check: that is the parsers'. */
+OSSE_C_API Uint32 ramboCheckRecord(const void* slot, Uint32 slotsAvailable, Uint32 format);
 /* Switches auto-dump on or off (auto-dump mode only). Off releases every waiting writer. */
 OSSE_C_API OSSErr ramboAutoDumpEnabled(RamboControlBlock* cb, bool enabled);
 /* Places a chunk walker and registers the calling process as the dumper (auto-dump mode only).

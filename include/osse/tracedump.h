@@ -47,7 +47,7 @@ struct RamboDumpHead {
     Uint32 bufferSize;    /* S */
     Uint16 kind;          /* RAMBO_DUMP_KIND_ */
     Uint8  wraps;         /* 1: the buffer was circular */
-    Uint8  zero;
+    Uint8  format;        /* RAMBO_FORMAT_ of the records (0 in dumps of plain rings) */
 };
 
 /* Ring buffer tail, 32 bytes; instantaneous dumps only. */
@@ -99,6 +99,8 @@ struct RamboDumpParser {
     Uint8  open;
     Uint8  wrapped;
     Uint8  truncated;
+    Uint8  sealed;          /* the dump's records are sealed (its head's format) */
+    Uint8  reserved;
 };
 
 /* What a RamboDumpParser has no room for: the sequence bookkeeping that finds the records
@@ -174,7 +176,7 @@ static_assert(sizeof(RamboDumpHead) == 16, "RamboDumpHead is 16 bytes");
 static_assert(offsetof(RamboDumpHead, bufferSize) == 8, "layout");
 static_assert(offsetof(RamboDumpHead, kind) == 12, "layout");
 static_assert(offsetof(RamboDumpHead, wraps) == 14, "layout");
-static_assert(offsetof(RamboDumpHead, zero) == 15, "layout");
+static_assert(offsetof(RamboDumpHead, format) == 15, "layout");
 static_assert(sizeof(RamboDumpTail) == 32, "RamboDumpTail is 32 bytes");
 static_assert(offsetof(RamboDumpTail, position) == 8, "layout");
 static_assert(offsetof(RamboDumpTail, index) == 12, "layout");
@@ -210,6 +212,7 @@ static_assert(offsetof(RamboDumpParser, forward) == 66, "layout");
 static_assert(offsetof(RamboDumpParser, open) == 67, "layout");
 static_assert(offsetof(RamboDumpParser, wrapped) == 68, "layout");
 static_assert(offsetof(RamboDumpParser, truncated) == 69, "layout");
+static_assert(offsetof(RamboDumpParser, sealed) == 70, "layout");
 static_assert(sizeof(GTraceDumpParser) == 80, "layout");
 static_assert(sizeof(RamboDumpParserEx) == 96, "layout");
 static_assert(sizeof(GTraceDumpParserEx) == 104, "layout");
@@ -228,6 +231,7 @@ static_assert(offsetof(RamboDumpParser, forward) == 74, "x86_64 layout");
 static_assert(offsetof(RamboDumpParser, open) == 75, "x86_64 layout");
 static_assert(offsetof(RamboDumpParser, wrapped) == 76, "x86_64 layout");
 static_assert(offsetof(RamboDumpParser, truncated) == 77, "x86_64 layout");
+static_assert(offsetof(RamboDumpParser, sealed) == 78, "x86_64 layout");
 static_assert(sizeof(GTraceDumpParser) == 88, "x86_64 layout");
 static_assert(sizeof(RamboDumpParserEx) == 104, "x86_64 layout");
 static_assert(sizeof(GTraceDumpParserEx) == 112, "x86_64 layout");

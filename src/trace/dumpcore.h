@@ -14,6 +14,7 @@
 
 #include "osse/ecf.h"
 #include "osse/tracedump.h"
+#include "trace/ring_core.h"
 
 #include <string.h>
 
@@ -47,18 +48,27 @@ inline bool inWindow(Uint32 seq, Uint32 tailPosition, Uint32 n) {
     return static_cast<Uint32>(tailPosition - 1u - seq) < n;
 }
 
+// The trailer of a record of k slots and sequence seq: the complement of the sequence, XORed
+// with the seal of the payload area in a sealed dump. A record whose bytes were written over
+// after its seal was taken fails here and is counted as missing.
+inline bool trailerOk(const Uint8* slot, Uint32 k, Uint32 seq, bool sealed) {
+    const Uint32 trailer = loadAt<Uint32>(slot + k * kSlot - 4);
+    if (__builtin_expect(!sealed, 1)) return trailer == ~seq;
+    return trailer == rambo::expectedTrailer(slot, k, seq, true);
+}
+
 // Tests `slot` as the start of a record. `available`: slots present from it on (the record must
 // not run past them). windowed: instantaneous dump with its tail position, slot count n and the
 // physical index of the slot, whose sequence must fall in the window and map to that index.
-inline int recordStart(const Uint8* slot, Uint32 available, bool windowed, Uint32 tailPosition,
-                       Uint32 n, Uint32 physical, Uint32* slotsOut) {
+inline int recordStart(const Uint8* slot, Uint32 available, bool sealed, bool windowed,
+                       Uint32 tailPosition, Uint32 n, Uint32 physical, Uint32* slotsOut) {
     const Uint32 word = loadAt<Uint32>(slot + 4);
     if ((word & 0xFFFFu) != RAMBO_SLOT_MARKER) return kNoMarker;
     const Uint32 k = word >> 16;
     if (k < 1 || k > kMaxRecordSlots) return kBadSlotCount;
     if (k > available) return kNeedMore;
     const Uint32 seq = loadAt<Uint32>(slot);
-    if (loadAt<Uint32>(slot + k * kSlot - 4) != ~seq) return kBadTrailer;
+    if (!trailerOk(slot, k, seq, sealed)) return kBadTrailer;
     if (windowed && (!inWindow(seq, tailPosition, n) || seq % n != physical)) return kStale;
     *slotsOut = k;
     return kRecord;
@@ -96,7 +106,10 @@ OSSErr validateRing(R& r, RingInfo* info) {
             rc = ECF_RAMBO_INVALID_DUMP_HEADER_EYE_CATCHER;
             break;
         }
-        if (h.kind != RAMBO_DUMP_KIND_INSTANT && h.kind != RAMBO_DUMP_KIND_STREAM) {
+        // A format this reader does not know is refused as a kind it does not know: its
+        // records would not be checked as they must be.
+        if ((h.kind != RAMBO_DUMP_KIND_INSTANT && h.kind != RAMBO_DUMP_KIND_STREAM) ||
+            h.format > RAMBO_FORMAT_SEALED) {
             rc = ECF_RAMBO_INVALID_DUMP_TYPE;
             break;
         }
@@ -414,7 +427,7 @@ __attribute__((noinline)) Uint32 scanRecord(R& r, RingParser* p, const Uint8** p
         }
         if (record) {
             const Uint32 seq = loadAt<Uint32>(slot);
-            if (loadAt<Uint32>(slot + k * kSlot - 4) == ~seq &&
+            if (trailerOk(slot, k, seq, p->sealed != 0) &&
                 (!windowed || inWindowAt(seq, physical, p->tailPosition, p->slotCount))) {
                 return takeRecord(p, forward, left, k, seq, physical, slot, payload, physicalOut);
             }
@@ -449,7 +462,7 @@ __attribute__((always_inline)) inline Uint32 nextRecord(R& r, RingParser* p, con
             const Uint32 k = word >> 16;
             const Uint32 seq = loadAt<Uint32>(slot);
             if ((word & 0xFFFFu) == RAMBO_SLOT_MARKER && k - 1u < kMaxRecordSlots &&
-                k <= held - off && loadAt<Uint32>(slot + k * kSlot - 4) == ~seq &&
+                k <= held - off && trailerOk(slot, k, seq, p->sealed != 0) &&
                 (p->kind != RAMBO_DUMP_KIND_INSTANT ||
                  inWindowAt(seq, p->slotIndex, p->tailPosition, p->slotCount))) {
                 return takeRecord(p, true, left, k, seq, p->slotIndex, slot, payload, physicalOut);
@@ -476,6 +489,7 @@ inline Uint32 directRecords(RingParser* p, GTraceRecordView* views, Uint32 max) 
     const Uint32 physical0 = p->slotIndex;
     const Uint64 fileBase = p->dataOffset + Uint64(physical0) * kSlot + RAMBO_SLOT_HEADER_SIZE;
     const bool windowed = p->kind == RAMBO_DUMP_KIND_INSTANT;
+    const bool sealed = p->sealed != 0;
     const Uint32 tail = p->tailPosition, n = p->slotCount;
     Uint32 next = p->seq.nextSequence, lost = p->seq.lostSlots;
     const Uint8* slot = base;
@@ -487,7 +501,7 @@ inline Uint32 directRecords(RingParser* p, GTraceRecordView* views, Uint32 max) 
         const Uint32 seq = loadAt<Uint32>(slot);
         const Uint32 at = static_cast<Uint32>(slot - base) / kSlot;
         if ((word & 0xFFFFu) != RAMBO_SLOT_MARKER || k - 1u >= kMaxRecordSlots ||
-            k > static_cast<Uint32>(end - slot) / kSlot || loadAt<Uint32>(slot + k * kSlot - 4) != ~seq ||
+            k > static_cast<Uint32>(end - slot) / kSlot || !trailerOk(slot, k, seq, sealed) ||
             (windowed && !inWindowAt(seq, physical0 + at, tail, n))) {
             break;
         }
@@ -600,7 +614,7 @@ void scanForStart(R& r, RingParser* p) {
             slot = p->buffer + (i - static_cast<Uint32>(p->bufferStart)) * kSlot;
         }
         Uint32 slots = 0;
-        if (recordStart(slot, n - i, false, 0, n, i, &slots) != kRecord) {
+        if (recordStart(slot, n - i, p->sealed != 0, false, 0, n, i, &slots) != kRecord) {
             ++i;
             continue;
         }
@@ -638,6 +652,7 @@ OSSErr openRing(R& r, RingParser* p, bool forward, bool scanning) {
     Uint32 n = s / kSlot;
     p->dataOffset = info.slot0;
     p->kind = info.head.kind;
+    p->sealed = info.head.format == RAMBO_FORMAT_SEALED ? 1 : 0;
     p->forward = forward ? 1 : 0;
     if (info.head.wraps) p->seq.ringSlots = n;
     if (info.head.kind == RAMBO_DUMP_KIND_INSTANT) {

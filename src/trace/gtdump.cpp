@@ -153,6 +153,7 @@ OSSErr ramboGetDumpHeaderBuffer(RamboControlBlock* cb, bool instantaneous, Rambo
     head->bufferSize = cb->bufferSize;
     head->kind = instantaneous ? RAMBO_DUMP_KIND_INSTANT : RAMBO_DUMP_KIND_STREAM;
     head->wraps = cb->wraps;
+    head->format = osse::rambo::isSealed(cb) ? RAMBO_FORMAT_SEALED : RAMBO_FORMAT_PLAIN;
     if (data) *data = osse::rambo::dataArea(cb);
     if (size) *size = cb->bufferSize;
     cb->lock.release();

@@ -17,6 +17,8 @@ namespace {
 constexpr Uint32 kFixedPayload = offsetof(GTraceRecord, itemCount);  // one slot
 constexpr Uint32 kExtraPayload = 64;  // two slots: the fixed part and 8 extra bytes
 constexpr Uint32 kVarOffset = 0x38;
+// Records with items up to this many slots are composed on the writer's stack on a sealed ring.
+constexpr Uint32 kLocalSlots = 8;
 
 enum class Kind { Entry, Exit, Other, ErrorTrans, Correlator };
 
@@ -147,16 +149,25 @@ void writeFixed(const Point& pt) {
     }
     RamboControlBlock* ring = ringOf(cb);
     RingToken token;
-    Uint8* p;
+    // The record is composed in the writer's memory, then published in one piece.
+    // Zeros after the record: the seal covers the whole payload area of its slots.
+    Uint32 rec[osse::rambo::payloadWords(2)] = {};
+    const Uint32 bytes = pt.hasExtra ? kExtraPayload : kFixedPayload;
+    fillHead(rec, pt, timestamp, 0, 0, pt.hasExtra);
     if (pt.hasExtra) {
-        p = static_cast<Uint8*>(ringReserve(ring, kExtraPayload, &token));
-        const Uint32 extra[2] = {pt.extraLow, pt.extraHigh};
-        memcpy(p + kVarOffset, extra, sizeof extra);
-    } else {
-        p = static_cast<Uint8*>(ringReserve(ring, kFixedPayload, &token));
+        rec[kVarOffset / 4] = pt.extraLow;
+        rec[kVarOffset / 4 + 1] = pt.extraHigh;
     }
-    fillHead(p, pt, timestamp, 0, 0, pt.hasExtra);
-    ringSync(ring, &token);
+    ringReserve(ring, bytes, &token);
+    if (!osse::rambo::isSealed(ring)) {
+        osse::rambo::publish(ring, &token, rec, bytes, 0);
+    } else if (pt.hasExtra) {
+        osse::rambo::publishWords<kExtraPayload / 4>(ring, &token, rec,
+                                                     osse::rambo::sealOf(reinterpret_cast<const Uint8*>(rec), 2));
+    } else {
+        osse::rambo::publishWords<kFixedPayload / 4>(ring, &token, rec,
+                                                     osse::rambo::sealOf(reinterpret_cast<const Uint8*>(rec), 1));
+    }
     if (flags & GTRACE_AFTER_RECORD_FLAGS) afterRecord(cb, flags, pt, 0, nullptr);
 }
 
@@ -198,8 +209,38 @@ ItemPlan planItems(Uint32 n, va_list ap, Uint32 limit) {
     return plan;
 }
 
-// Second walk: headers, then the item bytes back to back.
-void copyItems(Uint8* headers, const ItemPlan& plan, va_list ap) {
+// The stored header of item i and the bytes it stores (none for a null pointer).
+struct ItemOut {
+    Uint32 header[2];
+    const void* from;
+    Uint32 n;
+};
+inline ItemOut itemOut(const ItemPlan& plan, Uint32 i, Uint32 kind, Uint32 size, uintptr_t arg,
+                       const Uint32* word) {
+    const bool cut = plan.cut && i + 1 == plan.accepted;
+    ItemOut o;
+    o.n = cut ? plan.cutSize : static_cast<Uint32>(wanted(kind, size));
+    o.header[0] = cut ? GTRACE_ITEM_CUT : kind;
+    o.header[1] = o.n;
+    if (byValue(kind)) {
+        o.from = word;
+    } else if (arg == 0) {
+        // Nothing stored: the next item's bytes follow the bytes stored so far, and this
+        // item's reserved bytes stay unused at the end of the area.
+        o.header[1] = GTRACE_ITEM_NULL_SIZE;
+        o.n = 0;
+        o.from = nullptr;
+    } else {
+        o.from = reinterpret_cast<const void*>(arg);
+    }
+    return o;
+}
+
+// Second walk: headers, then the item bytes back to back. With a sealer, the headers are
+// stored in one walk and the bytes in another, so that both go to the seal in payload order,
+// and the seal is taken from the writer's words and the caller's bytes, not from the ring.
+void copyItems(Uint8* headers, const ItemPlan& plan, va_list ap, osse::rambo::Sealer* sealer,
+               va_list bytesAp) {
     Uint8* bytes = headers + 8 * plan.accepted;
     for (Uint32 i = 0; i < plan.accepted; ++i) {
         const Uint32 kind = va_arg(ap, Uint32);
@@ -209,21 +250,27 @@ void copyItems(Uint8* headers, const ItemPlan& plan, va_list ap) {
         // undefined and never read).
         const uintptr_t arg = va_arg(ap, uintptr_t);
         const Uint32 word = static_cast<Uint32>(arg);
-        const bool cut = plan.cut && i + 1 == plan.accepted;
-        Uint32 n = cut ? plan.cutSize : static_cast<Uint32>(wanted(kind, size));
-        Uint32 header[2] = {cut ? GTRACE_ITEM_CUT : kind, n};
-        if (byValue(kind)) {
-            memcpy(bytes, &word, n);
-        } else if (arg == 0) {
-            // Nothing stored: the next item's bytes follow the bytes stored so far, and this
-            // item's reserved bytes stay unused at the end of the area.
-            header[1] = GTRACE_ITEM_NULL_SIZE;
-            n = 0;
-        } else {
-            memcpy(bytes, reinterpret_cast<const void*>(arg), n);
+        const ItemOut o = itemOut(plan, i, kind, size, arg, &word);
+        if (sealer) {
+            sealer->bytes(reinterpret_cast<const Uint8*>(o.header), sizeof o.header);
+        } else if (o.n) {
+            memcpy(bytes, o.from, o.n);
         }
-        memcpy(headers + 8 * i, header, sizeof header);
-        bytes += n;
+        memcpy(headers + 8 * i, o.header, sizeof o.header);
+        bytes += o.n;
+    }
+    if (!sealer) return;
+    bytes = headers + 8 * plan.accepted;
+    for (Uint32 i = 0; i < plan.accepted; ++i) {
+        const Uint32 kind = va_arg(bytesAp, Uint32);
+        const Uint32 size = va_arg(bytesAp, Uint32);
+        const uintptr_t arg = va_arg(bytesAp, uintptr_t);
+        const Uint32 word = static_cast<Uint32>(arg);
+        const ItemOut o = itemOut(plan, i, kind, size, arg, &word);
+        if (o.n == 0) continue;
+        memcpy(bytes, o.from, o.n);
+        sealer->bytes(static_cast<const Uint8*>(o.from), o.n);
+        bytes += o.n;
     }
 }
 
@@ -245,16 +292,69 @@ void writeVar(const Point& pt, Uint32 n, va_list ap) {
 
     RamboControlBlock* ring = ringOf(cb);
     RingToken token;
-    Uint8* p = static_cast<Uint8*>(ringReserve(ring, kVarOffset + extra + plan.areaBytes, &token));
-    fillHead(p, pt, timestamp, static_cast<Uint16>(extra + plan.areaBytes), plan.accepted, true);
-    if (extra) {
-        const Uint32 words[2] = {pt.extraLow, pt.extraHigh};
-        memcpy(p + kVarOffset, words, sizeof words);
+    const Uint32 payloadBytes = kVarOffset + extra + plan.areaBytes;
+    const Uint32 k = osse::rambo::slotsFor(payloadBytes);
+    if (osse::rambo::isSealed(ring) && k <= kLocalSlots) {
+        // A small record on a sealed ring is composed and sealed in the writer's memory, before
+        // the reservation, and copied into its slots in one piece.
+        Uint32 rec[osse::rambo::payloadWords(kLocalSlots)];
+        Uint8* q = reinterpret_cast<Uint8*>(rec);
+        const Uint32 area = osse::rambo::payloadWords(k) * 4;
+        memset(q, 0, area);
+        fillHead(q, pt, timestamp, static_cast<Uint16>(extra + plan.areaBytes), plan.accepted, true);
+        if (extra) {
+            const Uint32 words[2] = {pt.extraLow, pt.extraHigh};
+            memcpy(q + kVarOffset, words, sizeof words);
+        }
+        va_copy(walk, ap);
+        copyItems(q + kVarOffset + extra, plan, walk, nullptr, walk);
+        va_end(walk);
+        const Uint32 seal = osse::rambo::sealOf(q, k);
+        ringReserve(ring, payloadBytes, &token);
+        osse::rambo::publish(ring, &token, q, area, seal);
+        if (flags & GTRACE_AFTER_RECORD_FLAGS) {
+            va_list cursor;
+            va_copy(cursor, ap);
+            afterRecord(cb, flags, pt, n, &cursor);
+            va_end(cursor);
+        }
+        return;
     }
-    va_copy(walk, ap);
-    copyItems(p + kVarOffset + extra, plan, walk);
-    va_end(walk);
-    ringSync(ring, &token);
+    Uint8* p = static_cast<Uint8*>(ringReserve(ring, payloadBytes, &token));
+    if (!osse::rambo::isSealed(ring)) {
+        fillHead(p, pt, timestamp, static_cast<Uint16>(extra + plan.areaBytes), plan.accepted, true);
+        if (extra) {
+            const Uint32 words[2] = {pt.extraLow, pt.extraHigh};
+            memcpy(p + kVarOffset, words, sizeof words);
+        }
+        va_copy(walk, ap);
+        copyItems(p + kVarOffset + extra, plan, walk, nullptr, walk);
+        va_end(walk);
+        ringSync(ring, &token);
+    } else if (osse::rambo::lapped(ring, &token)) {
+        osse::rambo::dropLapped(ring, &token);
+    } else {
+        // Sealed: the head and extra words are composed here, items come from the caller's
+        // memory; each piece is sealed from the writer's side as it is stored.
+        Uint32 head[(kVarOffset + 8) / 4];
+        fillHead(head, pt, timestamp, static_cast<Uint16>(extra + plan.areaBytes), plan.accepted, true);
+        head[kVarOffset / 4] = pt.extraLow;
+        head[kVarOffset / 4 + 1] = pt.extraHigh;
+        memcpy(p, head, kVarOffset + extra);
+        osse::rambo::Sealer sealer(token.slotCount);
+        sealer.bytes(reinterpret_cast<const Uint8*>(head), kVarOffset + extra);
+        va_list bytesWalk;
+        va_copy(walk, ap);
+        va_copy(bytesWalk, ap);
+        copyItems(p + kVarOffset + extra, plan, walk, &sealer, bytesWalk);
+        va_end(bytesWalk);
+        va_end(walk);
+        const Uint32 area = osse::rambo::payloadWords(token.slotCount) * 4;
+        const Uint32 stored = sealer.words * 4 + sealer.pendingBytes;
+        memset(p + stored, 0, area - stored);
+        sealer.zerosTo(osse::rambo::payloadWords(token.slotCount));
+        osse::rambo::storeEnds(ring, &token, ~token.sequence ^ sealer.value());
+    }
 
     if (flags & GTRACE_AFTER_RECORD_FLAGS) {
         va_list cursor;
@@ -354,10 +454,43 @@ void _gtraceEntry(Uint32 lo, Uint32 hi, Uint32 functionId, Uint32 data1, Uint32 
         writeFixed(pt);
         return;
     }
-    // The common case: no filter, no callback. The 52 bytes of the record are stored straight
-    // into the slot, word by word in the order of the layout.
+    // The common case: no filter, no callback. On a plain ring the 52 bytes of the record are
+    // stored straight into the slot, word by word in the order of the layout; on a sealed one
+    // they are composed first, so that the seal is taken from the writer's own words (while the
+    // reservation's locked add is under way) and the lap check comes before any store.
     RamboControlBlock* ring = ringOf(cb);
     RingToken token;
+    if (osse::rambo::isSealed(ring)) {
+        using namespace osse::rambo;
+        // The seal from the words in registers, before the locked add; nothing is stored before
+        // it (a locked instruction waits for earlier stores to drain). Words 0, 1 (timestamp),
+        // 9 and 12 are 0, word 8 is the type.
+        const Uint32 pid = g_state.processId, fd1 = g_state.fixedData1, fd2 = g_state.fixedData2;
+        const Uint32 seal = foldSeal(sealTerm(1, lo, hi) + sealTerm(2, pid, functionId) +
+                                         sealTerm(3, fd1, fd2) + sealTerm(4, GTRACE_TYPE_ENTRY, 0) +
+                                         sealTerm(5, data1, data2),
+                                     1);
+        Uint32* w = static_cast<Uint32*>(ringReserve(ring, kFixedPayload, &token));
+        if (lapped(ring, &token)) {
+            dropLapped(ring, &token);
+            return;
+        }
+        w[0] = 0;
+        w[1] = 0;
+        w[2] = lo;
+        w[3] = hi;
+        w[4] = pid;
+        w[5] = functionId;
+        w[6] = fd1;
+        w[7] = fd2;
+        w[8] = GTRACE_TYPE_ENTRY;
+        w[9] = 0;
+        w[10] = data1;
+        w[11] = data2;
+        w[12] = 0;
+        storeEnds(ring, &token, ~token.sequence ^ seal);
+        return;
+    }
     Uint32* w = static_cast<Uint32*>(ringReserve(ring, kFixedPayload, &token));
     w[0] = 0;  // timestamp
     w[1] = 0;

@@ -106,8 +106,9 @@ void scanOnce(RamboControlBlock* cb, Scan* s)
         const Uint32 k = word >> 16;
         if ((word & 0xFFFF) != 0xCAFE || k < 1 || k > 4 || i + k > N) continue;
         const Uint32 seq = __atomic_load_n(reinterpret_cast<const volatile Uint32*>(slot), __ATOMIC_ACQUIRE);
-        if (rd32(slot + 64u * k - 4) != ~seq) continue;
         for (Uint32 b = 0; b < 64u * k; ++b) copy[b] = slot[b];
+        // The reader's test on the copy: marker, trailer and (in a sealed ring) the seal.
+        if (ramboCheckRecord(copy, k, rd32(reinterpret_cast<const Uint8*>(cb) + RAMBO_FORMAT_OFFSET)) != k) continue;
         __atomic_thread_fence(__ATOMIC_ACQUIRE);
         const Uint32 next = __atomic_load_n(&cb->nextSequence, __ATOMIC_ACQUIRE);
         if (next - seq > N) continue;  // its slots were handed out again: no longer its own

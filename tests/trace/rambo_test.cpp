@@ -34,6 +34,7 @@ public:
     Uint32 u32(Uint32 offset) const { Uint32 v; memcpy(&v, bytes_ + offset, 4); return v; }
     Uint16 u16(Uint32 offset) const { Uint16 v; memcpy(&v, bytes_ + offset, 2); return v; }
     Uint8 u8(Uint32 offset) const { return bytes_[offset]; }
+    Uint32 format() const { return u32(RAMBO_FORMAT_OFFSET); }
     Uint32 size() const { return size_; }
 
 private:
@@ -44,12 +45,13 @@ private:
 Uint32 rd32(const Uint8* p) { Uint32 v; memcpy(&v, p, 4); return v; }
 Uint16 rd16(const Uint8* p) { Uint16 v; memcpy(&v, p, 2); return v; }
 
-// The reader's acceptance rule: marker, slot count in range, trailer = complement of sequence.
-bool isRecord(const Uint8* slot, Uint32* seq = nullptr, Uint32* k = nullptr) {
+// The reader's acceptance rule: marker, slot count in range, trailer = complement of sequence
+// (sealed with the payload in a wrapping ring, which every test here formats as the library does).
+bool isRecord(Uint32 format, const Uint8* slot, Uint32* seq = nullptr, Uint32* k = nullptr) {
     const Uint32 s = rd32(slot);
     const Uint32 n = rd16(slot + 6);
     if (rd16(slot + 4) != 0xCAFE || n < 1 || n > 2048) return false;
-    if (rd32(slot + 64 * n - 4) != ~s) return false;
+    if (ramboCheckRecord(slot, n, format) != n) return false;
     if (seq) *seq = s;
     if (k) *k = n;
     return true;
@@ -107,7 +109,12 @@ TEST(RamboLayout, ControlBlockAndChunkTableBytes)
         ASSERT_EQ(ramboInitialize(b.cb(), S, c.mode), 0u);
         EXPECT_EQ(b.u32(0x00), 0u);
         EXPECT_EQ(memcmp(b.at(0x04), "RAMBOCB\0", 8), 0);
-        for (Uint32 off = 0x0C; off < 0x80; ++off) ASSERT_EQ(b.u8(off), 0) << off;
+        // Reserved bytes zero, but for the record format: sealed where the ring wraps.
+        EXPECT_EQ(b.u32(RAMBO_FORMAT_OFFSET), c.wraps ? RAMBO_FORMAT_SEALED : RAMBO_FORMAT_PLAIN);
+        for (Uint32 off = 0x0C; off < 0x80; ++off) {
+            if (off >= RAMBO_FORMAT_OFFSET && off < RAMBO_FORMAT_OFFSET + 4) continue;
+            ASSERT_EQ(b.u8(off), 0) << off;
+        }
         EXPECT_EQ(b.u8(0x80), 0) << "lock released";
         EXPECT_EQ(b.u8(0x81) | b.u8(0x82) | b.u8(0x83), 0);
         EXPECT_EQ(b.u32(0x84), 0u);
@@ -139,6 +146,9 @@ TEST(RamboLayout, RecordSlotHeaderPayloadAndTrailer)
 {
     Buffer b(ramboGetAllocSize(kS));
     ASSERT_EQ(ramboInitialize(b.cb(), kS, 1), 0u);
+    // The plain format, as rings were formatted before records were sealed (the sealed trailer
+    // is checked where lapped writers are).
+    memset(b.at(RAMBO_FORMAT_OFFSET), 0, 4);
     memset(b.slot(0), 0x5A, 4 * 64);  // old contents that the record does not overwrite
 
     RamboReservation one;
@@ -148,10 +158,10 @@ TEST(RamboLayout, RecordSlotHeaderPayloadAndTrailer)
     EXPECT_EQ(one.chunk, nullptr);
     EXPECT_EQ(one.sequence, 0u);
     EXPECT_EQ(one.slotCount, 1);
-    EXPECT_FALSE(isRecord(b.slot(0))) << "reserved but not yet published";
+    EXPECT_FALSE(isRecord(b.format(), b.slot(0))) << "reserved but not yet published";
     memset(p1, 0x11, 52);
     ramboSync(b.cb(), &one);
-    EXPECT_TRUE(isRecord(b.slot(0)));
+    EXPECT_TRUE(isRecord(b.format(), b.slot(0)));
 
     // 100 payload bytes: ceil(112 / 64) = 2 slots at index 1.
     RamboReservation two;
@@ -161,7 +171,7 @@ TEST(RamboLayout, RecordSlotHeaderPayloadAndTrailer)
     EXPECT_EQ(two.slotCount, 2);
     EXPECT_EQ(two.firstChunkSlots, 2);
     memset(p2, 0x22, 100);
-    EXPECT_FALSE(isRecord(b.slot(1)));
+    EXPECT_FALSE(isRecord(b.format(), b.slot(1)));
     ramboSync(b.cb(), &two);
 
     const Uint32 s1 = b.cb()->dataOffset + 64;
@@ -172,17 +182,17 @@ TEST(RamboLayout, RecordSlotHeaderPayloadAndTrailer)
     EXPECT_EQ(b.u8(s1 + 107), 0x22);
     for (Uint32 off = 108; off < 124; ++off) EXPECT_EQ(b.u8(s1 + off), 0x5A) << "gap kept";
     EXPECT_EQ(b.u32(s1 + 124), ~1u);
-    EXPECT_TRUE(isRecord(b.slot(1)));
+    EXPECT_TRUE(isRecord(b.format(), b.slot(1)));
     EXPECT_EQ(b.cb()->nextSequence, 3u);
 
     // A wrong marker or a wrong trailer is not a record.
     Uint8 copy[128];
     memcpy(copy, b.slot(1), 128);
     copy[4] ^= 1;
-    EXPECT_FALSE(isRecord(copy));
+    EXPECT_FALSE(isRecord(b.format(), copy));
     memcpy(copy, b.slot(1), 128);
     copy[124] ^= 1;
-    EXPECT_FALSE(isRecord(copy));
+    EXPECT_FALSE(isRecord(b.format(), copy));
 
     // Size boundaries of the slot count; the largest record is one chunk.
     struct { Uint32 payload; Uint16 k; } sizes[] = {
@@ -322,9 +332,9 @@ TEST(RamboCircular, WrapsEveryNSlotsAndSkipsAStraddle)
     EXPECT_EQ(b.cb()->nextSequence, before + 4);
     EXPECT_EQ(b.slot(kN - 1)[0], 0x77);
     Uint32 seq;
-    EXPECT_TRUE(isRecord(b.slot(0), &seq));
+    EXPECT_TRUE(isRecord(b.format(), b.slot(0), &seq));
     EXPECT_EQ(seq, 3 * kN) << "slot 0 keeps the record of the earlier lap";
-    EXPECT_TRUE(isRecord(b.slot(1), &seq));
+    EXPECT_TRUE(isRecord(b.format(), b.slot(1), &seq));
     EXPECT_EQ(seq, before + 2);
 }
 
@@ -410,7 +420,7 @@ TEST(RamboLinear, OverflowNeverOverwritesAndNewSequenceRestarts)
     }
     for (Uint32 i = 0; i < kN; ++i) {
         Uint32 seq;
-        ASSERT_TRUE(isRecord(b.slot(i), &seq)) << i;
+        ASSERT_TRUE(isRecord(b.format(), b.slot(i), &seq)) << i;
         ASSERT_EQ(seq, i);
     }
 

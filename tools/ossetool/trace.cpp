@@ -345,6 +345,11 @@ int infoFn(const char* name, GTCB* cb) {
         const Uint32 lost = written > r->slotCount ? written - r->slotCount : 0;
         printf("slots written: %u (since the last clear)\n", written);
         printf("slots %s: %u\n", r->wraps ? "overwritten" : "lost", lost);
+        Uint32 drops = 0;
+        if (ramboGetLappedDrops(ringOf(cb), &drops) == 0 && r->wraps) {
+            // Writers that found the ring had come round past their reservation.
+            printf("records dropped by lapped writers: %u\n", drops);
+        }
         if (r->autoDumpAllowed) {
             Uint32 undrained, dumper;
             memcpy(&undrained, reinterpret_cast<const Uint8*>(r) + RAMBO_UNDRAINED_SLOTS_OFFSET, 4);
