@@ -136,7 +136,7 @@ def main(path):
                      or (banner and i not in opens))
             if banner and not plain:
                 # a section heading over a run: its title and text describe the run
-                body = re.sub(r"\s*(-{4,}|={4,})\s*", " ", body)
+                body = re.sub(r"[ \t]*(-{4,}|={4,})[ \t]*", " ", body)
             if i in opens and not plain and seen_code:
                 out.append("/**@{*/ ")
             if plain:
