@@ -5,8 +5,9 @@ The headers are written with plain C comments. This filter hands Doxygen a copy 
   - the comment that opens a header (before its include guard) describes the file,
   - a comment on a line of its own describes the declaration after it,
   - a comment that ends a line of code describes that line's declaration or field,
-  - a comment on a line of its own followed, without a blank line, by two or more macros or
-    data declarations describes all of them (it opens a member group that ends after them),
+  - a comment on a line of its own followed, without a blank line, by two or more macros,
+    data declarations, overloads of one function or operators describes all of them (it opens
+    a member group that ends after them); before other functions it describes the first only,
   - section banners ("/* ---- ..." and "/* ==== ...") stay plain comments, unless a run of
     macros or data declarations follows them directly; comments inside inline function bodies
     stay plain comments,
@@ -48,9 +49,9 @@ def blank_comments(src):
 
 
 def find_groups(src):
-    """Offsets of the comments that describe a run of macros or of data declarations (no
-    functions: a comment before a function describes that function only), and the line numbers
-    after which each run ends."""
+    """Offsets of the comments that describe a run of macros, of data declarations, of the
+    overloads of one function or of operators, and the line numbers after which each run
+    ends."""
     lines = src.split("\n")
     code = blank_comments(src).split("\n")
     offsets, pos = [], 0
@@ -79,7 +80,8 @@ def find_groups(src):
                     last = j
                 j += 1  # the rest of a comment that ends a declaration line
                 continue
-            if (not t or lines[j].strip().startswith("/*") or "{" in t or "}" in t
+            one_line_body = t.count("{") == t.count("}") > 0 and t.endswith("}")
+            if (not t or lines[j].strip().startswith("/*") or (("{" in t or "}" in t) and not one_line_body)
                     or t.startswith("static_assert") or (t.startswith("#") and not t.startswith("#define"))
                     or t.endswith(":")):
                 break
@@ -90,7 +92,7 @@ def find_groups(src):
                 last, j = j, j + 1
                 continue
             s2, text = j, t
-            while not code[s2].strip().endswith(";") and s2 + 1 < len(lines):
+            while not one_line_body and not code[s2].strip().endswith(";") and s2 + 1 < len(lines):
                 s2 += 1
                 t2 = code[s2].strip()
                 if "{" in t2 or "}" in t2 or not t2:
@@ -99,9 +101,15 @@ def find_groups(src):
                 text += " " + t2
             if s2 is None:
                 break
-            kinds.add("function" if "(" in text else "data")
+            if "(" in text:
+                # functions group only as an overload set or a run of operators
+                m2 = re.search(r"(~?[A-Za-z_][A-Za-z_0-9]*)\s*\(", text)
+                name = "operator" if re.search(r"\boperator\b", text) else (m2.group(1) if m2 else "?")
+                kinds.add("function " + name)
+            else:
+                kinds.add("data")
             last, j = s2, s2 + 1
-        runs = len(kinds) == 1 and "function" not in kinds
+        runs = len(kinds) == 1
         if runs and last is not None and last > e + 1:
             opens.add(start)
             closes.add(last)
