@@ -223,6 +223,7 @@ OSSE_C_API Uint32 ossLockVerify(const OSSLatch* latch, Uint32 mode);
 
 /* ---- Processor facts -------------------------------------------------------------------- */
 
+/* One-time latches around the first run of the processor feature checks below. */
 OSSE_C_API OSSLatch g_IsHWVectorSupportedLatch;
 OSSE_C_API OSSLatch g_IsSSE4_1SupportedLatch;
 OSSE_C_API OSSLatch g_IsSSE4_2SupportedLatch;
