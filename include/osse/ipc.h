@@ -536,17 +536,17 @@ public:
  *                                                                 record found dead: queue broken,
  *                                                                 ECF_SEM_WAIT_ABANDONED
  * OSSHIPCQueue::put
- *   space: a short spin (yields),  none; slices of 50 ms (5 ms    dead latch holder: as above; a
- *   then the space semaphore       inside a streamed message)     reader that died holding nothing
- *                                                                 is no holder: put waits for
+ *   space: a spin (up to 2 ms      none; slices of 5 ms           dead latch holder: as above; a
+ *   while the reader copies), then                                reader that died holding nothing
+ *   the space semaphore                                           is no holder: put waits for
  *                                                                 space
  * OSSHIPCQueue::get
  *   get latch, then state latch    caller's timeout (-1: none),   dead holder: queue broken,
  *                                  slices of at most 50 ms        ECF_SEM_WAIT_ABANDONED
  * OSSHIPCQueue::get
- *   data: a short spin, then the   caller's timeout, slices of    dead holder: as above; a writer
- *   data semaphore                 50 ms; 0 never sleeps          that died holding nothing: an
- *                                                                 empty queue, to the timeout
+ *   data: a spin (up to 2 ms while caller's timeout, slices of    dead holder: as above; a writer
+ *   the writer copies), then the   5 ms; 0 never sleeps           that died holding nothing: an
+ *   data semaphore                                                empty queue, to the timeout
  * OSSHIPCQueue::get, message larger than the ring
  *   the rest of the body from its  caller's timeout, slices of 5  the writer holds the put latch:
  *   writer                         ms; then ECF_TIMEOUT and the   found dead, queue broken
@@ -554,7 +554,8 @@ public:
  * OSSHIPCQueue put, get, flush, in mid-operation
  *   the state latch again, after   none in time: the latch is     dead holder:
  *   a copy or a post               held only while offsets        ECF_SEM_WAIT_ABANDONED
- *                                  change
+ *                                  change (and a message of at
+ *                                  most 512 bytes is copied)
  * OSSHIPCQueue::hasMessage
  *   state latch                    fixed 2000 ms, then false      false; a dead holder marks the
  *                                                                 queue broken
@@ -847,5 +848,16 @@ OSSE_C_API void ossSetSecurityAttributesForOSS(struct _SECURITY_ATTRIBUTES* attr
 OSSE_C_API Uint32 ossIPCSemaphoreExDestroy(void);
 /* The largest message the kernel's own queues take; 0 (unknown) on this platform. */
 OSSE_C_API Uint32 ossGetMaxQueueMessageSize(void);
+
+/* Kernel calls made so far by the queue operations of this process, for measurement: semaphore
+ * waits and posts, and the processor handed to another thread while waiting for the ring or a
+ * latch. Sleeps go through the yield callbacks and are counted there. */
+typedef struct OSSQueueKernelCalls {
+    Uint64 semaphoreWaits;
+    Uint64 semaphorePosts;
+    Uint64 threadSwitches;
+} OSSQueueKernelCalls;
+/* Copies out the counts of this process so far. */
+OSSE_C_API void ossGetQueueKernelCalls(OSSQueueKernelCalls* counts);
 
 #endif

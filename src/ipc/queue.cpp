@@ -12,7 +12,8 @@
 // - Bytes are copied outside the state latch, into free space (writer) or out of used space
 //   (reader), and the offsets move only after the copy, under the latch. A copying bit (in the
 //   generation byte, which only state latch holders change) says that a side is between the
-//   two, which is all that flush waits for.
+//   two, which is all that flush waits for. A small message is copied with the latch held
+//   instead: letting go of the latch and taking it again would cost more than its copy.
 // - A flush counts a generation. A writer or reader part way through a message that finds the
 //   generation changed stops with ECF_SESSION_CANCELED: neither resumes in the emptied ring.
 // - A reader whose time runs out in the body of a streamed message cannot put back what it
@@ -20,6 +21,11 @@
 //   withdraws the rest of the message, frees the latch and writes the message again from its
 //   length. A slow writer costs a reader its time, never the queue a message. A poll does not
 //   start such a message at all: it is never there whole.
+// - A side that finds no data or no room first watches the header: a plain spin, kept up while
+//   the other side's copying bit is set (its bytes are on their way), then a spin that gives
+//   the processor away a few times, and only then a block on the semaphore. The flag is set
+//   and the ring checked under the state latch, under which the mover publishes and reads the
+//   flag, so a post is never missed; blocks are short slices all the same.
 // - Whoever moves bytes wakes the other side when its waiting flag is set. The reader flag is
 //   re-armed by every reader that sleeps and by every reader woken by a post, and a reader
 //   that leaves data behind passes a post on; all sleeps are slices, so a post that went to a
@@ -125,10 +131,14 @@ void copyOut(OSSIPCQueueHeader* h, Uint32 offset, void* to, Uint32 n)
 
 // ---- Holders, the broken mark and waits ----------------------------------------------------
 
-// Longest sleep before a waiter looks again at the ring, the broken mark and the holders.
-constexpr Uint32 kSliceMs = 50;
-// Inside a message larger than the ring the other side moves bytes all the time: look often.
-constexpr Uint32 kStreamSliceMs = 5;
+// Longest block on a semaphore before a waiter looks again at the ring, the broken mark, the
+// holders and its caller's time. Short, so that a post missed for any reason costs little.
+constexpr Uint32 kSliceMs = 5;
+// Longest latch wait before the broken mark and the holder are looked at again.
+constexpr Uint32 kLatchSliceMs = 50;
+// A message whose length item and body take at most this many bytes is copied with the state
+// latch held: cheaper than letting go of the latch and taking it again around the copy.
+constexpr Uint32 kCopyHeldMax = 512;
 // Checks of the holders while flush waits for a copy, one per yield.
 constexpr Uint32 kCopyChecksEvery = 50;
 
@@ -198,10 +208,50 @@ bool holderAlive(Uint64 id)
     return alive;
 }
 
+// Kernel calls made by queue operations in this process (waits, posts, thread switches), for
+// measurement only. Each is counted next to a call that costs far more than the add.
+Uint64 g_kernelCalls[3];
+
+inline void countKernelCall(int kind)
+{
+    __atomic_fetch_add(&g_kernelCalls[kind], 1, __ATOMIC_RELAXED);
+}
+
 Uint32 semWait(OSSHIPCSemaphore& s, Uint32 timeout)
 {
+    countKernelCall(0);
     OSSIPCSemaphoreWaitParam p = {OSS_CURRENT_VERSION, timeout, {0, 0}};
     return s.wait(&p);
+}
+
+Uint32 semPost(OSSHIPCSemaphore& s)
+{
+    countKernelCall(1);
+    return s.post();
+}
+
+void switchThread()
+{
+    countKernelCall(2);
+    SwitchToThread();
+}
+
+// The queue's latches are held for a few instructions, unless the holder lost its processor:
+// look at the byte with a pause between looks, and now and then give the processor away so
+// that a holder waiting for it can finish. False after a while; the caller then waits in
+// slices that sleep.
+bool takeSoon(OSSLatch& latch)
+{
+    for (int round = 0; round < 8; ++round) {
+        for (int look = 0; look < 256; ++look) {
+            if (__atomic_load_n(&latch.lockWord, __ATOMIC_RELAXED) < OSS_LATCH_HELD &&
+                latch.tryAcquire())
+                return true;
+            __builtin_ia32_pause();
+        }
+        switchThread();
+    }
+    return latch.tryAcquire();
 }
 
 // One call's view of a queue: its header, the holder record and the caller's time limit.
@@ -263,8 +313,9 @@ struct Side {
         Uint64* s = slot(latch);
         for (;;) {
             const Uint32 budget = bounded ? left() : kInfinite;
-            if (latch.tryAcquire() ||
-                osse_sync::latchAcquireTimed(&latch, budget < kSliceMs ? budget : kSliceMs)) {
+            if (takeSoon(latch) ||
+                osse_sync::latchAcquireTimed(&latch, budget < kLatchSliceMs ? budget
+                                                                             : kLatchSliceMs)) {
                 if (s) __atomic_store_n(s, selfId(), __ATOMIC_RELAXED);
                 return 0;
             }
@@ -308,20 +359,69 @@ inline bool hintRoom(const OSSIPCQueueHeader* h, Uint32 need)
     return room >= need;
 }
 
-// Before a reader or writer sleeps on a semaphore (two kernel calls, one on each side) it
-// watches the header for a moment: the other side is usually in the middle of a copy. True
-// when `ready` came true meanwhile.
-template <class Ready>
-bool spinFor(Ready ready)
+// The performance counter in ticks, and how many make a microsecond.
+inline Uint64 counterNow()
 {
-    for (int round = 0; round < 64; ++round) {
-        for (int i = 0; i < 32; ++i) {
+    LARGE_INTEGER c;
+    QueryPerformanceCounter(&c);
+    return (Uint64)c.QuadPart;
+}
+
+Uint64 countsPerMicrosecond()
+{
+    static Uint64 perUs = 0;  // two threads that race here compute the same value
+    Uint64 v = __atomic_load_n(&perUs, __ATOMIC_RELAXED);
+    if (!v) {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        v = (Uint64)f.QuadPart / 1000000u;
+        if (!v) v = 1;
+        __atomic_store_n(&perUs, v, __ATOMIC_RELAXED);
+    }
+    return v;
+}
+
+// Looking at the header before blocking: a plain spin this long (microseconds), which covers
+// a busy peer between two calls or in a short copy,
+constexpr Uint32 kSpinUs = 50;
+// then, while the other side is copying, a plain spin up to this long: its bytes are on their
+// way, and a block would cost both sides a kernel call and the wait for a scheduler round;
+constexpr Uint32 kCopySpinUs = 2000;
+// otherwise a spin that gives the processor away every kSpinUs, up to this long in all.
+constexpr Uint32 kSwitchUs = 200;
+// Looks between two readings of the clock.
+constexpr int kLooks = 64;
+
+// Before a reader or writer blocks on a semaphore (a wait here and a post on the other side)
+// it watches the header: the other side is usually in the middle of a copy or about to come
+// back for the next message. `otherCopying` is the copying bit of the side that would make
+// `ready` true. A thread switch is cheap on an idle machine and costly on a busy one (the
+// processor may go to another program for a whole time slice), so there are few of them.
+// True when `ready` came true meanwhile.
+template <class Ready>
+bool spinFor(const OSSIPCQueueHeader* h, Uint8 otherCopying, Ready ready)
+{
+    const Uint64 perUs = countsPerMicrosecond();
+    const Uint64 start = counterNow();
+    Uint64 lastSwitch = start;
+    for (;;) {
+        for (int i = 0; i < kLooks; ++i) {
             if (ready()) return true;
             __builtin_ia32_pause();
         }
-        if (round % 16 == 15) ossYield();
+        const Uint64 now = counterNow();
+        const Uint64 spent = (now - start) / perUs;
+        if (spent < kSpinUs) continue;
+        if (__atomic_load_n(&h->generation, __ATOMIC_RELAXED) & otherCopying) {
+            if (spent < kCopySpinUs) continue;
+            return ready();
+        }
+        if (spent >= kSwitchUs) return ready();
+        if ((now - lastSwitch) / perUs >= kSpinUs) {
+            switchThread();
+            lastSwitch = counterNow();
+        }
     }
-    return ready();
 }
 
 inline Uint32 sliceOf(Uint32 budget, Uint32 slice)
@@ -356,7 +456,7 @@ bool postMatters(Uint32 rc)
 
 Uint32 postIf(OSSHIPCSemaphore& sem, bool wake)
 {
-    return wake ? sem.post() : 0;
+    return wake ? semPost(sem) : 0;
 }
 
 // Takes a message larger than the ring whose length is at the head, with the get and state
@@ -385,7 +485,7 @@ Uint32 streamOut(OSSCallFrame& f, Side& s, void* buffer, Uint32 length,
         if (flushCount(h) != generation) return endWith(ECF_SESSION_CANCELED, 115, true);
         if (takeWriterFlag(h)) {
             s.release(h->stateLatch);
-            const Uint32 rc = q->spaceSemaphore.post();
+            const Uint32 rc = semPost(q->spaceSemaphore);
             if (postMatters(rc)) f.innerError(kSemPost, rc, 130);
             if (!s.retakeState()) return endWith(ECF_SEM_WAIT_ABANDONED, 60, false);
             continue;
@@ -396,7 +496,7 @@ Uint32 streamOut(OSSCallFrame& f, Side& s, void* buffer, Uint32 length,
             if (!spun) {
                 spun = true;
                 s.release(h->stateLatch);
-                spinFor([&] { return hintData(h); });
+                spinFor(h, OSS_QUEUE_WRITER_COPYING, [&] { return hintData(h); });
                 if (!s.retakeState()) return endWith(ECF_SEM_WAIT_ABANDONED, 60, false);
                 continue;
             }
@@ -424,13 +524,16 @@ Uint32 streamOut(OSSCallFrame& f, Side& s, void* buffer, Uint32 length,
             h->readerWaiting = 1;
             s.release(h->stateLatch);
             // (Without a holder record there is no one to hand the message to: read on.)
-            const Uint32 slice = budget ? sliceOf(budget, kStreamSliceMs) : kStreamSliceMs;
+            const Uint32 slice = budget ? sliceOf(budget, kSliceMs) : kSliceMs;
             const Uint32 rc = s.sleep(q->dataSemaphore, slice);
             if (rc == ECF_SEM_WAIT_ABANDONED) return endWith(rc, 60, false);
             if (rc && rc != ECF_TIMEOUT) {
                 s.release(h->getLatch);
                 return f.innerError(kSemWait, rc, 120);
             }
+            // A slice that ran out with nothing posted: the other side is stalled, look again
+            // and block again without spinning (a post is worth a spin).
+            spun = rc == ECF_TIMEOUT;
             if (!s.retakeState()) return endWith(ECF_SEM_WAIT_ABANDONED, 60, false);
             continue;
         }
@@ -687,10 +790,6 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
         return failWith(code, probe);
     };
     if (s.broken() || s.take(h->putLatch, false)) return failWith(ECF_SEM_WAIT_ABANDONED, 40);
-    if (!s.retakeState()) {
-        s.release(h->putLatch);
-        return failWith(ECF_SEM_WAIT_ABANDONED, 40);
-    }
 
     const Uint32 capacity = h->capacity;
     const Uint32 whole = kLengthItem + padded(length);
@@ -699,7 +798,14 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
     const Uint8* src = static_cast<const Uint8*>(buffer);
     Uint32 left = length;
     bool lengthDone = false;
-    bool spun = false;
+    // A full ring is waited for before the state latch is taken: a writer that takes it only
+    // to find no room slows down the reader that is making room.
+    bool spun = !hintRoom(h, streams ? kLengthItem : whole);
+    if (spun) spinFor(h, OSS_QUEUE_READER_COPYING, [&] { return hintRoom(h, streams ? kLengthItem : whole); });
+    if (!s.retakeState()) {
+        s.release(h->putLatch);
+        return failWith(ECF_SEM_WAIT_ABANDONED, 40);
+    }
     Uint8 generation = flushCount(h);
 
     for (;;) {
@@ -741,7 +847,7 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
                 spun = true;
                 s.release(h->stateLatch);
                 const Uint32 need = !streams ? whole : !lengthDone ? kLengthItem : 4;
-                spinFor([&] { return hintRoom(h, need); });
+                spinFor(h, OSS_QUEUE_READER_COPYING, [&] { return hintRoom(h, need); });
                 if (!s.retakeState()) return endWith(ECF_SEM_WAIT_ABANDONED, 40, false);
                 continue;
             }
@@ -749,22 +855,25 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
             // Wait for space: a reader posts when it frees some and sees this flag.
             h->writerWaiting = 1;
             s.release(h->stateLatch);
-            const Uint32 rc =
-                s.sleep(spaceSemaphore, streams && lengthDone ? kStreamSliceMs : kSliceMs);
+            const Uint32 rc = s.sleep(spaceSemaphore, kSliceMs);
             if (rc == ECF_SEM_WAIT_ABANDONED) return endWith(rc, lengthDone ? 60 : 50, false);
             if (rc && rc != ECF_TIMEOUT) {
                 s.release(h->putLatch);
                 return f.innerError(kSemWait, rc, lengthDone ? 60 : 50, rc, ossItemHex(buffer),
                                     ossItemUnsigned(length), ossItemHex(spaceSemaphore.handle));
             }
+            spun = rc == ECF_TIMEOUT;  // as in streamOut: no spin after a slice ran out
             if (!s.retakeState()) return endWith(ECF_SEM_WAIT_ABANDONED, 40, false);
             continue;
         }
         // Chunks other than the last are whole multiples of 4, so the stream stays aligned.
         if (take < left) take &= ~3u;
         const Uint32 at = h->writeOffset;
-        h->generation |= OSS_QUEUE_WRITER_COPYING;
-        s.release(h->stateLatch);
+        const bool held = !streams && whole <= kCopyHeldMax;
+        if (!held) {
+            h->generation |= OSS_QUEUE_WRITER_COPYING;
+            s.release(h->stateLatch);
+        }
 
         Uint32 offset = at;
         if (!lengthDone) {
@@ -779,8 +888,10 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
             left -= take;
         }
 
-        if (!s.retakeState()) return endWith(ECF_SEM_WAIT_ABANDONED, 40, false);
-        h->generation &= (Uint8)~OSS_QUEUE_WRITER_COPYING;
+        if (!held) {
+            if (!s.retakeState()) return endWith(ECF_SEM_WAIT_ABANDONED, 40, false);
+            h->generation &= (Uint8)~OSS_QUEUE_WRITER_COPYING;
+        }
         h->writeOffset = offset;
         h->dataPresent = 1;
         lengthDone = true;
@@ -797,7 +908,7 @@ Uint32 OSSHIPCQueue::put(void* buffer, unsigned int length)
         }
         if (reader) {
             s.release(h->stateLatch);
-            const Uint32 rc = dataSemaphore.post();
+            const Uint32 rc = semPost(dataSemaphore);
             if (postMatters(rc)) {
                 // The reader of this message looks again within a slice: go on.
                 f.innerError(kSemPost, rc, 70, rc, ossItemHex(buffer), ossItemUnsigned(length),
@@ -833,6 +944,12 @@ Uint32 OSSHIPCQueue::get(void* buffer, unsigned int bufferSize, unsigned int* me
 
     for (;;) {
         if (s.broken()) return broken(60);
+        // An empty ring is watched before the latches are taken: a reader that takes them only
+        // to find nothing slows down the writer that is bringing data.
+        if (!spun && timeout != 0 && !hintData(h)) {
+            spun = true;
+            spinFor(h, OSS_QUEUE_WRITER_COPYING, [&] { return hintData(h); });
+        }
         Uint32 rc = s.take(h->getLatch, true);
         if (rc == ECF_TIMEOUT) return timedOut(80);
         if (rc) return broken(60);
@@ -867,14 +984,19 @@ Uint32 OSSHIPCQueue::get(void* buffer, unsigned int bufferSize, unsigned int* me
             // A message that fits is published whole; anything less is a damaged ring, which
             // is waited on like an empty one.
             if (!streams && usedSpace(h) >= whole) {
-                h->generation |= OSS_QUEUE_READER_COPYING;
-                s.release(h->stateLatch);
-                if (length) copyOut(h, advance(h, at, kLengthItem), buffer, length);
-                if (!s.retakeState()) {
-                    s.release(h->getLatch);
-                    return broken(60);
+                const bool held = whole <= kCopyHeldMax;
+                if (!held) {
+                    h->generation |= OSS_QUEUE_READER_COPYING;
+                    s.release(h->stateLatch);
                 }
-                h->generation &= (Uint8)~OSS_QUEUE_READER_COPYING;
+                if (length) copyOut(h, advance(h, at, kLengthItem), buffer, length);
+                if (!held) {
+                    if (!s.retakeState()) {
+                        s.release(h->getLatch);
+                        return broken(60);
+                    }
+                    h->generation &= (Uint8)~OSS_QUEUE_READER_COPYING;
+                }
                 h->readOffset = advance(h, advance(h, at, kLengthItem), length);
                 if (h->readOffset == h->writeOffset) h->dataPresent = 0;
                 const bool writer = takeWriterFlag(h);
@@ -898,7 +1020,7 @@ Uint32 OSSHIPCQueue::get(void* buffer, unsigned int bufferSize, unsigned int* me
             spun = true;
             s.release(h->stateLatch);
             s.release(h->getLatch);
-            spinFor([&] { return hintData(h); });
+            spinFor(h, OSS_QUEUE_WRITER_COPYING, [&] { return hintData(h); });
             continue;
         }
         spun = false;
@@ -917,11 +1039,20 @@ Uint32 OSSHIPCQueue::get(void* buffer, unsigned int bufferSize, unsigned int* me
         if (rc == ECF_SEM_WAIT_ABANDONED) return broken(60);
         if (rc != ECF_TIMEOUT) return f.innerError(kSemWait, rc, 90);
         if (s.left() == 0) return timedOut(80);
+        spun = true;  // as in streamOut: no spin after a slice ran out
     }
 }
 
 namespace {
 volatile Uint32 g_maxQueueMessageSize = 0;
+}
+
+OSSE_C_API void ossGetQueueKernelCalls(OSSQueueKernelCalls* counts)
+{
+    if (!counts) return;
+    counts->semaphoreWaits = __atomic_load_n(&g_kernelCalls[0], __ATOMIC_RELAXED);
+    counts->semaphorePosts = __atomic_load_n(&g_kernelCalls[1], __ATOMIC_RELAXED);
+    counts->threadSwitches = __atomic_load_n(&g_kernelCalls[2], __ATOMIC_RELAXED);
 }
 
 OSSE_C_API Uint32 ossGetMaxQueueMessageSize(void)

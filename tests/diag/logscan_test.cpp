@@ -30,10 +30,36 @@ struct Events final : logscan::Sink {
     }
 };
 
+// With OSSE_FUZZ_SEED_DIR set, each log the tests cut is kept as a seed of the log cutter's
+// fuzz target: two bytes of piece size, then the file.
+void saveSeed(const std::string& file, size_t piece)
+{
+    const char* dir = getenv("OSSE_FUZZ_SEED_DIR");
+    if (!dir || !*dir) return;
+    static std::vector<std::string> saved;
+    for (const std::string& s : saved)
+        if (s == file) return;
+    saved.push_back(file);
+    const std::string folder = std::string(dir) + "\\logscan_fuzz";
+    CreateDirectoryA(dir, nullptr);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    std::string bytes(1, (char)(piece & 0xFF));
+    bytes += (char)((piece >> 8) & 0xFF);
+    bytes += file;
+    const std::string path = folder + "\\seed-" +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" +
+                             std::to_string(saved.size());
+    if (FILE* f = fopen(path.c_str(), "wb")) {
+        fwrite(bytes.data(), 1, bytes.size(), f);
+        fclose(f);
+    }
+}
+
 // Feeds `file` to a cutter the way the tool does, reading at most `piece` bytes at a time into
 // a buffer of a fixed size.
 Events cut(const std::string& file, size_t piece)
 {
+    saveSeed(file, piece);
     Events ev;
     logscan::Cutter cutter;
     std::vector<char> buffer(piece + logscan::kMaxRecord + logscan::kStartBytes);

@@ -589,6 +589,62 @@ TEST(Queue, ReaderLatchHeldElsewhereBoundsEveryWait)
     EXPECT_EQ(0u, own.q.get(buffer, sizeof buffer, &length, 0));
 }
 
+// Processor time a thread has used, in milliseconds.
+double cpuMs(HANDLE thread)
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetThreadTimes(thread, &created, &exited, &kernel, &user)) return -1;
+    auto ms = [](const FILETIME& t) {
+        return (double)(((Uint64)t.dwHighDateTime << 32) | t.dwLowDateTime) / 1e4;
+    };
+    return ms(kernel) + ms(user);
+}
+
+TEST(Queue, AWaiterWhosePeerStallsInItsCopyBlocksInsteadOfSpinning)
+{
+    // A waiter spins while the other side's copying bit is set, since its bytes are coming. A
+    // peer stopped in the middle of its copy (a process that lost its processor, or was
+    // suspended) must cost the waiter a bounded spin, then blocks: not a whole core.
+    OwnQueue own(64);
+    OSSIPCQueueHeader* h = own.q.header;
+    char buffer[64] = {};
+    unsigned int length;
+    auto setCopying = [&](Uint8 bit, bool on) {
+        h->stateLatch.acquire();
+        h->generation = on ? (Uint8)(h->generation | bit) : (Uint8)(h->generation & ~bit);
+        h->stateLatch.release();
+    };
+
+    // A reader on an empty ring whose writer is "copying".
+    setCopying(OSS_QUEUE_WRITER_COPYING, true);
+    OSSQueueKernelCalls before, after;
+    ossGetQueueKernelCalls(&before);
+    const double cpu0 = cpuMs(GetCurrentThread());
+    EXPECT_EQ(ECF_TIMEOUT, own.q.get(buffer, sizeof buffer, &length, 400));
+    const double readerCpu = cpuMs(GetCurrentThread()) - cpu0;
+    ossGetQueueKernelCalls(&after);
+    setCopying(OSS_QUEUE_WRITER_COPYING, false);
+    EXPECT_LT(readerCpu, 100.0);
+    EXPECT_GT(after.semaphoreWaits, before.semaphoreWaits);
+
+    // A writer on a full ring whose reader is "copying"; it blocks, then gets its room.
+    while (own.q.get(buffer, sizeof buffer, &length, 0) == 0) {
+    }
+    ASSERT_EQ(0u, own.q.put(buffer, 40));
+    setCopying(OSS_QUEUE_READER_COPYING, true);
+    PutArg put = {&own.q, reinterpret_cast<Uint8*>(buffer), 40};
+    HANDLE t = startPut(put);
+    Sleep(400);
+    const double writerCpu = cpuMs(t);
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(t, 0));
+    setCopying(OSS_QUEUE_READER_COPYING, false);
+    ASSERT_EQ(0u, own.q.get(buffer, sizeof buffer, &length, 1000));
+    EXPECT_EQ(0u, threadResult(t));
+    EXPECT_LT(writerCpu, 100.0);
+    ASSERT_EQ(0u, own.q.get(buffer, sizeof buffer, &length, 1000));
+    EXPECT_EQ(40u, length);
+}
+
 TEST(Queue, AttachRefusesMissingMembersAndBadHeaders)
 {
     const std::string key = uniqueKey("qmissing");

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "osse/ecf.h"
+#include "ecfvalue.h"
 #include "verbs.h"
 
 namespace {
@@ -31,38 +32,6 @@ const char kHelp[] =
     "reported on stderr with the reason, and the exit status is 1.\n"
     "\n"
     "--list prints the return codes of the library itself: value, name, description.\n";
-
-// Parses "0x..." as hexadecimal and anything else as decimal, a negative decimal as the 32-bit
-// pattern of that signed value; the whole text must be used.
-bool parseValue(const char* text, Uint32* value)
-{
-    if (text[0] == '-') {
-        Uint32 magnitude = 0;
-        if (text[1] == '-' || text[1] == '+' || (text[1] == '0' && (text[2] == 'x' || text[2] == 'X')))
-            return false;
-        if (!parseValue(text + 1, &magnitude) || magnitude == 0 || magnitude > 0x80000000u)
-            return false;
-        *value = 0u - magnitude;
-        return true;
-    }
-    const char* digits = text;
-    int base = 10;
-    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        digits = text + 2;
-        base = 16;
-    }
-    if (*digits == '\0') return false;
-    for (const char* p = digits; *p; ++p) {
-        bool ok = base == 16 ? isxdigit((unsigned char)*p) != 0 : (*p >= '0' && *p <= '9');
-        if (!ok) return false;
-    }
-    errno = 0;
-    char* end = nullptr;
-    unsigned long long v = strtoull(digits, &end, base);
-    if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFull) return false;
-    *value = (Uint32)v;
-    return true;
-}
 
 const char* kindText(Uint32 kind)
 {
@@ -214,7 +183,7 @@ int verbEcf(int argc, char** argv)
         return 2;
     }
     Uint32 value = 0;
-    if (!parseValue(argv[0], &value)) {
+    if (!parseEcfValue(argv[0], &value)) {
         fprintf(stderr, "ossetool ecf: '%s' is not a 32-bit value (hexadecimal with 0x, or decimal)\n", argv[0]);
         return 2;
     }

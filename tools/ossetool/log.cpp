@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "osse/ecf.h"
+#include "logargs.h"
 #include "logscan.h"
 #include "verbs.h"
 
@@ -52,135 +53,10 @@ const char kHelp[] =
 constexpr size_t kChunk = 1u << 20;
 constexpr size_t kBufferSize = kChunk + logscan::kMaxRecord + logscan::kStartBytes;
 
-enum class Mode { Whole, Summary, Stats };
-
-struct Options {
-    const char* path = nullptr;
-    Mode mode = Mode::Whole;
-    bool follow = false;
-    unsigned levels = 0;  // bit n: level n selected; 0: every level
-    bool hasPid = false, hasTid = false;
-    unsigned long long pid = 0, tid = 0;
-    const char* function = nullptr;
-    const char* component = nullptr;
-    bool hasCode = false;
-    Uint32 code = 0;
-    std::string codeName;  // when the code was given by name
-    std::string since, until;
-};
-
-bool parseNumber(const char* text, unsigned long long* value)
-{
-    const char* digits = text;
-    int base = 10;
-    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        digits = text + 2;
-        base = 16;
-    }
-    if (!*digits || *digits == '-' || *digits == '+') return false;
-    errno = 0;
-    char* end = nullptr;
-    *value = strtoull(digits, &end, base);
-    return errno == 0 && *end == '\0';
-}
-
-bool parseLevels(const char* text, unsigned* levels)
-{
-    std::string all(text);
-    size_t at = 0;
-    while (at <= all.size()) {
-        size_t comma = all.find(',', at);
-        if (comma == std::string::npos) comma = all.size();
-        const std::string one = all.substr(at, comma - at);
-        unsigned n = 0;
-        if (one.size() == 1 && one[0] >= '1' && one[0] <= '6') {
-            n = (unsigned)(one[0] - '0');
-            if (n == 2) n = 3;  // level 2 is written as level 3
-        } else {
-            std::string name = one;
-            if (!name.empty()) {
-                std::transform(name.begin(), name.end(), name.begin(), ::tolower);
-                name[0] = (char)toupper((unsigned char)name[0]);
-            }
-            n = logscan::levelNumber(name);
-        }
-        if (n == 0) return false;
-        *levels |= 1u << n;
-        at = comma + 1;
-    }
-    return true;
-}
-
-// A time given as a leading part of YYYY-MM-DD-hh.mm.ss.uuuuuu.
-bool validTime(const std::string& t)
-{
-    static const char kForm[] = "dddd-dd-dd-dd.dd.dd.dddddd";
-    if (t.empty() || t.size() > sizeof kForm - 1) return false;
-    for (size_t i = 0; i < t.size(); ++i) {
-        const bool wantDigit = kForm[i] == 'd';
-        if (wantDigit ? !isdigit((unsigned char)t[i]) : t[i] != kForm[i]) return false;
-    }
-    return true;
-}
-
 int usage(const char* why, const char* what = "")
 {
     fprintf(stderr, "ossetool log: %s%s (try ossetool log --help)\n", why, what);
     return 2;
-}
-
-int parseArgs(int argc, char** argv, Options* o)
-{
-    for (int i = 0; i < argc; ++i) {
-        const char* a = argv[i];
-        auto value = [&](const char** out) {
-            if (i + 1 >= argc) return false;
-            *out = argv[++i];
-            return true;
-        };
-        const char* v = nullptr;
-        if (!strcmp(a, "--summary") || !strcmp(a, "-s")) {
-            o->mode = Mode::Summary;
-        } else if (!strcmp(a, "--stats")) {
-            o->mode = Mode::Stats;
-        } else if (!strcmp(a, "--follow") || !strcmp(a, "-f")) {
-            o->follow = true;
-        } else if (!strcmp(a, "--level")) {
-            if (!value(&v) || !parseLevels(v, &o->levels)) return usage("bad level: ", v ? v : "");
-        } else if (!strcmp(a, "--pid")) {
-            if (!value(&v) || !parseNumber(v, &o->pid)) return usage("bad pid: ", v ? v : "");
-            o->hasPid = true;
-        } else if (!strcmp(a, "--tid")) {
-            if (!value(&v) || !parseNumber(v, &o->tid)) return usage("bad tid: ", v ? v : "");
-            o->hasTid = true;
-        } else if (!strcmp(a, "--function")) {
-            if (!value(&o->function)) return usage("--function needs a name");
-        } else if (!strcmp(a, "--component")) {
-            if (!value(&o->component)) return usage("--component needs a name");
-        } else if (!strcmp(a, "--code")) {
-            if (!value(&v)) return usage("--code needs a code");
-            unsigned long long c = 0;
-            if (parseNumber(v, &c)) {
-                if (c > 0xFFFFFFFFull) return usage("bad code: ", v);
-                o->code = (Uint32)c;
-            } else {
-                o->codeName = v;
-            }
-            o->hasCode = true;
-        } else if (!strcmp(a, "--since") || !strcmp(a, "--until")) {
-            if (!value(&v) || !validTime(v)) return usage("bad time (YYYY-MM-DD-hh.mm.ss.uuuuuu or a leading part): ", v ? v : "");
-            (a[2] == 's' ? o->since : o->until) = v;
-        } else if (a[0] == '-' && a[1] != '\0') {
-            return usage("unknown option ", a);
-        } else if (!o->path) {
-            o->path = a;
-        } else {
-            return usage("more than one file: ", a);
-        }
-    }
-    if (!o->path) return usage("no log file given");
-    if (o->follow && o->mode == Mode::Stats) return usage("--stats does not follow");
-    return 0;
 }
 
 std::string view(std::string_view s)
@@ -196,18 +72,18 @@ const char* codeName(Uint32 code)
 
 class Printer final : public logscan::Sink {
 public:
-    explicit Printer(const Options& o) : o_(o)
+    explicit Printer(const LogOptions& o) : o_(o)
     {
         selects_ = o.levels || o.hasPid || o.hasTid || o.function || o.component || o.hasCode ||
                    !o.since.empty() || !o.until.empty();
-        filtered_ = selects_ || o.mode != Mode::Whole;
+        filtered_ = selects_ || o.mode != LogMode::Whole;
     }
 
     void record(uint64_t offset, const char* text, size_t length) override
     {
         flushDamage();
         ++records_;
-        if (!filtered_ && o_.mode == Mode::Whole) {
+        if (!filtered_ && o_.mode == LogMode::Whole) {
             fwrite(text, 1, length, stdout);
             return;
         }
@@ -221,9 +97,9 @@ public:
         if (!passes(h)) return;
         ++shown_;
         switch (o_.mode) {
-        case Mode::Whole: fwrite(text, 1, length, stdout); break;
-        case Mode::Summary: summary(h); break;
-        case Mode::Stats: count(h); break;
+        case LogMode::Whole: fwrite(text, 1, length, stdout); break;
+        case LogMode::Summary: summary(h); break;
+        case LogMode::Stats: count(h); break;
         }
     }
 
@@ -311,7 +187,7 @@ private:
             held_.push_back(line);
     }
 
-    static bool matchesCode(const Options& o, Uint32 code)
+    static bool matchesCode(const LogOptions& o, Uint32 code)
     {
         if (o.codeName.empty()) return code == o.code;
         const char* name = codeName(code);
@@ -328,8 +204,7 @@ private:
         if (o_.hasCode && !((h.hasMessage && matchesCode(o_, h.message)) ||
                             (h.hasRetcode && matchesCode(o_, h.retcode))))
             return false;
-        if (!o_.since.empty() && h.time.substr(0, o_.since.size()) < o_.since) return false;
-        if (!o_.until.empty() && h.time.substr(0, o_.until.size()) > o_.until) return false;
+        if (!inLogTimeRange(h.time, o_)) return false;
         return true;
     }
 
@@ -372,7 +247,7 @@ private:
         return v;
     }
 
-    const Options& o_;
+    const LogOptions& o_;
     bool selects_;   // filters were given
     bool filtered_;  // each record's header is read
     bool seenRecord_ = false;
@@ -438,8 +313,9 @@ int verbLog(int argc, char** argv)
         fputs(kHelp, stdout);
         return 0;
     }
-    Options o;
-    if (int rc = parseArgs(argc, argv, &o)) return rc;
+    LogOptions o;
+    std::string error;
+    if (parseLogArgs(argc, argv, &o, &error)) return usage(error.c_str());
 
     HANDLE file = CreateFileA(o.path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -486,7 +362,7 @@ int verbLog(int argc, char** argv)
         return 1;
     }
     printer.flushDamage();
-    if (o.mode == Mode::Stats) printer.printStats(base);
+    if (o.mode == LogMode::Stats) printer.printStats(base);
     fflush(stdout);
     return printer.problems() ? 3 : 0;
 }
