@@ -9,10 +9,12 @@
 #if defined(OSSE_BUILDING_DLL)
 #define OSSE_API __declspec(dllexport)
 #else
+/* Imports the exported names from the DLL (a caller's build); the library's own build exports them. */
 #define OSSE_API __declspec(dllimport)
 #endif
 
 #ifdef __cplusplus
+/* C linkage for the exported functions when the header is read by C++. */
 #define OSSE_EXTERN_C extern "C"
 #else
 #define OSSE_EXTERN_C
@@ -21,6 +23,7 @@
 /* Exported C function: found by its plain name, C calling convention. */
 #define OSSE_C_API OSSE_EXTERN_C OSSE_API
 
+/* Fixed-width integer types used throughout the interface. */
 typedef uint8_t  Uint8;
 typedef uint16_t Uint16;
 typedef uint32_t Uint32;
@@ -41,6 +44,7 @@ typedef int64_t  Sint64;
 
 /* Return code of every operation: 0 is success. */
 typedef Uint32 OSSErr;
+/* The return code of success. */
 #define OSS_OK 0u
 
 /* Version word of parameter objects, information and identifier records. */

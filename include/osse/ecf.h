@@ -22,6 +22,8 @@
 
 /* ---- Identifier fields ---------------------------------------------------------------------- */
 
+/* Fields of a function identifier: product (bits 27-31), component (bits 19-26), kind (bits 16-18)
+ * and function index (bits 0-15); ECF_MAKE_FUNC_ID builds one. */
 #define ECF_FUNC_PRODUCT(id)   ((Uint32)(id) >> 27)
 #define ECF_FUNC_COMPONENT(id) (((Uint32)(id) >> 19) & 0xFFu)
 #define ECF_FUNC_KIND(id)      (((Uint32)(id) >> 16) & 0x7u)
@@ -30,6 +32,8 @@
     (((Uint32)(product) << 27) | ((Uint32)(component) << 19) | ((Uint32)(kind) << 16) | \
      (Uint32)(function))
 
+/* Fields of a return code: bit 31 marks an error (clear: a warning), bits 28-30 the set, bits 0-22
+ * the index; ECF_MAKE_ERROR and ECF_MAKE_WARNING build one. */
 #define ECF_CODE_IS_ERROR(code) (((Uint32)(code) >> 31) != 0)
 #define ECF_CODE_SET(code)      (((Uint32)(code) >> 28) & 0x7u)
 #define ECF_CODE_INDEX(code)    ((Uint32)(code) & 0x7FFFFFu)
@@ -40,7 +44,9 @@
 #define ECF_FUNC_KIND_SYSCALL 4u /* an operating-system or C-runtime call */
 
 #define ECF_PRODUCT_COMMON 1u /* the family's common infrastructure: this library's product */
+/* The family's tools. */
 #define ECF_PRODUCT_TOOLS  2u
+/* The family's database engine. */
 #define ECF_PRODUCT_ENGINE 3u
 #define ECF_COMP_SYSFUNCS  2u /* product 1: the operating system ("operating system") */
 #define ECF_COMP_OSSE      3u /* product 1: this library ("OSSe") */
@@ -53,6 +59,7 @@
 
 /* ---- Named values ------------------------------------------------------------------------------ */
 
+/* Success. */
 #define ECF_OK 0u
 
 /* Return codes this library produces (set 1, owned by product 1, component 3). */
@@ -509,13 +516,19 @@ OSSE_C_API Uint32 ecfGetNumFunctions(Uint32 product, Uint32 component);
 
 /* Names of the parts of a function identifier; null when a field they need is 0 or out of range. */
 OSSE_C_API const char* ecfGetProductName(Uint32 functionId);
+/* Long name of the component of a function identifier ("NRV Common Services" components: "operating
+ * system", "OSSe"). */
 OSSE_C_API const char* ecfGetComponentName(Uint32 functionId);
+/* Short name of the component of a function identifier (COMP_SYSFUNCS, COMP_OSSE). */
 OSSE_C_API const char* ecfGetComponentShortName(Uint32 functionId);
+/* Name of the function of a function identifier (OSSHFile::open, CloseHandle). */
 OSSE_C_API const char* ecfGetFunctionName(Uint32 functionId);
 
 /* First index (from 1) whose name equals the given one exactly; 0 when none does. */
 OSSE_C_API Uint32 ecfFindProductIndex(const char* productName);
+/* Index of a component of the product by its short name (COMP_OSSE); 0 when none has it. */
 OSSE_C_API Uint32 ecfFindComponentIndex(Uint32 product, const char* componentShortName);
+/* Index of a function of the component by its name; 0 when none has it. */
 OSSE_C_API Uint32 ecfFindFunctionIndex(Uint32 product, Uint32 component, const char* functionName);
 
 /* Highest code index of an error set (1622 for set 1); 0 for any other set. */
@@ -523,9 +536,13 @@ OSSE_C_API Uint32 ecfErrorGetNumCodes(Uint32 set);
 /* Lookups by return code: only the set and the index are read, so the warning and the error
  * form of a code give the same row. 0 gives "OK" as name and description. */
 OSSE_C_API const char* ecfErrorGetSetName(Uint32 code);
+/* Name of the product that owns the code's set. */
 OSSE_C_API const char* ecfErrorGetProductName(Uint32 code);
+/* Name of the component that owns the code's set (OSSe). */
 OSSE_C_API const char* ecfErrorGetComponentName(Uint32 code);
+/* Symbolic name of the code (ECF_INVALID_PARAMETER); null for an index outside the table. */
 OSSE_C_API const char* ecfErrorGetCodeName(Uint32 code);
+/* Description of the code ("Invalid parameter"); null for an index outside the table. */
 OSSE_C_API const char* ecfErrorGetDescription(Uint32 code);
 /* The canonical value the table stores for a code (bit 31 set for an error, clear for a
  * warning); 0 for 0 and for a code outside the table. */

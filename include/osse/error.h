@@ -22,6 +22,8 @@
 /* Any other type code (0 or positive): the bytes are dumped. */
 #define OSS_ITEM_BYTES    0
 
+/* One typed data item of a log record or a failure: the value's address, its size in bytes and its
+ * type code (OSS_ITEM_...). */
 typedef struct OSSLogItem {
     const void* p;
     Sint32 size;
@@ -38,6 +40,8 @@ typedef struct OSSLogItem {
 #define OSS_ERRCTX_PERMISSIONS        0x10u
 #define OSS_ERRCTX_ALLOCATION_SIZE    0x20u
 
+/* What an operation knew of the resource concerned when it failed; `valid` has one OSS_ERRCTX_...
+ * bit per field set. init() clears it; each setter stores one field and sets its bit. */
 typedef struct OSSErrorContext {
     Uint32 version;
     Uint64 valid;
@@ -49,6 +53,7 @@ typedef struct OSSErrorContext {
     Uint32 allocationSize;
 
 #ifdef __cplusplus
+    /* Sets the version and clears every field and bit. */
     void init()
     {
         version = OSS_CURRENT_VERSION;
@@ -60,6 +65,7 @@ typedef struct OSSErrorContext {
         permissions = 0;
         allocationSize = 0;
     }
+    /* Records the name of the file concerned. */
     void setTargetFileName(const char* name)
     {
         if (name) {
@@ -67,30 +73,36 @@ typedef struct OSSErrorContext {
             valid |= OSS_ERRCTX_TARGET_FILE_NAME;
         }
     }
+    /* Records the handle of the file concerned. */
     void setTargetFileHandle(Uint32 handle)
     {
         targetFileHandle = handle;
         valid |= OSS_ERRCTX_TARGET_FILE_HANDLE;
     }
+    /* Records the handle of the file concerned, given as a system handle. */
     void setTargetFileHandle(const void* handle)
     {
         setTargetFileHandle((Uint32)(uintptr_t)handle);
     }
+    /* Records the size of the transfer that failed. */
     void setIOSize(Uint32 size)
     {
         ioSize = size;
         valid |= OSS_ERRCTX_IO_SIZE;
     }
+    /* Records a 64-bit value of the operation (an offset or a size). */
     void setValue64(Uint64 value)
     {
         value64 = value;
         valid |= OSS_ERRCTX_VALUE64;
     }
+    /* Records the permissions asked for. */
     void setPermissions(Uint32 perms)
     {
         permissions = perms;
         valid |= OSS_ERRCTX_PERMISSIONS;
     }
+    /* Records the size of the allocation that failed. */
     void setAllocationSize(Uint32 size)
     {
         allocationSize = size;
@@ -104,6 +116,7 @@ typedef struct OSSErrorContext {
 #define OSS_ERRANALYSIS_IO      1u
 #define OSS_ERRANALYSIS_MEMORY  2u
 
+/* The details of an I/O failure for the error analysis. */
 typedef struct OSSErrorAnalysisIODetails {
     const char* targetFileName;   /* null when unknown */
     Uint32 targetFileHandle;      /* 0xFFFFFFFF when the operation did not set one */
@@ -113,10 +126,13 @@ typedef struct OSSErrorAnalysisIODetails {
     Uint32 reserved2;
 } OSSErrorAnalysisIODetails;
 
+/* The details of a memory failure for the error analysis: the size asked for. */
 typedef struct OSSErrorAnalysisMemoryDetails {
     Uint32 allocationSize;
 } OSSErrorAnalysisMemoryDetails;
 
+/* A request to the error analysis: the failure (function, probe, failed call, operating-system
+ * error, level) and, for the I/O and memory kinds, the details record. */
 typedef struct OSSErrorAnalysisRequest {
     Uint32 version;               /* OSS_CURRENT_VERSION */
     Uint32 kind;                  /* OSS_ERRANALYSIS_* */

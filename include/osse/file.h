@@ -43,6 +43,8 @@
 
 #ifdef __cplusplus
 
+/* Input of OSSHFile::open: the file name, how to create it (OSS_FILE_OPEN_... /
+ * OSS_FILE_CREATE_...), the access and the options. */
 struct OSSFileOpenParam {
     Uint32 version;
     const char* fileName;
@@ -53,12 +55,14 @@ struct OSSFileOpenParam {
     Uint32 reserved;     /* reported in failure records only */
 };
 
+/* Input of OSSHFile::read: how many bytes to read. */
 struct OSSFileReadParam {
     Uint32 version;
     Uint32 length;       /* bytes to read */
     Uint32 reserved;
 };
 
+/* Input of OSSHFile::write: the bytes to write. */
 struct OSSFileWriteParam {
     Uint32 version;
     const void* buffer;
@@ -66,24 +70,28 @@ struct OSSFileWriteParam {
     Uint32 reserved;     /* reported in failure records only */
 };
 
+/* Input of OSSHFile::seek: the offset and what it counts from. */
 struct OSSFileSeekParam {
     Uint32 version;
     Sint64 offset;
     Uint32 whence;       /* OSS_FILE_SEEK_... */
 };
 
+/* Input of OSSHFile::setSize: the new size of the file. */
 struct OSSFileSetSizeParam {
     Uint32 version;
     Uint64 size;
     Uint32 flags;        /* must be 0 */
 };
 
+/* Input of OSSHFile::lock: shared or exclusive, and whether to wait. */
 struct OSSFileLockParam {
     Uint32 version;
     Uint32 type;         /* OSS_FILE_LOCK_EXCLUSIVE or OSS_FILE_LOCK_SHARED */
     Uint32 wait;         /* OSS_FILE_LOCK_WAIT or OSS_FILE_LOCK_NOWAIT */
 };
 
+/* Input of OSSHFile::map: the kind of view, and the range of the file it shows. */
 struct OSSFileMapParam {
     Uint32 version;
     Uint32 length;       /* bytes to map; 0 maps the whole file */
@@ -105,12 +113,16 @@ public:
     /* Resets the three fields: no file, no mapping, no view. */
     void constructor();
 
+    /* Opens or creates the file named in param. 0; ECF_FILE_DOESNT_EXIST, ECF_FILE_EXISTS,
+     * ECF_ACCESS_DENIED and the other file codes on failure; ECF_INVALID_PARAMETER or
+     * ECF_INVALID_VERSION for a bad parameter object. */
     Uint32 open(const OSSFileOpenParam* param);
     /* Closes the file; a current mapping must be unmapped first. */
     Uint32 close();
     /* Moves to offset from whence; a target before the start lands on 0, a target beyond the
      * end of the file fails with ECF_FILE_SEEK_BEYOND_EOF. newPosition may be null. */
     Uint32 seek(const OSSFileSeekParam* param, Uint64* newPosition);
+    /* The size of the file in bytes. */
     Uint32 getSize(Uint64* size);
     /* Sets the end of file; the position is kept when it is below the new size, else it is
      * left at the new end. */
@@ -122,13 +134,16 @@ public:
     Uint32 write(const OSSFileWriteParam* param, Uint32* bytesWritten);
     /* Locks byte 0 of the file, shared or exclusive. */
     Uint32 lock(const OSSFileLockParam* param);
+    /* Releases the lock taken by lock(). */
     Uint32 unlock();
     /* Maps the file; *address is the preferred base on input (null for any) and the base of
      * the view on output. */
     Uint32 map(const OSSFileMapParam* param, void** address);
     /* Unmaps a view (null: the current one) and closes the current mapping. */
     Uint32 unmap(void* address);
+    /* Writes the file's buffered data to the disk. */
     Uint32 sync();
+    /* The operating-system handle of the open file. */
     void* getFileHandle() const;
 };
 
@@ -221,6 +236,7 @@ public:
     Uint32 gid;
     Sint64 modified;           /* seconds since 1970-01-01 UTC */
 
+    /* Input of toString: the buffer the text is written into. */
     struct toStringParam {
         Uint32 version;
         char buffer[384];
@@ -229,6 +245,7 @@ public:
     void toString(toStringParam* param) const;
 };
 
+/* Input of ossFileGetInfoV9: the path or the open handle to describe. */
 struct OSSFileGetInfoParam {
     Uint32 version;
     const char* path;  /* used when handle is INVALID_HANDLE_VALUE */
@@ -238,6 +255,7 @@ struct OSSFileGetInfoParam {
     void* handle;      /* an open file, or INVALID_HANDLE_VALUE to query by path */
 };
 
+/* Input of ossPathTest: the path and what to test it for. */
 struct OSSPathTestParam {
     Uint32 version;
     const char* path;
@@ -245,12 +263,16 @@ struct OSSPathTestParam {
     Uint32 reserved;
 };
 
+/* Describes a file, by path or by handle, into *info: type, size, permissions, owner and times. */
 OSSE_C_API Uint32 ossFileGetInfoV9(const OSSFileGetInfoParam* param, OSSFileInfo* info);
 /* The request's leading words by value; always a query by path. */
 OSSE_C_API Uint32 ossFileGetInfo(Uint32 version, const char* path, Uint32 reserved1,
                                  Uint32 reserved2, Uint32 flags, OSSFileInfo* info);
+/* True when the path names a regular file. */
 OSSE_C_API bool ossIsFile(const char* path);
+/* True when the path names a directory. */
 OSSE_C_API bool ossIsDirectory(const char* path);
+/* True when the path names a symbolic link or another reparse point. */
 OSSE_C_API bool ossIsSymbolicLink(const char* path);
 /* 0, or -1 when the path cannot be read or (mode bit 0x2) a read-only file is tested for
  * writing; the last error then says why. */
@@ -258,7 +280,9 @@ OSSE_C_API int oss_access(const char* path, int mode);
 /* 0; ECF_FILE_DOESNT_EXIST when the path is not there; ECF_ACCESS_DENIED when it may not be
  * used as asked. */
 OSSE_C_API Uint32 ossPathTest(const OSSPathTestParam* param);
+/* True when something exists at the path. */
 OSSE_C_API bool ossPathExists(const char* path);
+/* Deletes a file; a read-only file is deleted as well. */
 OSSE_C_API Uint32 ossFileDelete(const char* path);
 /* Every failure is ECF_FILE_DOESNT_EXIST. */
 OSSE_C_API Uint32 ossFileRename(const char* from, const char* to);
@@ -268,6 +292,7 @@ OSSE_C_API Uint32 ossFileCopy(const char* from, const char* to);
 OSSE_C_API Uint32 ossFileSetPermissions(const char* path, Uint32 mode);
 /* Kept for the product's other platforms: they do nothing here and return 0. */
 OSSE_C_API Uint32 ossFileSetOwnership(const char* path, Uint32 uid, Uint32 gid);
+/* Creates a symbolic link `link` to `target` (where the system allows it). */
 OSSE_C_API Uint32 ossFileCreateSymlink(const char* target, const char* link);
 /* Last component of a path, without separators; "\" for the root. */
 OSSE_C_API Uint32 ossBaseName(const char* path, char* out, Uint32 outSize);
@@ -289,6 +314,8 @@ OSSE_C_API Uint32 osstmpnam(char* out, Uint32 outSize, Uint32 flags);
 #define OSS_LIST_DIRECTORIES OSS_FILE_TYPE_DIRECTORY
 #define OSS_LIST_FILES       OSS_FILE_TYPE_REGULAR
 
+/* Input of OSSDirectoryListing::begin and OSSDirectoryStream::open: the directory (or pattern) and
+ * the kinds of entry wanted. */
 struct OSSDirectoryListingParam {
     Uint32 version;
     const char* path;  /* a directory, or a path whose last component holds '*' or '?' */
@@ -296,6 +323,7 @@ struct OSSDirectoryListingParam {
     Uint32 reserved;
 };
 
+/* One name of a directory listing, in the listing's list. */
 struct FileNode {
     char* name;
     FileNode* next;
@@ -320,23 +348,34 @@ public:
     /* A copy would release the same names a second time. */
     OSSDirectoryListing(const OSSDirectoryListing&) = delete;
     OSSDirectoryListing& operator=(const OSSDirectoryListing&) = delete;
+    /* Sets the object up as empty. */
     void constructor();
     /* Ends the listing, begun or not. */
     void destructor();
 
     /* Reads the whole directory; a failure leaves the object as it was. */
     Uint32 begin(const OSSDirectoryListingParam* param);
+    /* Ends the listing and releases its names. */
     Uint32 end();
+    /* The next name, or null after the last one. */
     char* getNext();
+    /* The next node of the list (its name and value), or null after the last one. */
     FileNode* getNextEntry();
+    /* Starts the walk over the names again from the first. */
     void rewind();
+    /* The packed buffer of all names, each terminated. */
     char* getFileList();
+    /* How many names the listing holds. */
     Uint32 getNumberOfFiles();
+    /* Marks the listing as begun, so that names added with insertOne are released by end. */
     void insertOneBegin();
+    /* Adds a copy of one name, with a value of the caller's, to the listing. */
     void insertOne(const char* name, Uint32 value);
+    /* Prints the names to the standard output (for debugging). */
     void dumpFileList();
 
 protected:
+    /* Forgets every name without releasing it. */
     void reset();
 };
 
@@ -357,7 +396,9 @@ public:
     ~OSSDirectoryStream() { destructor(); }
     OSSDirectoryStream(const OSSDirectoryStream&) = delete;
     OSSDirectoryStream& operator=(const OSSDirectoryStream&) = delete;
+    /* Sets the stream up as closed. */
     void constructor();
+    /* Closes the stream when it is open. */
     void destructor();
 
     /* The path and filter rules of OSSDirectoryListing::begin. */
@@ -365,6 +406,7 @@ public:
     /* The next name that passes the filter, or null at the end or after a failure (status
      * says which). Valid until the next call. */
     const char* next();
+    /* Ends the stream and releases its search handle. */
     Uint32 close();
 };
 
@@ -379,6 +421,7 @@ public:
 /* OSSDirectoryDeleteParam::flags */
 #define OSS_DIR_DELETE_CONTENTS 0x1u
 
+/* Input of ossDirectoryCreate: the path and whether to create one directory or the whole path. */
 struct OSSDirectoryCreateParam {
     Uint32 version;
     const char* path;
@@ -386,19 +429,25 @@ struct OSSDirectoryCreateParam {
     Uint32 mode;         /* OSS_DIR_CREATE_... */
 };
 
+/* Input of ossDirectoryDelete: the path and whether to delete the contents too. */
 struct OSSDirectoryDeleteParam {
     Uint32 version;
     const char* path;
     Uint32 flags;        /* OSS_DIR_DELETE_CONTENTS */
 };
 
+/* Creates a directory, or every missing directory of a path (OSS_DIR_CREATE_PATH). 0,
+ * ECF_FILE_EXISTS for an existing one with OSS_DIR_CREATE_ONE, or the file codes of the failure. */
 OSSE_C_API Uint32 ossDirectoryCreate(const OSSDirectoryCreateParam* param);
+/* Deletes a directory; with OSS_DIR_DELETE_CONTENTS the whole tree under it too, read-only entries
+ * included. */
 OSSE_C_API Uint32 ossDirectoryDelete(const OSSDirectoryDeleteParam* param);
 /* Copies a tree to a destination that does not exist yet; on failure nothing of the
  * destination is left. */
 OSSE_C_API Uint32 ossDirectoryCopy(const char* from, const char* to);
 /* *size: the buffer's capacity on input; the length, or the size needed, on output. */
 OSSE_C_API Uint32 ossDirectoryGetCurrent(char* buffer, Uint32* size);
+/* Changes the process's current directory. */
 OSSE_C_API Uint32 ossDirectorySetCurrent(const char* path);
 
 static_assert(sizeof(OSSFileInfo::toStringParam) == 388, "toStringParam layout");

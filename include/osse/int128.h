@@ -30,6 +30,8 @@
 
 #ifdef __cplusplus
 
+/* The 128 bits shared by Uint128 and Sint128: four 32-bit words, least significant first. The two
+ * types differ only in how they read the top bit. */
 class OSSE_API int128
 {
 public:
@@ -37,14 +39,19 @@ public:
     Uint32 m_word[4];
 
     constexpr int128() : m_word{0, 0, 0, 0} {}
+    /* The value with the given high and low 64-bit halves. */
     constexpr int128(Uint64 high, Uint64 low)
         : m_word{(Uint32)low, (Uint32)(low >> 32), (Uint32)high, (Uint32)(high >> 32)}
     {
     }
 
+    /* Word i (0 to 3, least significant first). */
     constexpr Uint32 word(unsigned int i) const { return m_word[i & 3]; }
+    /* The low 64 bits. */
     constexpr Uint64 low64() const { return (Uint64)m_word[1] << 32 | m_word[0]; }
+    /* The high 64 bits. */
     constexpr Uint64 high64() const { return (Uint64)m_word[3] << 32 | m_word[2]; }
+    /* Sets the value from its high and low 64-bit halves. */
     void setHalves(Uint64 high, Uint64 low)
     {
         m_word[0] = (Uint32)low;
@@ -52,6 +59,7 @@ public:
         m_word[2] = (Uint32)high;
         m_word[3] = (Uint32)(high >> 32);
     }
+    /* Sets the value from its four words, least significant first. */
     void setWords(Uint32 w0, Uint32 w1, Uint32 w2, Uint32 w3)
     {
         m_word[0] = w0;
@@ -59,6 +67,7 @@ public:
         m_word[2] = w2;
         m_word[3] = w3;
     }
+    /* True when the value is 0. */
     bool isZero() const { return (m_word[0] | m_word[1] | m_word[2] | m_word[3]) == 0; }
     /* True when the top bit is set (negative when read as Sint128). */
     bool signBit() const { return (m_word[3] >> 31) != 0; }
@@ -83,10 +92,14 @@ public:
                         int128* remainder);
 };
 
+/* Unsigned 128-bit integer. */
 class OSSE_API Uint128 : public int128
 {
 public:
     Uint128() {}
+    /* Conversions from the built-in numbers: a negative integer is sign-extended (as the C
+     * conversion to an unsigned type), a floating value truncated toward zero; (high, low) gives
+     * the two 64-bit halves. */
     Uint128(int v) { constructor((Sint64)v); }
     Uint128(unsigned int v) { constructor((Uint64)v); }
     Uint128(long v) { constructor((Sint64)v); }
@@ -99,18 +112,22 @@ public:
     /* The same 128 bits, read as unsigned. */
     explicit Uint128(const int128& bits) : int128(bits) {}
 
+    /* Sets the value (the language constructors call these): 0, or an unsigned 64-bit value. */
     void constructor() { setHalves(0, 0); }
     void constructor(Uint64 v) { setHalves(0, v); }
     /* Sign-extended, as the C conversion of a negative number to an unsigned type. */
     void constructor(Sint64 v) { setHalves(v < 0 ? ~(Uint64)0 : 0, (Uint64)v); }
+    /* Sets the value from a floating value, truncated toward zero. */
     void constructor(float v);
     void constructor(double v);
 
+    /* The largest value, 2^128 - 1. */
     static Uint128 maxValue() { return Uint128(~(Uint64)0, ~(Uint64)0); }
 
     /* Truncated toward zero: the nearest double not above the value. */
     explicit operator double() const;
 
+    /* Arithmetic modulo 2^128, bit operations and shifts, in place; ++ and -- add and subtract 1. */
     Uint128& operator+=(const Uint128& b);
     Uint128& operator-=(const Uint128& b);
     Uint128& operator*=(const Uint128& b);
@@ -125,10 +142,13 @@ public:
     Uint128& operator--() { return *this -= Uint128(1u); }
 };
 
+/* Signed 128-bit integer, two's complement. */
 class OSSE_API Sint128 : public int128
 {
 public:
     Sint128() {}
+    /* Conversions from the built-in numbers: an integer keeps its value, a floating value is
+     * truncated toward zero; (high, low) gives the two 64-bit halves of the two's-complement bits. */
     Sint128(int v) { constructor((Sint64)v); }
     Sint128(unsigned int v) { constructor((Uint64)v); }
     Sint128(long v) { constructor((Sint64)v); }
@@ -141,15 +161,21 @@ public:
     /* The same 128 bits, read as two's complement. */
     explicit Sint128(const int128& bits) : int128(bits) {}
 
+    /* Sets the value (the language constructors call these): 0, an unsigned or a signed 64-bit
+     * value. */
     void constructor() { setHalves(0, 0); }
     void constructor(Uint64 v) { setHalves(0, v); }
     void constructor(Sint64 v) { setHalves(v < 0 ? ~(Uint64)0 : 0, (Uint64)v); }
+    /* Sets the value from a floating value, truncated toward zero. */
     void constructor(float v);
     void constructor(double v);
 
+    /* The largest value, 2^127 - 1. */
     static Sint128 maxValue() { return Sint128((~(Uint64)0) >> 1, ~(Uint64)0); }
+    /* The smallest value, -2^127. */
     static Sint128 minValue() { return Sint128((Uint64)1 << 63, 0); }
 
+    /* True when the value is below 0. */
     bool isNegative() const { return signBit(); }
     /* |value| as an unsigned number (min gives 2^127). */
     Uint128 magnitude() const;
@@ -157,6 +183,7 @@ public:
     /* Truncated toward zero: the nearest double not above the value in magnitude. */
     explicit operator double() const;
 
+    /* Arithmetic in two's complement modulo 2^128, bit operations and shifts, in place. */
     Sint128& operator+=(const Sint128& b);
     Sint128& operator-=(const Sint128& b);
     Sint128& operator*=(const Sint128& b);
@@ -168,10 +195,12 @@ public:
     Sint128& operator<<=(unsigned int n);
     /* Arithmetic: the sign bit fills from the left. */
     Sint128& operator>>=(unsigned int n);
+    /* Add and subtract 1. */
     Sint128& operator++() { return *this += Sint128(1); }
     Sint128& operator--() { return *this -= Sint128(1); }
 };
 
+/* Sum, difference, negation and complement modulo 2^128. */
 OSSE_API Uint128 operator+(const Uint128& a, const Uint128& b);
 OSSE_API Uint128 operator-(const Uint128& a, const Uint128& b);
 OSSE_API Uint128 operator-(const Uint128& a);
@@ -181,7 +210,9 @@ OSSE_API Uint128 operator*(const Uint128& a, const Uint128& b);
 /* Quotient truncated: a 64-bit division when both values fit in 64 bits, short division for a
  * one-word divisor, else restoring division one bit at a time. */
 OSSE_API Uint128 operator/(const Uint128& a, const Uint128& b);
+/* Remainder of the truncated division: a == (a / b) * b + a % b. */
 OSSE_API Uint128 operator%(const Uint128& a, const Uint128& b);
+/* Bitwise and, or and exclusive or; shifts by n bits; comparisons. */
 OSSE_API Uint128 operator&(const Uint128& a, const Uint128& b);
 OSSE_API Uint128 operator|(const Uint128& a, const Uint128& b);
 OSSE_API Uint128 operator^(const Uint128& a, const Uint128& b);
@@ -194,6 +225,7 @@ OSSE_API bool operator<=(const Uint128& a, const Uint128& b);
 OSSE_API bool operator>(const Uint128& a, const Uint128& b);
 OSSE_API bool operator>=(const Uint128& a, const Uint128& b);
 
+/* Sum, difference, negation and complement in two's complement modulo 2^128. */
 OSSE_API Sint128 operator+(const Sint128& a, const Sint128& b);
 OSSE_API Sint128 operator-(const Sint128& a, const Sint128& b);
 OSSE_API Sint128 operator-(const Sint128& a);
@@ -204,6 +236,7 @@ OSSE_API Sint128 operator*(const Sint128& a, const Sint128& b);
 OSSE_API Sint128 operator/(const Sint128& a, const Sint128& b);
 /* Remainder with the sign of the dividend: a == (a / b) * b + a % b. */
 OSSE_API Sint128 operator%(const Sint128& a, const Sint128& b);
+/* Bitwise and, or and exclusive or; shifts by n bits; comparisons of the signed values. */
 OSSE_API Sint128 operator&(const Sint128& a, const Sint128& b);
 OSSE_API Sint128 operator|(const Sint128& a, const Sint128& b);
 OSSE_API Sint128 operator^(const Sint128& a, const Sint128& b);

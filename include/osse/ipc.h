@@ -105,6 +105,8 @@ OSSE_C_API Uint32 ossGetKernelIPCInfo(OSSKernelIPCInfo* info);
 #define OSS_IPC_MEMEX_READONLY   0x4ull /* read-only view */
 #define OSS_IPC_MEMEX_READWRITE  0x8ull /* read-write view */
 
+/* Input of OSSHIPCMemory::create and OSSHIPCPrivateMemory::create: the segment's name, its size and
+ * where to map it. */
 struct OSSIPCMemoryCreateParam {
     Uint32 version;
     OSSIPCResID resId;       /* the segment's name; filled by OSSHIPCPrivateMemory::create */
@@ -115,6 +117,7 @@ struct OSSIPCMemoryCreateParam {
     const char* namespacePrefix; /* OSSHIPCPrivateMemory::create, version 0x09070000 and later */
 
     OSSIPCMemoryCreateParam() { constructor(); }
+    /* Sets every field to its default: current version, no name, size 0, any address, no flags. */
     void constructor()
     {
         version = OSS_CURRENT_VERSION;
@@ -127,6 +130,8 @@ struct OSSIPCMemoryCreateParam {
     }
 };
 
+/* Input of OSSHIPCMemoryEx::create: the key the name is made from, the size and the OSS_IPC_MEMEX_
+ * flags. */
 struct OSSIPCMemoryExCreateParam {
     Uint32 version;
     const char* key;         /* 1 to 253 characters, no backslash, and the whole name must fit */
@@ -138,6 +143,7 @@ struct OSSIPCMemoryExCreateParam {
     const char* namespacePrefix;
 };
 
+/* Input of OSSHIPCMemoryEx::attach: the key and the kind of view. */
 struct OSSIPCMemoryExAttachParam {
     Uint32 version;
     const char* key;
@@ -147,6 +153,7 @@ struct OSSIPCMemoryExAttachParam {
     const char* namespacePrefix;
 };
 
+/* Output of OSSHIPCMemoryEx::create and attach: the address of the view. */
 struct OSSIPCMemoryExInfo {
     Uint32 version;
     void* address;           /* the view, stored by create and attach */
@@ -165,20 +172,29 @@ public:
     void* address;           /* this process's view; null when not attached */
 
     OSSHIPCMemory() { constructor(); }
+    /* Sets the object up as not attached. */
     void constructor();
 
+    /* Creates the segment named in param->resId and maps it. An existing segment is a failure
+     * (logged unless OSS_IPC_MEM_MAY_EXIST). */
     Uint32 create(const OSSIPCMemoryCreateParam* param);
     /* Every failure to open the segment is ECF_MEM_DOESNT_EXIST. */
     Uint32 attach(const OSSIPCResID* resId, const void* address);
+    /* Unmaps the view and closes the handle; the segment lives on while other processes hold it. */
     Uint32 detach();
+    /* The same as detach: the system removes a segment when its last holder lets go. */
     Uint32 detachAndDestroy();
     /* A detach whose code is dropped: always 0. The segment lives on while other processes
      * hold it. */
     Uint32 destroy();
+    /* *address: this process's view; ECF_INVALID_HANDLE when not attached. */
     Uint32 getAddress(void** address);
     /* The view's size in whole pages; ECF_INVALID_HANDLE when not attached. */
     Uint32 getMemorySize(unsigned int* size);
+    /* Accepts the security parameter object and changes nothing: objects are created with the
+     * library's own security attributes. 0, or the version and null-parameter codes. */
     Uint32 authorize(const OSSIPCSecurityParam* param);
+    /* True while the segment is mapped in this process. */
     bool isAttached() const { return address != 0; }
 };
 
@@ -192,13 +208,19 @@ public:
 
     OSSHIPCMemoryEx() { constructor(); }
     ~OSSHIPCMemoryEx() { destructor(); }
+    /* Sets the object up as not attached. */
     void constructor();
     /* Forgets the segment without unmapping it. */
     void destructor();
 
+    /* Creates the segment named from param->key and maps it; *info receives the address. ECF_EXISTS
+     * with OSS_IPC_MEMEX_EXCLUSIVE for a segment that exists. */
     Uint32 create(const OSSIPCMemoryExCreateParam* param, OSSIPCMemoryExInfo* info);
+    /* Maps the existing segment named from param->key; *info receives the address. */
     Uint32 attach(const OSSIPCMemoryExAttachParam* param, OSSIPCMemoryExInfo* info);
+    /* Unmaps the view and closes the handle. */
     Uint32 detach();
+    /* The same as detach: the system removes a segment when its last holder lets go. */
     Uint32 destroy();
 };
 
@@ -210,26 +232,37 @@ public:
     OSSIPCResID resId;       /* the segment's name */
 
     OSSHIPCPrivateMemory() { constructor(); }
+    /* Sets the object up as not attached. */
     void constructor();
 
     /* Finds a free name "PRIVMEMPID<pid>TID<tid>" with ids 0 to 99 and creates the segment;
      * the chosen name is also left in param->resId. */
     Uint32 create(OSSIPCMemoryCreateParam* param);
+    /* Maps the segment (after remoteInitialization in a process that received a copy), preferably
+     * at address. */
     Uint32 attach(const void* address);
     /* In a process that received a copy: drops the copied handle and address. */
     Uint32 remoteInitialization();
+    /* Unmaps the view and closes the handle. */
     Uint32 detach() { return segment.detach(); }
+    /* The same as detach for the segment. */
     Uint32 destroy() { return segment.destroy(); }
+    /* *address: this process's view. */
     Uint32 getAddress(void** address) { return segment.getAddress(address); }
+    /* The view's size in whole pages. */
     Uint32 getMemorySize(unsigned int* size) { return segment.getMemorySize(size); }
+    /* As OSSHIPCMemory::authorize. */
     Uint32 authorize(const OSSIPCSecurityParam* param) { return segment.authorize(param); }
+    /* True while the segment is mapped in this process. */
     bool isAttached() const { return segment.isAttached(); }
 };
 
 /* ---- Semaphores --------------------------------------------------------------------------- */
 
+/* Largest count of a semaphore. */
 #define OSS_IPC_SEM_MAX_COUNT 32767u
 
+/* Input of OSSHIPCSemaphore::create: the name and the initial count. */
 struct OSSIPCSemaphoreCreateParam {
     Uint32 version;
     OSSIPCResID resId;
@@ -238,6 +271,7 @@ struct OSSIPCSemaphoreCreateParam {
     Uint32 reserved;
 
     OSSIPCSemaphoreCreateParam() { constructor(); }
+    /* Sets every field to its default: current version, no name, count 0. */
     void constructor()
     {
         version = OSS_CURRENT_VERSION;
@@ -248,12 +282,14 @@ struct OSSIPCSemaphoreCreateParam {
     }
 };
 
+/* Input of OSSHIPCSemaphore::wait: the timeout. */
 struct OSSIPCSemaphoreWaitParam {
     Uint32 version;
     Uint32 timeout;          /* milliseconds; 0xFFFFFFFF waits without limit */
     Uint32 reserved[2];
 };
 
+/* Input of OSSHIPCSemaphoreEx::create: the key the name is made from and the initial count. */
 struct OSSIPCSemaphoreExCreateParam {
     Uint32 version;
     const char* key;         /* 1 to 292 characters, no backslash, and the whole name must fit */
@@ -268,50 +304,66 @@ struct OSSIPCSemaphoreExCreateParam {
 /* OSSIPCSemaphoreExWaitParam::flags */
 #define OSS_IPC_SEMEX_WAIT_QUIET 0x2u
 
+/* Input of OSSHIPCSemaphoreEx::post. */
 struct OSSIPCSemaphoreExPostParam {
     Uint32 version;
     Uint32 reserved;
     Uint32 flags;
 };
 
+/* Input of OSSHIPCSemaphoreEx::wait: the timeout in milliseconds. */
 struct OSSIPCSemaphoreExWaitParam {
     Uint32 version;
     Uint32 timeout;
     Uint32 flags;
 };
 
+/* Input of OSSHIPCSemaphoreEx::detach. */
 struct OSSIPCSemaphoreExDetachParam {
     Uint32 version;
 };
 
+/* Input of OSSHIPCSemaphoreEx::destroy. */
 struct OSSIPCSemaphoreExDestroyParam {
     Uint32 version;
 };
 
+/* Output of OSSHIPCSemaphoreEx::getInfo (nothing is filled on this platform). */
 struct OSSIPCSemaphoreExSemInfo {
     Uint32 version;
     Uint32 reserved[3];
 };
 
+/* A counting semaphore named with ossIPCGetResID. */
 class OSSE_API OSSHIPCSemaphore {
 public:
     void* handle;            /* INVALID_HANDLE_VALUE when not attached */
 
     OSSHIPCSemaphore() { constructor(); }
+    /* Sets the object up as not attached. */
     void constructor();
 
+    /* Creates the semaphore named in param->resId with the initial count. */
     Uint32 create(const OSSIPCSemaphoreCreateParam* param);
+    /* Opens the existing semaphore of that name. */
     Uint32 attach(const OSSIPCResID* resId);
+    /* Closes the handle; the semaphore lives on while other processes hold it. */
     Uint32 detach();
+    /* Closes the handle (the system removes a semaphore when its last holder lets go). */
     Uint32 destroy();
+    /* Adds one unit (the parameter is not read). */
     Uint32 post(const OSSIPCSemaphoreWaitParam* param);
+    /* Adds one unit. */
     Uint32 post();
     /* ECF_TIMEOUT without a log record when the count stays 0. */
     Uint32 wait(const OSSIPCSemaphoreWaitParam* param);
+    /* As OSSHIPCMemory::authorize. */
     Uint32 authorize(const OSSIPCSecurityParam* param);
+    /* True while a semaphore is open through this object. */
     bool isAttached() const;
 };
 
+/* A counting semaphore named from a key, with quiet options for post and wait. */
 class OSSE_API OSSHIPCSemaphoreEx {
 public:
     void* handle;
@@ -319,18 +371,24 @@ public:
 
     OSSHIPCSemaphoreEx() { constructor(); }
     ~OSSHIPCSemaphoreEx() { destructor(); }
+    /* Sets the object up as not attached. */
     void constructor() { reset(); }
+    /* Forgets the semaphore without closing it. */
     void destructor() { reset(); }
     /* Forgets the handle and the name without closing anything. */
     void reset();
 
+    /* Creates the semaphore named from param->key; an existing one is a failure. */
     Uint32 create(const OSSIPCSemaphoreExCreateParam* param);
+    /* Closes the handle. */
     Uint32 detach(const OSSIPCSemaphoreExDetachParam* param);
     /* Closes the handle and forgets the semaphore; always 0. */
     Uint32 destroy(const OSSIPCSemaphoreExDestroyParam* param);
+    /* Adds one unit. */
     Uint32 post(const OSSIPCSemaphoreExPostParam* param);
     /* ECF_FILE_NFS_TIME_OUT when the count stays 0. */
     Uint32 wait(const OSSIPCSemaphoreExWaitParam* param);
+    /* Returns 0; nothing is filled on this platform. */
     Uint32 getInfo(OSSIPCSemaphoreExSemInfo* info);
 
 private:
@@ -340,6 +398,7 @@ private:
 
 /* ---- Message queue ------------------------------------------------------------------------ */
 
+/* Input of OSSHIPCQueue::create: the three names and the ring's capacity. */
 struct OSSIPCQueueCreateParam {
     Uint32 version;
     OSSIPCQueResID queResId; /* names: 0 the segment, 1 the data semaphore, 2 the space one */
@@ -347,6 +406,7 @@ struct OSSIPCQueueCreateParam {
     Uint32 auxWord;          /* not used here */
 
     OSSIPCQueueCreateParam() { constructor(); }
+    /* Sets every field to its default: current version, no names, capacity 0. */
     void constructor()
     {
         version = OSS_CURRENT_VERSION;
@@ -421,11 +481,17 @@ public:
     OSSIPCQueueHeader* header;
 
     OSSHIPCQueue() { constructor(); }
+    /* Sets the object up as not attached. */
     void constructor();
 
+    /* Creates the queue: its segment (header, ring, holder record) and its two semaphores. A name
+     * in use is refused. */
     Uint32 create(const OSSIPCQueueCreateParam* param);
+    /* Attaches to the queue of those names, created by another process (or this one). */
     Uint32 attach(OSSIPCQueResID* queResId);
+    /* Lets go of the segment and the semaphores; the queue lives on for the other processes. */
     Uint32 detach();
+    /* Removes the queue (its creator calls this once every side is done). */
     Uint32 destroy();
     /* Empties the queue and wakes the waiting sides. */
     Uint32 flush();
@@ -438,8 +504,12 @@ public:
      * *messageLength. A message larger than the ring streams through; a reader that runs out of
      * time in its body returns ECF_TIMEOUT and the writer sends the message again whole. */
     Uint32 get(void* buffer, unsigned int bufferSize, unsigned int* messageLength, int timeout);
+    /* True when a whole message is there to take (false also after 2 s of waiting for the state
+     * latch). */
     bool hasMessage();
+    /* True while attached. */
     bool isAttached() const;
+    /* As OSSHIPCMemory::authorize. */
     Uint32 authorize(const OSSIPCSecurityParam* param);
 };
 
@@ -532,6 +602,8 @@ struct OSSIPCWaitpostCore {
     Uint32 state;            /* OSS_WAITPOST_STATE_...; 0 when not created */
 };
 
+/* Input of OSSHIPCWaitpost::create: the core and payload in memory the parties map, the payload's
+ * size, the name (null: private to this process) and the mode. */
 struct OSSIPCWaitpostCreateParam {
     Uint32 version;
     OSSIPCWaitpostCore* core;
@@ -542,6 +614,7 @@ struct OSSIPCWaitpostCreateParam {
     Uint32 mode;             /* OSS_WAITPOST_AUTO_RESET, or OSS_WAITPOST_UNGUARDED */
 };
 
+/* Input of OSSHIPCWaitpost::open: the same core, payload and name as the owner's. */
 struct OSSIPCWaitpostOpenParam {
     Uint32 version;
     OSSIPCWaitpostCore* core;
@@ -550,11 +623,14 @@ struct OSSIPCWaitpostOpenParam {
     const OSSIPCResID* resId;
 };
 
+/* Input of OSSHIPCWaitpost::wait: the timeout. */
 struct OSSIPCWaitpostWaitParam {
     Uint32 version;
     Uint32 timeout;          /* 0 polls; 0xFFFFFFFF waits without limit */
 };
 
+/* An event with a small payload between processes: the owner creates it, the others open it; post
+ * stores the payload and wakes the waiters, wait returns with it. */
 class OSSE_API OSSHIPCWaitpost {
 public:
     OSSIPCWaitpostCore* core;
@@ -564,27 +640,38 @@ public:
 
     OSSHIPCWaitpost() { constructor(); }
     ~OSSHIPCWaitpost() { destructor(); }
+    /* Sets the object up as not created. */
     void constructor();
+    /* Does nothing: close or destroy first. */
     void destructor() {}
 
+    /* The owner: sets up the core and creates the event. */
     Uint32 create(const OSSIPCWaitpostCreateParam* param);
+    /* Another party: opens the event of a created waitpost. */
     Uint32 open(const OSSIPCWaitpostOpenParam* param);
+    /* Another party: closes its handle. */
     Uint32 close();
     /* The owner's teardown. Waiters blocked at that moment are woken and get
      * ECF_WAITPOST_NOT_INITIALIZED. */
     Uint32 destroy();
+    /* Waits for a post up to param->timeout; the payload is copied to out. ECF_TIMEOUT;
+     * ECF_WAITPOST_NOT_INITIALIZED when the owner destroyed it. */
     Uint32 wait(const OSSIPCWaitpostWaitParam* param, void* out);
+    /* Stores the payload from in and wakes the waiters. */
     Uint32 post(const void* in);
+    /* Clears a post not yet waited for. */
     Uint32 reset();
 };
 
 /* ---- Pipe --------------------------------------------------------------------------------- */
 
+/* Input of OSSHPipe::create. */
 struct OSSPipeCreateParam {
     Uint32 version;
     Uint32 reserved[3];
 };
 
+/* Input of OSSHPipe::write. */
 struct OSSPipeWriteParam {
     Uint32 version;
     const void* buffer;
@@ -592,6 +679,7 @@ struct OSSPipeWriteParam {
     Uint32 reserved;
 };
 
+/* Output of OSSHPipe::write. */
 struct OSSPipeWriteInfo {
     Uint32 version;
     Uint32 bytesWritten;
@@ -606,15 +694,20 @@ public:
 
     OSSHPipe() { constructor(); }
     ~OSSHPipe() { destructor(); }
+    /* Sets the object up with no descriptors. */
     void constructor();
+    /* Forgets the descriptors. */
     void destructor() { constructor(); }
 
     /* Always 0; nothing is created. */
     Uint32 create(const OSSPipeCreateParam* param);
     /* Always ECF_NOT_SUPPORTED. */
     Uint32 write(OSSPipeWriteParam* param, OSSPipeWriteInfo* info);
+    /* Closes the descriptors that are open. */
     Uint32 destroy();
+    /* Closes the write descriptor. */
     Uint32 closeWriteFD();
+    /* The read descriptor (-1: none). */
     intptr_t getReadFD();
 
 private:
@@ -764,6 +857,7 @@ typedef struct OSSQueueKernelCalls {
     Uint64 semaphorePosts;
     Uint64 threadSwitches;
 } OSSQueueKernelCalls;
+/* Copies out the counts of this process so far. */
 OSSE_C_API void ossGetQueueKernelCalls(OSSQueueKernelCalls* counts);
 
 #endif

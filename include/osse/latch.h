@@ -58,6 +58,7 @@ class OSSE_API OSSLatch {
 public:
     volatile Uint8 lockWord;
 
+    /* Makes the latch free. */
     void init() { storeFree(); }
 
     /* One exchange when free; the contended path is out of line. */
@@ -69,10 +70,12 @@ public:
     /* One exchange; true when the caller now holds the latch. */
     bool tryAcquire() { return exchangeHeld() == 0; }
 
+    /* Makes the latch free; only its holder calls this. */
     void release() { storeFree(); }
 
     /* Copies out / replaces the process's spin tuning (the replacement is not validated). */
     static void getSpinCounts(OSSSpinTune& tune);
+    /* Replaces the process's spin tuning. */
     static void updateSpinCounts(const OSSSpinTune& tune);
 
 private:
@@ -98,6 +101,7 @@ private:
 /* Holds a latch for the life of a scope. */
 class OSSLatchGuard {
 public:
+    /* Acquires the latch; the destructor releases it. */
     explicit OSSLatchGuard(OSSLatch& latch) : latch_(latch) { latch_.acquire(); }
     ~OSSLatchGuard() { latch_.release(); }
     OSSLatchGuard(const OSSLatchGuard&) = delete;
@@ -119,6 +123,7 @@ OSSE_C_API Uint32 ossWin32Lock8TestGetInternal(volatile Uint8* lock);
 OSSE_C_API void ossWin32Lock8ReleaseInternal(volatile Uint8* lock);
 /* Stores the value; the previous byte is in the low 8 bits of the result. */
 OSSE_C_API Uint32 ossWin32AtomicExchange8Internal(volatile Uint8* addr, Uint8 value);
+/* The same on a 32-bit word; returns the previous value. */
 OSSE_C_API Uint32 ossWin32AtomicExchange32Internal(volatile Uint32* addr, Uint32 value);
 /* Adds the value; returns the previous value. */
 OSSE_C_API Uint32 ossWin32FetchAndAdd32Internal(volatile Uint32* addr, Uint32 value);
@@ -129,8 +134,10 @@ OSSE_C_API Uint8 ossWin32Lock8ReleaseAndReturnInternal(volatile Uint8* lock);
 /* Stores newValue when the word equals expected; returns the previous value either way. */
 OSSE_C_API Uint8 ossWin32CompareSwapAndReturn8Internal(volatile Uint8* addr, Uint8 newValue,
                                                         Uint8 expected);
+/* The same on a 16-bit word. */
 OSSE_C_API Uint16 ossWin32CompareSwapAndReturn16Internal(volatile Uint16* addr, Uint16 newValue,
                                                           Uint16 expected);
+/* The same on a 32-bit word. */
 OSSE_C_API Uint32 ossWin32CompareSwapAndReturn32Internal(volatile Uint32* addr, Uint32 newValue,
                                                           Uint32 expected);
 /* Stores newValue when the word equals *expected; writes the previous value back through
@@ -144,6 +151,7 @@ OSSE_C_API Uint64 ossWin32Fetch64Internal(volatile Uint64* addr);
  * Their initialisers write OSS_CURRENT_VERSION; every other operation refuses an object whose
  * version is below OSS_VOBJECT_MIN_VERSION with 0x90000004 (an object never initialised has
  * version 0), and a null object with 0x9000000C. */
+/* Lowest version word a versioned object may carry. */
 #define OSS_VOBJECT_MIN_VERSION 20040702u
 
 #ifdef __cplusplus
@@ -156,12 +164,19 @@ public:
 
     /* Writes the version; stores the value unless flags has bit 1 (OSS_VATOMIC_KEEP_VALUE). */
     void init(Sint32 initialValue, Uint32 flags);
+    /* Size of the object in bytes. */
     Uint32 size() const;
+    /* Reads the value into *out. */
     Uint32 peek(Sint32* out) const;
+    /* Stores the value. */
     Uint32 poke(Sint32 newValue);
+    /* Adds delta atomically; the value before is stored through `previous`. */
     Uint32 add(Sint32 delta, Sint32* previous);
+    /* Adds 1 atomically; the value before is stored through `previous`. */
     Uint32 increment(Sint32* previous);
+    /* Subtracts 1 atomically; the value before is stored through `previous`. */
     Uint32 decrement(Sint32* previous);
+    /* Replaces the value atomically; the value before is stored through `previous`. */
     Uint32 swap(Sint32 newValue, Sint32* previous);
     /* 0 when the value equalled expected and was replaced, 0x90000002 otherwise. */
     Uint32 compareAndSwap(Sint32 expected, Sint32 newValue);
@@ -172,6 +187,7 @@ typedef struct OSSVAtomicSigned32 {
     volatile Sint32 value;
 } OSSVAtomicSigned32;
 #endif
+/* Flag of OSSVAtomicSigned32::init: keep the value the object holds. */
 #define OSS_VATOMIC_KEEP_VALUE 0x2u
 
 /* Versioned latch. */
@@ -180,10 +196,14 @@ typedef struct OSSVLatch {
     OSSLatch latch;
 } OSSVLatch;
 
+/* Writes the version and makes the latch free; the second argument is not used. */
 OSSE_C_API Uint32 ossVLatchInit(OSSVLatch* vlatch, Uint32 ignored);
+/* Acquires the latch, waiting for it as OSSLatch::acquire does; 0 or the version and null-object
+ * codes. */
 OSSE_C_API Uint32 ossVLatchGet(OSSVLatch* vlatch);
 /* 0 when the latch was taken, 0x90000002 when it is held. */
 OSSE_C_API Uint32 ossVLatchTestGet(OSSVLatch* vlatch);
+/* Releases the latch; 0 or the version and null-object codes. */
 OSSE_C_API Uint32 ossVLatchRelease(OSSVLatch* vlatch);
 
 /* ---- Lock words: checks and texts ------------------------------------------------------- */
@@ -203,6 +223,7 @@ OSSE_C_API Uint32 ossLockVerify(const OSSLatch* latch, Uint32 mode);
 
 /* ---- Processor facts -------------------------------------------------------------------- */
 
+/* One-time latches around the first run of the processor feature checks below. */
 OSSE_C_API OSSLatch g_IsHWVectorSupportedLatch;
 OSSE_C_API OSSLatch g_IsSSE4_1SupportedLatch;
 OSSE_C_API OSSLatch g_IsSSE4_2SupportedLatch;

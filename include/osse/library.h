@@ -19,8 +19,11 @@
 
 #ifdef __cplusplus
 
+/* The type of an address found in a library. */
 typedef int (*OSSLibFunction)(void);
 
+/* Input of OSSHLibrary::getFunctionAddress: the name to look up and whether a missing one is
+ * logged. */
 struct OSSLibGetFuncAddressParam {
     Uint32 version;
     const char* name;
@@ -29,11 +32,13 @@ struct OSSLibGetFuncAddressParam {
     OSSLibGetFuncAddressParam() : version(OSS_CURRENT_VERSION), name(nullptr), flags(0) {}
 };
 
+/* Output of OSSHLibrary::getFunctionAddress: the address found. */
 struct OSSLibGetFuncAddressInfo {
     Uint32 version;
     OSSLibFunction function;  /* null when not found */
 };
 
+/* Input of OSSHLibrary::getFunctionAddresses: the names to look up. */
 struct OSSLibGetFunctionAddressesParam {
     Uint32 version;
     Uint32 count;
@@ -59,6 +64,7 @@ public:
 
     OSSHLibrary() { constructor(); }
 
+    /* Sets the object up as not loaded. */
     void constructor();
     /* Does nothing. */
     void destructor();
@@ -79,6 +85,7 @@ public:
      * returned at once (later entries are left as they were). */
     Uint32 getFunctionAddresses(const OSSLibGetFunctionAddressesParam* param,
                                 OSSLibFunction* functions);
+    /* True while a library is loaded through this object. */
     bool isLoaded() const { return loaded != 0; }
 };
 

@@ -29,6 +29,8 @@
 /* Size of the buffer a record is built in; a record text is at most one byte shorter. */
 #define OSS_LOG_RECORD_MAX 4096
 
+/* Input of ossLogFacOpen: the facility's name, filter level, destination and, for a file
+ * destination, its path. */
 typedef struct OSSLogFacOpenParam {
     Uint32 version;          /* at least OSS_MIN_VERSION */
     char path[261];          /* log file; required for OSS_LOG_DEST_FILE */
@@ -93,12 +95,21 @@ OSSE_C_API Uint32 ossLogSysRC(OSSLogFacility* facility, Uint32 functionId, Uint3
                               Uint32 osError, Uint32 messageCode, Uint32 probe, Uint32 level,
                               Sint32 countOrMask, ...);
 
+/* Opens a facility: records at or below its level go to its destination. 0, ECF_INVALID_PARAMETER
+ * (no name, or no path for a file destination) or ECF_INVALID_VERSION. */
 OSSE_C_API Uint32 ossLogFacOpen(const OSSLogFacOpenParam* param, OSSLogFacility* facility);
+/* Closes a facility; later records through it are refused. */
 OSSE_C_API Uint32 ossLogFacClose(OSSLogFacility* facility);
+/* Changes the filter level (0 to 6) of an open facility. */
 OSSE_C_API Uint32 ossLogFacSetLevel(OSSLogFacility* facility, Uint32 level);
 
+/* Installs the callback that takes over the log (null removes it); returns the one it replaces. */
 OSSE_C_API OSSLogCallback ossSetOSSeLogCallback(OSSLogCallback callback);
+/* Installs the callback that gives the diagnostic level (null removes it); returns the one it
+ * replaces. */
 OSSE_C_API OSSDiagLevelCallback ossSetDiagLevelCallback(OSSDiagLevelCallback callback);
+/* Installs the callback that gives the node number printed in records (null removes it); returns
+ * the one it replaces. */
 OSSE_C_API OSSNodeNumCallback ossSetNodeNumCallback(OSSNodeNumCallback callback);
 
 /* Records lost because the thread gave up waiting for another thread's record to be written

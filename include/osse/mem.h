@@ -28,6 +28,8 @@
 
 /* ---- Modes, markers and flags ------------------------------------------------------------ */
 
+/* Memory debug modes, as stored in the control block and in each block's pad type: none, idle,
+ * light and full. */
 #define OSS_MEM_MODE_NONE  0x00000000u
 #define OSS_MEM_MODE_IDLE  0x1D1EC0DEu
 #define OSS_MEM_MODE_LIGHT 0xE7AC011Au
@@ -159,7 +161,9 @@ OSSE_C_API Uint32 ossMemDefineUserAllocAndFreeFunctions(OSSMemUserAllocFn allocF
 /* Pointer probes: non-zero when the range is bad (always for length 0 or an address below
  * 4096; for strings, a null pointer or maxLength 0). */
 OSSE_C_API Uint32 _ossIsBadReadPtr(const void* p, Uint32 length);
+/* Non-zero when the range cannot be written (with write) or read now. */
 OSSE_C_API Uint32 _ossIsBadWritePtr(void* p, Uint32 length, bool write);
+/* Non-zero when the string cannot be read up to its terminator within maxLength characters. */
 OSSE_C_API Uint32 _ossIsBadString(const char* s, Uint32 maxLength);
 
 /* The library's own call sites. */
@@ -181,7 +185,9 @@ OSSE_C_API Uint8 g_bDumpMemAllocListFlag;
 /* Reports the live full-mode blocks: a per-thread dump, or a leak report with debug flag 0x20;
  * to standard output when toFile is false or no path is set. Always 0. */
 OSSE_C_API Uint32 _ossMemAllocList(const char* file, Uint32 line, bool toFile);
+/* Asks for the leak report when the library unloads (sets g_bIsMemoryFFDCEnabledFlag). */
 OSSE_C_API void ossMemSetMemFFDCEnabledFlag(void);
+/* True when the leak report is asked for and a memory debug log path is set. */
 OSSE_C_API bool ossMemIsMemFFDCAndOSSeMemDebugPathSet(void);
 
 #ifdef __cplusplus

@@ -33,7 +33,9 @@ public:
     int open(const char* name, Uint32 flags);
     /* Uses the process's standard output; close() leaves that handle open. */
     void openConsole();
+    /* True when a file is open. */
     bool isValid() const;
+    /* Closes the file (the standard output of openConsole stays open). */
     void close();
 
     /* One read of at most length bytes. 0 with *bytesRead = the count, or the OS error with
@@ -51,11 +53,15 @@ public:
 
     /* Size of the file (low 32 bits). 0, or the OS error with *size = 0. */
     int getSize(offsetType* size);
+    /* The current position in the file. */
     offsetType getCurrentOffset();
+    /* Moves to an offset from the start. */
     void seekToOffset(offsetType offset);
+    /* Moves to the end of the file. */
     void seekToEnd();
 
 protected:
+    /* Takes over an open system handle. */
     void setFileHandle(void* handle);
 
 private:

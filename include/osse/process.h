@@ -20,6 +20,7 @@
 /* Not available on this platform: what ossProcessParentID returns. */
 #define OSS_PROCESS_NO_PARENT_ID 0xFFFFFFFFu
 
+/* The identifier of the calling process. */
 OSSE_C_API Uint32 ossProcessID(void);
 /* Always OSS_PROCESS_NO_PARENT_ID. */
 OSSE_C_API Uint32 ossProcessParentID(void);
@@ -28,6 +29,8 @@ OSSE_C_API void ossProcessExit(Uint32 code);
 
 #ifdef __cplusplus
 
+/* Input of OSSHProcess::create: the program, its arguments, its environment and the OSS_PROCESS_...
+ * flags. */
 struct OSSProcessParam {
     Uint32 version;
     const char* program;           /* program path; taken as it is when it begins with '"' */
@@ -47,6 +50,7 @@ static_assert(offsetof(OSSProcessParam, environment) == 24, "x86_64 layout");
 static_assert(offsetof(OSSProcessParam, flags) == 32, "x86_64 layout");
 #endif
 
+/* Output of OSSHProcess::create with OSS_PROCESS_WAIT: the child's exit code. */
 struct OSSProcessStatus {
     Uint32 reserved1;  /* cleared by the wait */
     Uint32 exitCode;   /* the child's exit code */
@@ -66,6 +70,7 @@ public:
 
     OSSHProcess() { constructor(); }
 
+    /* Sets the object up with no child. */
     void constructor();
     /* Does nothing. */
     void destructor();

@@ -21,6 +21,9 @@
 #define RAMBO_MODE_LINEAR    2u /* stops when full; later records go to the scratch area */
 #define RAMBO_MODE_AUTODUMP  4u /* wraps; writers wait for a dumper to drain each chunk */
 
+/* Sizes of the ring buffer: the buffer (a power of two from 512 KiB to 1 GiB), its 64-byte slots
+ * and 128 KiB chunks, the control block header, the chunk descriptors and the scratch area; the
+ * slot header, trailer and marker; the most slots one record takes. */
 #define RAMBO_MIN_BUFFER_SIZE   0x80000u
 #define RAMBO_MAX_BUFFER_SIZE   0x40000000u
 #define RAMBO_SLOT_SIZE         64u
@@ -56,6 +59,7 @@
 /* Records dropped by writers that found the ring had come round past their reservation. */
 #define RAMBO_LAPPED_DROPS_OFFSET 0x20u /* u32 */
 
+/* Eye-catchers of the control block and of the chunk table. */
 #define RAMBO_CB_EYECATCHER    "RAMBOCB"
 #define RAMBO_CHUNK_EYECATCHER "RAMBOCK"
 

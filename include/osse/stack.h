@@ -20,6 +20,7 @@ struct _IMAGEHLP_MODULE64;
 struct _IMAGEHLP_SYMBOL64;
 #if OSSE_PTR32
 struct _IMAGE_NT_HEADERS;
+/* The image header record of this build's kind of image. */
 typedef struct _IMAGE_NT_HEADERS OSSImageNtHeaders;
 #else
 struct _IMAGE_NT_HEADERS64;
@@ -32,6 +33,7 @@ struct HINSTANCE__;
  * PSYMBOL_REGISTERED_CALLBACK64). */
 typedef int(__stdcall* OSSEnumModulesCallback)(const char* moduleName, Uint64 moduleBase,
                                                unsigned long moduleSize, void* userContext);
+/* The symbol handler callback form (PSYMBOL_REGISTERED_CALLBACK64). */
 typedef int(__stdcall* OSSSymRegisteredCallback)(void* process, unsigned long actionCode,
                                                  Uint64 callbackData, Uint64 userContext);
 
@@ -52,10 +54,14 @@ OSSE_C_API void ossFreeSymDLL(void);
 /* ---- Serialised debug-help wrappers: each returns the library function's result and leaves
  * its last error in place. Without the debug-help library they return 0 with the last error
  * ERROR_MOD_NOT_FOUND (or ERROR_PROC_NOT_FOUND for a missing function). ------------------ */
+/* Serialised SymFunctionTableAccess64. */
 OSSE_C_API void* ossSymFunctionTableAccess(void* process, OSSSymAddress addrBase);
+/* Serialised SymGetModuleInfo64. */
 OSSE_C_API int ossSymGetModuleInfo(void* process, OSSSymAddress address, struct _IMAGEHLP_MODULE64* info);
+/* Serialised SymRegisterCallback64. */
 OSSE_C_API int ossSymRegisterCallback(void* process, OSSSymRegisteredCallback callback,
                                       Uint64 userContext);
+/* Serialised SymGetModuleBase64. */
 OSSE_C_API Uint64 ossSymGetModuleBase(void* process, OSSSymAddress address);
 /* One step of a stack walk over this build's kind of image (x86 or AMD64; on AMD64 the
  * library unwinds by the images' unwind data) with the library's own function-table and
@@ -66,26 +72,37 @@ OSSE_C_API int ossStackWalk(void* process, void* thread, struct _tagSTACKFRAME64
  * trap files fall back on when they cannot write modules themselves. */
 OSSE_C_API int ossEnumerateLoadedModules(void* process, OSSEnumModulesCallback callback,
                                          void* userContext);
+/* Serialised SymGetSymFromAddr64. */
 OSSE_C_API int ossSymGetSymFromAddr(void* process, OSSSymAddress address, Uint64* displacement,
                                     struct _IMAGEHLP_SYMBOL64* symbol);
 /* Use-counted: the first successful call initialises the symbol handler for the life of the
  * process; later calls only count and return TRUE without calling the library. */
 OSSE_C_API int ossSymInitialize(void* process, const char* searchPath, int invadeProcess);
+/* Serialised SymGetSearchPath. */
 OSSE_C_API int ossSymGetSearchPath(void* process, char* searchPath, Uint32 size);
+/* Serialised SymSetSearchPath. */
 OSSE_C_API int ossSymSetSearchPath(void* process, const char* searchPath);
 /* Drops one use of the symbol handler and returns TRUE; the handler itself stays initialised. */
 OSSE_C_API int ossSymCleanup(void* process);
+/* Serialised SymGetOptions. */
 OSSE_C_API unsigned long ossSymGetOptions(void);
+/* Serialised SymSetOptions. */
 OSSE_C_API unsigned long ossSymSetOptions(unsigned long options);
+/* The time stamp of a loaded module's image header. */
 OSSE_C_API unsigned long ossGetTimestampForLoadedLibrary(struct HINSTANCE__* module);
+/* Serialised ImagehlpApiVersion. */
 OSSE_C_API struct API_VERSION* ossImagehlpApiVersion(void);
+/* Serialised ImagehlpApiVersionEx. */
 OSSE_C_API struct API_VERSION* ossImagehlpApiVersionEx(struct API_VERSION* appVersion);
+/* Serialised SymLoadModule64. */
 OSSE_C_API Uint64 ossSymLoadModule(void* process, void* file, const char* imageName,
                                    const char* moduleName, OSSSymAddress baseOfDll,
                                    Uint32 sizeOfDll);
+/* Serialised SymUnloadModule64. */
 OSSE_C_API int ossSymUnloadModule(void* process, OSSSymAddress baseOfDll);
 /* The image header of this build's own kind (IMAGE_NT_HEADERS32 or IMAGE_NT_HEADERS64). */
 OSSE_C_API OSSImageNtHeaders* ossImageNtHeader(void* base);
+/* Serialised UnDecorateSymbolName. */
 OSSE_C_API unsigned long ossUnDecorateSymbolName(const char* name, char* outputString,
                                                  unsigned long maxStringLength,
                                                  unsigned long flags);
@@ -99,6 +116,7 @@ OSSE_C_API int ossSymRegisterStackWalkCallback(void* process);
  * stored. Stays inside the thread's stack; stops at a frame at or below 0xFFF, at a frame that does not move up or moves
  * more than 1 MiB, at a return address below 0x1000, and at max frames. */
 OSSE_C_API Uint32 ossWalkStackCollect(Uint32 skip, void** out, Uint32 max);
+/* The same walk, for callers of the extended form. */
 OSSE_C_API Uint32 ossWalkStackCollectEx(Uint32 skip, void** out, Uint32 max);
 /* The symbol name of address into out[size] (always terminated): "?unknown" for a null address,
  * the address in hexadecimal when no symbol is known ("0x%08X" in the i686 library, 16 digits
@@ -155,6 +173,7 @@ OSSE_C_API void ossSymbolNameForAddress(const void* address, char* out, Uint32 s
 
 /* The layout this build writes. */
 #if OSSE_PTR32
+/* Sizes and eye-catcher of the layout this build writes. */
 #define OSS_TRAP_EYECATCHER OSS_TRAP_EYECATCHER32
 #define OSS_TRAP_HEADER_SIZE OSS_TRAP_HEADER32_SIZE
 #define OSS_TRAP_MODULE_RECORD_SIZE OSS_TRAP_MODULE_RECORD32_SIZE
@@ -192,6 +211,8 @@ OSSE_C_API void ossSymbolNameForAddress(const void* address, char* out, Uint32 s
 #define OSS_TRAP_SECTION_MEMORY      0x80000u
 
 #pragma pack(push, 1)
+/* The header of a trap file written by the i686 library (4-byte addresses), found by its eye-
+ * catcher "*TPHDR32". */
 typedef struct OSSTrapFileHeader32 {
     char eyeCatcher[8]; /* OSS_TRAP_EYECATCHER32 */
     Uint32 processId;
@@ -224,6 +245,8 @@ typedef struct OSSTrapFileHeader64 {
     Uint16 reserved3;
 } OSSTrapFileHeader64;
 
+/* One loaded module in a 32-bit trap file: path, marker address (where the product's modules keep
+ * their marker), start and end, time stamp. */
 typedef struct OSSTrapModuleRecord32 {
     char path[261];
     Uint8 reserved[7];
@@ -233,6 +256,7 @@ typedef struct OSSTrapModuleRecord32 {
     Uint32 timeStamp;
 } OSSTrapModuleRecord32;
 
+/* One loaded module in a 64-bit trap file. */
 typedef struct OSSTrapModuleRecord64 {
     char path[261];
     Uint8 reserved[3];
@@ -253,6 +277,8 @@ typedef struct OSSTrapAddress {
     Uint32 mode;
 } OSSTrapAddress;
 
+/* One frame of the stack walk in a trap file: program counter, return address, frame and stack
+ * addresses, and the rest of the walk's record. */
 typedef struct OSSTrapFrameRecord {
     OSSTrapAddress pc;
     OSSTrapAddress returnAddress;
@@ -277,6 +303,7 @@ typedef struct OSSTrapExceptionRecord32 {
     Uint32 information[15];
 } OSSTrapExceptionRecord32;
 
+/* The exception record in a 64-bit trap file. */
 typedef struct OSSTrapExceptionRecord64 {
     Uint32 code;
     Uint32 flags;
@@ -318,6 +345,7 @@ typedef struct OSSTrapContext64 {
 #pragma pack(pop)
 
 #if OSSE_PTR32
+/* The records of the layout this build writes. */
 typedef OSSTrapFileHeader32 OSSTrapFileHeader;
 typedef OSSTrapModuleRecord32 OSSTrapModuleRecord;
 #else
@@ -377,19 +405,28 @@ class OSSE_API OSSTrapFile : public OSSPrimitiveFileOp {
 public:
     OSSTrapFile();
     ~OSSTrapFile();
+    /* Sets the object up with no file and no fault. */
     void constructor();
     /* Restores the symbol search path that initialize replaced. */
     void destructor();
 
+    /* Gathers the identity of the fault (process, thread, time, executable, exception address) into
+     * the header, and sets the symbol search path (null: the default one). The first argument is
+     * not used. */
     void initialize(Uint32 unused, const struct _EXCEPTION_RECORD* exceptionRecord,
                     const struct _CONTEXT* context, const char* searchPath);
+    /* Appends the sections asked for (OSS_TRAP_SECTION_... bits) for the given exception and
+     * context at the file's position; threadValue is a value of the caller's, carried with the
+     * stack request. A section that cannot be gathered is left out. */
     void dump(Uint32 sections, Uint32 threadValue, const struct _EXCEPTION_RECORD* exceptionRecord,
               const struct _CONTEXT* context);
     /* True when the prolog was written into an empty file; otherwise false, with the file
      * positioned where further text belongs. */
     bool writeXMLProlog();
 
+    /* The header gathered by initialize. */
     const OSSTrapFileHeader& header() const { return m_header; }
+    /* The process handle the symbol queries use. */
     void* processHandle() const { return m_hProcess; }
 
 private:

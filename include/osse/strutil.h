@@ -11,6 +11,7 @@
 #endif
 
 #if defined(__GNUC__)
+/* Lets the compiler check a printf-style format in the C runtime's dialect. */
 #define OSSE_MS_PRINTF(fmt, first) __attribute__((__format__(ms_printf, fmt, first)))
 #else
 #define OSSE_MS_PRINTF(fmt, first)
@@ -29,6 +30,7 @@ OSSE_C_API size_t ossSnprintf(char* buffer, size_t size, const char* format, ...
  * sign). *end (when end is not null) receives the first character not used, or str itself
  * when nothing was converted. */
 OSSE_C_API Sint64 ossStrToSint64(const char* str, char** end, int base);
+/* The unsigned form: saturates at UINT64_MAX. */
 OSSE_C_API Uint64 ossStrToUint64(const char* str, char** end, int base);
 
 /* "1", "ON", "Y", "YES", "T", "TRUE" give true; "0", "OFF", "N", "NO", "F", "FALSE" give false

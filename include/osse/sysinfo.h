@@ -9,36 +9,44 @@
 
 #ifdef __cplusplus
 
+/* One value of a record and its status: 0 when the value is valid, else the code that says why the
+ * system could not give it (the value is then 0 or empty). The types differ in the value only. */
 struct OSSSysInfoSint {
     Sint32 value;
     Uint32 status;
     OSSSysInfoSint() : value(0), status(0) {}
 };
+/* The same with an unsigned 32-bit value. */
 struct OSSSysInfoUint {
     Uint32 value;
     Uint32 status;
     OSSSysInfoUint() : value(0), status(0) {}
 };
+/* The same with a signed 64-bit value. */
 struct OSSSysInfoSint64 {
     Sint64 value;
     Uint32 status;
     OSSSysInfoSint64() : value(0), status(0) {}
 };
+/* The same with an unsigned 64-bit value. */
 struct OSSSysInfoUint64 {
     Uint64 value;
     Uint32 status;
     OSSSysInfoUint64() : value(0), status(0) {}
 };
+/* The same with a floating value. */
 struct OSSSysInfoDouble {
     double value;
     Uint32 status;
     OSSSysInfoDouble() : value(0), status(0) {}
 };
+/* The same with a text. */
 struct OSSSysInfoStr {
     char value[255];
     Uint32 status;
     OSSSysInfoStr() : value(), status(0) {}
 };
+/* A mount point path and its status. */
 struct OSSSysInfoMountPoint {
     char value[1024];
     Uint32 status;
@@ -74,6 +82,7 @@ struct OSSE_API OSSMemInfo {
     OSSSysInfoUint available;   /* min(available physical, available virtual) */
     OSSSysInfoUint addressable; /* total virtual address space of the process */
 
+    /* Input of toString: the buffer the text is written into. */
     struct toStringParam {
         Uint32 version;
         char buffer[200];
@@ -89,11 +98,13 @@ struct OSSE_API OSSSwapInfo {
     OSSSysInfoUint total;
     OSSSysInfoUint free;
 
+    /* Input of toString: the buffer the text is written into. */
     struct toStringParam {
         Uint32 version;
         char buffer[108];
     };
     OSSSwapInfo() : version(OSS_CURRENT_VERSION) {}
+    /* Writes the text form into param->buffer (always terminated). */
     void toString(toStringParam* param) const;
 };
 
@@ -105,11 +116,13 @@ struct OSSE_API OSSVirtMemInfo {
     OSSSysInfoUint available;
     OSSSysInfoUint free;
 
+    /* Input of toString: the buffer the text is written into. */
     struct toStringParam {
         Uint32 version;
         char buffer[196];
     };
     OSSVirtMemInfo() : version(OSS_CURRENT_VERSION) {}
+    /* Writes the text form into param->buffer (always terminated). */
     void toString(toStringParam* param) const;
 };
 
@@ -205,12 +218,21 @@ struct OSSCPUCacheTopologyParam {
     Uint32 reserved;
 };
 
+/* Load-time set-up of the system information; the library calls it, callers need not. */
 OSSE_C_API void ossSysInfoOneTimeOnly(void);
+/* Processor count, speed, threads per core, cores per package and feature bits. 0, ECF_PARTIAL_INFO
+ * (see each value's status), or a failure code. */
 OSSE_C_API Uint32 ossGetCPUInfo(OSSCPUInfo* info);
+/* Physical memory in megabytes. */
 OSSE_C_API Uint32 ossGetPhysMemInfo(OSSMemInfo* info);
+/* Swap space in megabytes. */
 OSSE_C_API Uint32 ossGetPhysSwapInfo(OSSSwapInfo* info);
+/* Virtual memory in megabytes. */
 OSSE_C_API Uint32 ossGetVirtualMemInfo(OSSVirtMemInfo* info);
+/* Operating system type, version, service pack, computer name, processor description. */
 OSSE_C_API Uint32 ossGetOSInfo(OSSOSInfo* info);
+/* The processor caches, into param->caches[param->capacity]; param->count receives how many there
+ * are. */
 OSSE_C_API Uint32 ossGetCPUCacheTopology(OSSCPUCacheTopologyParam* param);
 
 /* ---- Mounts ------------------------------------------------------------------------------ */
@@ -229,6 +251,7 @@ struct OSSMountInfo {
                      volumeName(), status(0) {}
 };
 
+/* Input of OSSMountListing::getNext. */
 struct OSSMountListingGetParam {
     Uint32 version;
     Uint32 reserved; /* must be 0 */
@@ -244,10 +267,15 @@ public:
 
     OSSMountListing() { constructor(); }
     ~OSSMountListing() { destructor(); }
+    /* Sets the listing up as not begun. */
     void constructor();
+    /* Ends the listing when it was begun. */
     void destructor();
+    /* Reads the list of drives. */
     Uint32 begin();
+    /* The next mounted file system into *info; ECF_FILE_EOF after the last one. */
     Uint32 getNext(const OSSMountListingGetParam* param, OSSMountInfo* info);
+    /* Ends the listing. */
     Uint32 end();
 };
 
@@ -264,6 +292,7 @@ struct OSSE_API OSSNetworkInterfaceInfo {
     Uint64 bytesReceived;
     Uint64 bytesSent;
 
+    /* Input of toString: the buffer the text is written into. */
     struct toStringParam {
         Uint32 version;
         char buffer[512];
@@ -273,9 +302,11 @@ struct OSSE_API OSSNetworkInterfaceInfo {
           packetsReceivedErrors(0), packetsOutboundErrors(0), bytesReceived(0), bytesSent(0)
     {
     }
+    /* Writes the text form into param->buffer (always terminated). */
     void toString(toStringParam* param) const;
 };
 
+/* Input of OSSNetworkInterfaceListing::getNext. */
 struct OSSGetNetworkInterfaceInfoParam {
     Uint32 version;
     Uint32 reserved;
@@ -292,10 +323,15 @@ public:
 
     OSSNetworkInterfaceListing() { constructor(); }
     ~OSSNetworkInterfaceListing() { destructor(); }
+    /* Sets the listing up as not begun. */
     void constructor();
+    /* Ends the listing when it was begun. */
     void destructor();
+    /* Reads the interface table (ECF_NOT_SUPPORTED where the counters are missing). */
     Uint32 begin();
+    /* The next interface into *info; ECF_FILE_EOF after the last one. */
     Uint32 getNext(const OSSGetNetworkInterfaceInfoParam* param, OSSNetworkInterfaceInfo* info);
+    /* Ends the listing. */
     Uint32 end();
 };
 
@@ -322,11 +358,13 @@ struct OSSE_API OSSDiskInfo {
     OSSSysInfoUint deviceType;          /* OSS_DISK_DEVICE_* bits */
     OSSSysInfoUint64 fsType;
 
+    /* Input of toString: the buffer the text is written into. */
     struct toStringParam {
         Uint32 version;
         char buffer[1024];
     };
     OSSDiskInfo() : version(OSS_CURRENT_VERSION) {}
+    /* Writes the text form into param->buffer (always terminated). */
     void toString(toStringParam* param) const;
 };
 
@@ -337,6 +375,7 @@ struct OSSGetDiskInfoParam {
     OSSDiskInfo* info;
 };
 
+/* Describes the file system holding param->path into *param->info. */
 OSSE_C_API Uint32 ossGetDiskInfo(OSSGetDiskInfoParam* param);
 
 /* ---- Usage counters ---------------------------------------------------------------------- */
@@ -362,11 +401,13 @@ struct OSSE_API OSSRawCPUUsageInfo {
     OSSSysInfoUint64 ioWait; /* interrupt time on this platform */
     OSSSysInfoUint64 user;
 
+    /* Input of toString: the buffer the text is written into. */
     struct toStringParam {
         Uint32 version;
         char buffer[242];
     };
     OSSRawCPUUsageInfo() : version(OSS_CURRENT_VERSION) {}
+    /* Writes the text form into param->buffer (always terminated). */
     void toString(toStringParam* param) const;
 };
 
@@ -378,8 +419,10 @@ struct OSSProcessRawCPUUsageParam {
     Uint32 count;
 };
 
+/* The name of a process that was not found. */
 #define OSS_INVALID_PID_NAME "InvalidPID"
 
+/* Processor time of one process (raw cumulative counters). */
 struct OSSE_API OSSProcessRawCPUUsageInfo {
     Uint32 version;
     Uint32 pid;      /* 0xFFFFFFFF (-1) when the process was not found */
@@ -387,11 +430,13 @@ struct OSSE_API OSSProcessRawCPUUsageInfo {
     OSSSysInfoUint64 systemTime;
     OSSSysInfoUint64 userTime;
 
+    /* Input of toString: the buffer the text is written into. */
     struct toStringParam {
         Uint32 version;
         char buffer[473];
     };
     OSSProcessRawCPUUsageInfo() : version(OSS_CURRENT_VERSION), pid(0), name() {}
+    /* Writes the text form into param->buffer (always terminated). */
     void toString(toStringParam* param) const;
 };
 
@@ -412,18 +457,25 @@ struct OSSE_API OSSRawPagingActivityInfo {
     OSSSysInfoUint64 pagesIn;
     OSSSysInfoUint64 pagesOut;
 
+    /* Input of toString: the buffer the text is written into. */
     struct toStringParam {
         Uint32 version;
         char buffer[170];
     };
     OSSRawPagingActivityInfo() : version(OSS_CURRENT_VERSION) {}
+    /* Writes the text form into param->buffer (always terminated). */
     void toString(toStringParam* param) const;
 };
 
+/* Processor usage over info's interval, in percent of the machine: processor, user, privileged,
+ * interrupt and idle time. Sleeps for the interval. */
 OSSE_C_API Uint32 ossGetCPUUsage(OSSCPUUsageInfo* info);
+/* Raw cumulative processor counters of the machine. */
 OSSE_C_API Uint32 ossGetRawCPUUsage(OSSRawCPUUsageInfo* info);
+/* Raw processor time of each process in param->pids, into results[param->count]. */
 OSSE_C_API Uint32 ossGetProcessRawCPUUsage(const OSSProcessRawCPUUsageParam* param,
                                            OSSProcessRawCPUUsageInfo* results);
+/* Average processor load (ECF_NOT_SUPPORTED on this platform). */
 OSSE_C_API Uint32 ossGetAvgCPULoad(OSSAvgCPULoadInfo* info);
 /* `flags` is reserved (0). */
 OSSE_C_API Uint32 ossGetRawPagingActivityInfo(Uint32 flags, OSSRawPagingActivityInfo* info);

@@ -25,6 +25,7 @@ OSSE_C_API void ossThreadExit(void);
 
 #ifdef __cplusplus
 
+/* Input of OSSHThread::create: whether the thread is joinable, and its stack size. */
 struct OSSThreadParam {
     Uint32 version;
     Uint32 flags;      /* OSS_THREAD_JOINABLE */
@@ -47,6 +48,7 @@ public:
     OSSHThread() { constructor(); }
     ~OSSHThread() { destructor(); }
 
+    /* Sets the object up with no thread. */
     void constructor();
     /* Closes a created object; a joinable thread that was not waited for keeps its handle open
      * (close refuses it with ECF_THREAD_MUST_WAIT). */
@@ -76,11 +78,14 @@ public:
     OSSHThreadSpecificData() { constructor(); }
     ~OSSHThreadSpecificData() { destructor(); }
 
+    /* Sets the object up with no slot. */
     void constructor();
     /* Does nothing: a slot stays allocated until destroy. */
     void destructor();
 
+    /* Allocates the slot (one thread-local storage index of the process). */
     Uint32 create();
+    /* Frees the slot. */
     Uint32 destroy();
     /* Stores value for the calling thread. */
     Uint32 set(const void* value);

@@ -22,6 +22,7 @@ public:
     Uint32 calibrationCycles;  /* time-stamp cycles of the same loop */
     Uint64 frequency;          /* performance-counter ticks per second */
 
+    /* Copies the process-wide factor, calibrating it on first use. */
     void initialize();
 };
 
@@ -38,6 +39,7 @@ public:
      * A time shorter than one tick is too small as well, and one that needs more ticks than
      * 64 bits hold is too big. */
     OSSErr initFromTimeValue64(const OSSTickConversionFactor& factor, Uint64 nanoseconds);
+    /* The same for a time below 2^32 nanoseconds. */
     OSSErr initFromTimeValue(const OSSTickConversionFactor& factor, Uint32 nanoseconds);
 };
 
@@ -46,8 +48,10 @@ class OSSE_API OSSTick {
 public:
     Uint64 ticks;
 
+    /* Seconds and the nanoseconds below them since the counter's origin (a null output is skipped). */
     void convertToTime(const OSSTickConversionFactor& factor, Uint32* seconds,
                        Uint32* nanoseconds) const;
+    /* Sets the ticks from a time in nanoseconds, with the bounds of OSSTickDelta. */
     OSSErr initFromTimeValue(const OSSTickConversionFactor& factor, Uint32 nanoseconds);
 };
 
@@ -59,6 +63,7 @@ struct OSSE_API OSSTime {
     Uint32 microseconds;
 
     enum { TEXT_SIZE = 26 };
+    /* Input of toString: the buffer the text is written into. */
     struct toStringParam {
         Uint32 version;
         char text[TEXT_SIZE];
@@ -82,6 +87,7 @@ OSSE_C_API Sint64 ossTimeGetUTC(struct OSSTime* time);
 /* Calendar fields of `seconds` in UTC / in local time, written to *out; returns out. A time the
  * C runtime cannot represent (before 1970 or after the year 3000) zeroes *out. */
 OSSE_C_API struct tm* ossTimeGmTime(Sint64 seconds, struct tm* out);
+/* The same in local time. */
 OSSE_C_API struct tm* ossTimeLocalTime(Sint64 seconds, struct tm* out);
 
 /* Host callbacks around every sleep and yield; they run on the yielding thread. */

@@ -103,12 +103,16 @@ struct GTMPoint {
 };
 
 #define GTM_POINT_ENTRIES   2000u  /* entry 0 is never used */
+/* Hash buckets of the point table. */
 #define GTM_POINT_BUCKETS   1024u
 #define GTM_COMPONENTS      321u   /* global component indices 0..320 (0 unused) */
+/* "All" for any argument of the mask calls. */
 #define GTM_ALL             0xFFFFFFFFu
+/* Flag bit of a point-table entry: the point is excluded rather than included. */
 #define GTM_POINT_EXCLUDED  0x2u
 #define GTM_FLAG_POINT      0x1u   /* gtmSetMask/gtmDelMask: e is a probe, not a record type */
 
+/* The table of single trace points of a mask: entries chained by hash bucket, with a free list. */
 struct GTMPointTable {
     GTMPoint entries[GTM_POINT_ENTRIES];
     Uint16   firstFree;                     /* 0 when none is free */
@@ -118,6 +122,7 @@ struct GTMPointTable {
     Uint64   excluded;                      /* entries in use with flags bit 1 */
 };
 
+/* The function and record-type bits of one component in a mask. */
 struct GTMComponentBlock {
     Uint8  functions[512]; /* 4,096 bits by function field */
     Uint16 recordTypes;    /* 16 bits by record type */
@@ -138,17 +143,26 @@ public:
     bool gtmSetMask(Uint32 p, Uint32 c, Uint32 f, Uint32 e, Uint32 flags, Uint64 data);
     /* Removes from the mask; removing a point that a record type includes adds an exclusion. */
     bool gtmDelMask(Uint32 p, Uint32 c, Uint32 f, Uint32 e, Uint32 flags);
+    /* Empties the mask: nothing is included. True. */
     bool gtmClearMask();
     /* ORs the mask into the flat bitmaps: coarser than the mask, never narrower. */
     void gtmReplicateMask(GTMask* out) const;
 
+    /* True when the mask includes a trace point (function identifier, record type, probe). */
     bool gtmIsElemInMask(Uint32 functionId, Uint32 type, Uint32 probe) const;
+    /* True when the mask includes a component of product p. */
     bool gtmIsCompInMask(Uint32 p, Uint32 c) const;
+    /* True when the mask includes a function of component c of product p. */
     bool gtmIsFuncInMask(Uint32 p, Uint32 c, Uint32 f) const;
+    /* True when the mask includes a record type for component c of product p. */
     bool gtmIsTypeInMask(Uint32 p, Uint32 c, Uint32 t) const;
+    /* True when every product is included. */
     bool gtmIsProdMaskFull() const;
+    /* True when every component of product p is included. */
     bool gtmIsCompMaskFull(Uint32 p) const;
+    /* True when every function of component c of product p is included. */
     bool gtmIsFuncMaskFull(Uint32 p, Uint32 c) const;
+    /* True when every record type of component c of product p is included. */
     bool gtmIsTypeMaskFull(Uint32 p, Uint32 c) const;
     /* Walks the point table with one cursor per process; true while it yields an entry. */
     bool gtmScanPointsHash(Uint32* functionId, Uint64* data, Uint16* probe);
@@ -162,11 +176,13 @@ public:
 
 /* ---- Options and control block ------------------------------------------------------------------- */
 
+/* A thread filter of the trace options: record only this process, or this thread of it. */
 struct GTraceThreadFilter {
     Uint32 flags;     /* bit 0: in use; bit 1: match the thread too */
     Uint32 processId;
     Uint64 threadId;
 };
+/* GTraceThreadFilter::flags: the filter is in use; it matches the thread as well. */
 #define GTRACE_THREAD_FILTER_IN_USE 0x1u
 #define GTRACE_THREAD_FILTER_THREAD 0x2u
 
@@ -293,6 +309,7 @@ typedef Uint64 (*GTracePreTraceCallBack)(Uint32 type, Uint32 functionId, Uint32 
 typedef void (*GTraceDisableCallBack)(void);
 
 #ifdef __cplusplus
+/* The control block type the trace calls take. */
 typedef GTCB GTCBType;
 #else
 typedef struct GTCB GTCBType;
@@ -354,25 +371,45 @@ OSSE_C_API GTCBType* g_pGTCB;
  */
 
 /* ---- Control block ---------------------------------------------------------------------------------- */
+/* Bytes of memory a trace control block with a buffer of bufferSize bytes needs; 0 for a size that
+ * is not valid. */
 OSSE_C_API Uint32 gtraceGetAllocSize(Uint32 bufferSize);
+/* Sets up a trace control block with its ring (or table) in `memory` from the options. */
 OSSE_C_API OSSErr gtraceInitialize(void* memory, GTraceOptions* options);
+/* Binds the calling process to the block: from then on its trace points write into it. The
+ * callbacks may be null. */
 OSSE_C_API OSSErr gtraceAttach(GTCBType* block, Uint32 processId, GTraceAppCallBack appCallBack,
                                GTraceDisableCallBack disableCallBack,
                                GTracePreTraceCallBack preTraceCallBack);
+/* Unbinds the calling process. */
 OSSE_C_API OSSErr gtraceDetach(void);
+/* Switches the bound trace on. */
 OSSE_C_API OSSErr gtraceEnable(void);
+/* Switches the bound trace off (the disable callback runs after it). */
 OSSE_C_API OSSErr gtraceDisable(void);
+/* Copies out the options of the bound trace. */
 OSSE_C_API OSSErr gtraceGetOptions(GTraceOptions* out);
+/* The address of the options inside the bound block. */
 OSSE_C_API OSSErr gtraceGetOptionsPtr(GTraceOptions** out);
+/* Replaces the options of the bound trace (the buffer size and mode stay those it was set up with). */
 OSSE_C_API OSSErr gtraceSetOptions(GTraceOptions* options);
+/* Empties the buffer of the bound trace (or its table in the profile and coverage modes). */
 OSSE_C_API OSSErr gtraceClear(void);
+/* Sets the process id that this process's records carry. */
 OSSE_C_API void   gtraceSetProcessID(Uint32 processId);
+/* The process id that this process's records carry. */
 OSSE_C_API Uint32 gtraceGetProcessID(void);
+/* Sets the fixed data word 1 of this process's records. */
 OSSE_C_API void   gtraceSetFixedData1(Uint32 value);
+/* Fixed data word 1 of this process's records. */
 OSSE_C_API Uint32 gtraceGetFixedData1(void);
+/* Sets the fixed data word 2 of this process's records (what --fixed2 filters on). */
 OSSE_C_API void   gtraceSetFixedData2(Uint32 value);
+/* Fixed data word 2 of this process's records. */
 OSSE_C_API Uint32 gtraceGetFixedData2(void);
+/* The application callback given to gtraceAttach. */
 OSSE_C_API GTraceAppCallBack      gtraceGetAppCallBackFnPtr(void);
+/* The pre-trace callback given to gtraceAttach. */
 OSSE_C_API GTracePreTraceCallBack gtraceGetAppPreTraceCallBackFnPtr(void);
 /* One step of random-sleep mode: every period-th call sleeps 0..199 ms. */
 OSSE_C_API void _gtraceRandSleep(void);
@@ -389,6 +426,7 @@ typedef Uint32 GTraceAddressWord;
 #else
 typedef Uint64 GTraceAddressWord;
 #endif
+/* Stores the address of the coverage area of the bound block. */
 OSSE_C_API OSSErr gctraceGetOffset(GTraceAddressWord* out);
 
 /* ---- Named traces ---------------------------------------------------------------------------------------
@@ -416,6 +454,8 @@ OSSE_C_API OSSErr gtraceCloseNamed(GTCBType* block);
 OSSE_C_API OSSErr gtraceRemoveNamed(const char* name);
 
 /* ---- Filtering step (the bound block must be set) ---------------------------------------------------- */
+/* True when a trace point passes the bound trace's filters (mask, thread filters, fixed data 2,
+ * errors-only). */
 OSSE_C_API bool gtraceIsTracePointIncludedInMask(Uint16 type, Uint32 functionId, Uint16 probe,
                                                  Uint64 threadId);
 /* The same answer; with flag 0x00002 also stores the performance counter (0 when it fails). */
@@ -426,38 +466,53 @@ OSSE_C_API bool preOptions(Uint16 type, Uint32 functionId, Uint16 probe, Uint64 
  * Callers test g_pGTCB and its enabled word first; the writers do not test it again. The 64-bit
  * thread id comes first as two words (low, high). Items of the Var writers are N triples of
  * 32-bit words (kind, size, value or pointer). */
+/* An entry record of functionId with two data words: the start of the call frame. */
 OSSE_C_API void _gtraceEntry(Uint32 tidLow, Uint32 tidHigh, Uint32 functionId, Uint32 data1,
                              Uint32 data2);
+/* An exit record with the return code (null: none): the end of the call frame. */
 OSSE_C_API void _gtraceExit(Uint32 tidLow, Uint32 tidHigh, Uint32 functionId,
                             const Uint32* returnCode, Uint32 data1, Uint32 data2);
+/* A record of the given type and probe with no data. */
 OSSE_C_API void _gtraceMarker(Uint32 tidLow, Uint32 tidHigh, Uint32 functionId, Uint32 probe,
                               Uint32 type);
+/* An error record of the given type and probe with two data words. */
 OSSE_C_API void _gtraceError(Uint32 tidLow, Uint32 tidHigh, Uint32 functionId, Uint32 probe,
                              Uint32 type, Uint32 data1, Uint32 data2);
+/* An error record with two data words, a return code and a 64-bit extra value (low, high). */
 OSSE_C_API void _gtraceErrorRc(Uint32 tidLow, Uint32 tidHigh, Uint32 functionId, Uint32 probe,
                                Uint32 type, Uint32 data1, Uint32 data2, Uint32 returnCode,
                                Uint32 extraLow, Uint32 extraHigh);
+/* An error record of type GTRACE_TYPE_ERROR_TRANS with two data words and a 64-bit extra value. */
 OSSE_C_API void _gtraceErrorTrans(Uint32 tidLow, Uint32 tidHigh, Uint32 functionId, Uint32 probe,
                                   Uint32 data1, Uint32 data2, Uint32 extraLow, Uint32 extraHigh);
+/* The entry record with itemCount items. */
 OSSE_C_API void _gtraceEntryVar(Uint32 tidLow, Uint32 tidHigh, Uint32 functionId, Uint32 data1,
                                 Uint32 data2, Uint32 itemCount, ...);
+/* The exit record with itemCount items. */
 OSSE_C_API void _gtraceExitVar(Uint32 tidLow, Uint32 tidHigh, Uint32 functionId,
                                const Uint32* returnCode, Uint32 data1, Uint32 data2,
                                Uint32 itemCount, ...);
+/* A record of the given type and probe with itemCount items. */
 OSSE_C_API void _gtraceMarkerVar(Uint32 tidLow, Uint32 tidHigh, Uint32 functionId, Uint32 probe,
                                  Uint32 type, Uint32 itemCount, ...);
+/* A record of the given type (GTRACE_TYPE_DATA for data) and probe with itemCount items. */
 OSSE_C_API void _gtraceVar(Uint32 tidLow, Uint32 tidHigh, Uint32 functionId, Uint32 probe,
                            Uint32 type, Uint32 itemCount, ...);
+/* The error record with itemCount items. */
 OSSE_C_API void _gtraceErrorVar(Uint32 tidLow, Uint32 tidHigh, Uint32 functionId, Uint32 probe,
                                 Uint32 type, Uint32 data1, Uint32 data2, Uint32 itemCount, ...);
+/* The error record with a return code and extra value, and itemCount items. */
 OSSE_C_API void _gtraceErrorRcVar(Uint32 tidLow, Uint32 tidHigh, Uint32 functionId, Uint32 probe,
                                   Uint32 type, Uint32 data1, Uint32 data2, Uint32 returnCode,
                                   Uint32 extraLow, Uint32 extraHigh, Uint32 itemCount, ...);
+/* A correlator record (GTRACE_TYPE_CORRELATOR): a correlator value that ties records of different
+ * threads or processes together, two data words and itemCount items. */
 OSSE_C_API void _gtraceCorrelatorVar(Uint32 tidLow, Uint32 tidHigh, Uint32 functionId,
                                      Uint32 probe, Uint32 correlator, Uint32 data1, Uint32 data2,
                                      Uint32 itemCount, ...);
 /* Accepted and ignored. */
 OSSE_C_API void _gtraceEvent(Uint32 tidLow, Uint32 tidHigh, Uint32 functionId, ...);
+/* Accepted and ignored. */
 OSSE_C_API void _gtraceEventVar(Uint32 tidLow, Uint32 tidHigh, Uint32 functionId, ...);
 
 #endif

@@ -19,6 +19,7 @@
 #define GTRACE_DUMP_EYECATCHER   "GTDUMP1"     /* and a NUL byte */
 #define RAMBO_DUMP_HEAD_EYECATCHER "@HEAD\r\n"  /* and a NUL byte */
 #define RAMBO_DUMP_TAIL_EYECATCHER "@TAIL\r\n"  /* and a NUL byte */
+/* Size of the dump header (the trace options and the tick factor) at the start of a dump file. */
 #define GTRACE_DUMP_HEADER_SIZE  0x318D0u
 /* Smallest header buffer gtraceGetDumpHeaderBuffer accepts: the header and the ring head. */
 #define GTRACE_DUMP_HEADER_BUFFER_SIZE 0x318E0u
@@ -137,6 +138,8 @@ struct GTraceProfileParser {
     Uint8  padding2[3];
 };
 
+/* A reader of a trace dump file: a record dump (the ring's records) or a profile table, walked
+ * forward or backward. */
 struct GTraceDumpParser {
     Uint32 kind;            /* GTRACE_DUMP_RECORDS or GTRACE_DUMP_PROFILE */
     Uint32 padding;
@@ -276,10 +279,13 @@ OSSE_C_API OSSErr ramboGetDumpTail(RamboControlBlock* cb, RamboDumpTail* tail);
 
 /* 0 when the file is a trace dump of the expected kind (GTRACE_DUMP_); position restored. */
 OSSE_C_API OSSErr gtraceValidateDumpFile(OSSHFile* file, Uint32 expectedKind);
+/* Opens the parser on the dump at the file's position (after gtraceValidateDumpFile), for reading
+ * forward (oldest first) or backward. */
 OSSE_C_API OSSErr gtraceOpenDumpFileParser(OSSHFile* file, GTraceDumpParser* parser, bool forward);
 /* Payload length of the next record (kind 1) or 24 (kind 2); 0 when none is left. */
 OSSE_C_API Uint32 gtraceParseRecords(OSSHFile* file, GTraceDumpParser* parser, Uint64* recordOffset,
                                      void* out, Uint32 outSize);
+/* Closes the parser; the file stays open. */
 OSSE_C_API OSSErr gtraceCloseDumpFileParser(GTraceDumpParser* parser);
 /* The next records of a record dump in place, up to `max` of them, without copying them: the
  * number handed out in views[0 .. n), 0 when none is left (or for a profile table, a null
@@ -290,8 +296,10 @@ OSSE_C_API Uint32 gtraceParseRecordBatch(OSSHFile* file, GTraceDumpParser* parse
                                          Uint32 max);
 /* The parser that also counts missing records: the same calls on a GTraceDumpParserEx. */
 OSSE_C_API OSSErr gtraceOpenDumpFileParserEx(OSSHFile* file, GTraceDumpParserEx* parser, bool forward);
+/* gtraceParseRecords on the parser that counts missing records. */
 OSSE_C_API Uint32 gtraceParseRecordsEx(OSSHFile* file, GTraceDumpParserEx* parser, Uint64* recordOffset,
                                        void* out, Uint32 outSize);
+/* gtraceParseRecordBatch on the parser that counts missing records. */
 OSSE_C_API Uint32 gtraceParseRecordBatchEx(OSSHFile* file, GTraceDumpParserEx* parser,
                                            GTraceRecordView* views, Uint32 max);
 /* ramboGetLostSlots of a record parser; 0 lost slots for a profile table. */
@@ -299,22 +307,29 @@ OSSE_C_API OSSErr gtraceGetLostSlots(GTraceDumpParserEx* parser, Uint32* lostSlo
 
 /* 0 when the file is a valid ring buffer dump from its current position; position restored. */
 OSSE_C_API OSSErr ramboValidateDumpFile(OSSHFile* file);
+/* Opens the parser on the ring buffer dump at the file's position, forward (oldest first) or
+ * backward. */
 OSSE_C_API OSSErr ramboOpenDumpFileParser(OSSHFile* file, RamboDumpParser* parser, bool forward);
 /* Payload length of the next record (64 k - 12), copying min(length, outSize) bytes to out and
  * the payload's file offset to *recordOffset when given; 0 when no record is left, on a read
  * error, or for a parser that is null or not open. */
 OSSE_C_API Uint32 ramboParseDumpFile(OSSHFile* file, RamboDumpParser* parser, Uint64* recordOffset,
                                      void* out, Uint32 outSize);
+/* Closes the parser; the file stays open. */
 OSSE_C_API OSSErr ramboCloseDumpFileParser(RamboDumpParser* parser);
 /* gtraceParseRecordBatch of a ring buffer dump parser. */
 OSSE_C_API Uint32 ramboParseDumpFileBatch(OSSHFile* file, RamboDumpParser* parser, GTraceRecordView* views,
                                           Uint32 max);
+/* *wrapped: whether the ring had wrapped (overwritten its oldest records) when the dump was taken. */
 OSSE_C_API OSSErr ramboDidBufferWrap(RamboDumpParser* parser, bool* wrapped);
+/* *truncated: whether a linear ring had filled up (later records were not kept). */
 OSSE_C_API OSSErr ramboWasBufferTruncated(RamboDumpParser* parser, bool* truncated);
 /* The parser that also counts missing records: the same calls on a RamboDumpParserEx. */
 OSSE_C_API OSSErr ramboOpenDumpFileParserEx(OSSHFile* file, RamboDumpParserEx* parser, bool forward);
+/* ramboParseDumpFile on the parser that counts missing records. */
 OSSE_C_API Uint32 ramboParseDumpFileEx(OSSHFile* file, RamboDumpParserEx* parser, Uint64* recordOffset,
                                        void* out, Uint32 outSize);
+/* ramboParseDumpFileBatch on the parser that counts missing records. */
 OSSE_C_API Uint32 ramboParseDumpFileBatchEx(OSSHFile* file, RamboDumpParserEx* parser,
                                             GTraceRecordView* views, Uint32 max);
 /* Records missing from the dump, counted in the slots they took (a record takes 1 to 2,048):
