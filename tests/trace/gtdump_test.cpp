@@ -516,11 +516,11 @@ TEST_F(TraceDump, JsonBeginAndEndEventsNestPerThread) {
             continue;
         }
         if (ph != "\"B\"" && ph != "\"E\"") continue;
+        // A viewer names a frame, and matches an E to its B, by name and arguments: the name alone.
+        EXPECT_EQ(line.find("\"args\""), std::string::npos) << line;
         std::vector<std::string>& stack = open[thread];
         if (ph == "\"B\"") {
             ++begins;
-            // A viewer names a frame by the name and arguments of its "B": the name alone.
-            EXPECT_EQ(line.find("\"args\""), std::string::npos) << line;
             stack.push_back(name);
         } else {
             ++ends;
@@ -533,7 +533,7 @@ TEST_F(TraceDump, JsonBeginAndEndEventsNestPerThread) {
     EXPECT_EQ(ends, begins);
     EXPECT_EQ(processNames.size(), 1u);
     EXPECT_EQ(threadNames.size(), 2u);
-    EXPECT_NE(json.find("\"entry\":{\"probe\":"), std::string::npos) << "entry values go with the E";
+    EXPECT_NE(json.find("\"entry\":{\"probe\":"), std::string::npos) << "entry values go with the exit";
     for (const auto& kv : open) EXPECT_TRUE(kv.second.empty()) << "left open on " << kv.first;
 }
 

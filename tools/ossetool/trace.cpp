@@ -686,7 +686,9 @@ int traceFormat(int argc, char** argv) {
     out.reserve(1 << 20);
     // Per thread: the functions entered and not yet left, for the nesting of B and E events,
     // with the values of each entry. A viewer names a frame by its "B" event's name and
-    // arguments, so "B" carries the name alone and its values go out with the "E".
+    // arguments, and matches an "E" to its "B" by both, so "B" and "E" carry the name alone;
+    // the call's values (the exit's, and the entry's under "entry") go out on an instant event
+    // at the exit, inside the frame.
     struct OpenFrame {
         Uint32 functionId;
         std::string entryArgs;
@@ -725,7 +727,7 @@ int traceFormat(int argc, char** argv) {
         snprintf(b, sizeof b, ",\"ts\":%.3f,\"pid\":%u,\"tid\":%s", ts, pid, std::to_string(tid).c_str());
         out += b;
         if (ph[0] == 'i') out += ",\"s\":\"t\"";
-        if (ph[0] != 'B') out += ",\"args\":{" + args + "}";
+        if (ph[0] != 'B' && ph[0] != 'E') out += ",\"args\":{" + args + "}";
         out += '}';
     };
     // Metadata events name each process and thread once, before its first event, so that a
@@ -742,12 +744,14 @@ int traceFormat(int argc, char** argv) {
             jsonEvent("M", "thread_name", "__metadata", 0, pid, tid, args);
         }
     };
-    // The "E" of an open frame: the exit's values (none when the exit is missing) and the
-    // entry's under "entry".
+    // Closes an open frame: an instant event with the exit's values (none when the exit is
+    // missing) and the entry's under "entry", then the bare "E".
     auto closeFrame = [&](const OpenFrame& fr, double ts, Uint32 pid, Uint64 tid, const std::string& exitArgs) {
         std::string args = exitArgs;
         if (!fr.entryArgs.empty()) args += (args.empty() ? "" : ",") + std::string("\"entry\":{") + fr.entryArgs + "}";
-        jsonEvent("E", functionName(fr.functionId), componentName(fr.functionId), ts, pid, tid, args);
+        const std::string fname = functionName(fr.functionId), cname = componentName(fr.functionId);
+        if (!args.empty()) jsonEvent("i", fname, cname, ts, pid, tid, args);
+        jsonEvent("E", fname, cname, ts, pid, tid, "");
     };
     // Records missing from the dump: the parser counts the slots they took, one or more each.
     auto lostLine = [&](Uint32 slots, Uint32 pid, Uint64 tid) {
