@@ -95,6 +95,25 @@ TEST(TrapRead, SystemSectionCutInsideIsReportedCut)
     saveSeed("trapread_fuzz", "system-cut", cut);
 }
 
+// A file that ends inside the environment section, after its first whole string, is reported
+// cut there: the section is not skipped and the strings read as the exception record.
+TEST(TrapRead, EnvironmentCutInsideIsReportedCut)
+{
+    const std::string bytes = readFile(kData + "trap32.trap");
+    const size_t marker = bytes.find(OSS_TRAP_ENV_END_MARKER);
+    ASSERT_NE(std::string::npos, marker);
+    // The file's environment is "A=1", "B=22", then the marker, each after its 4-byte length.
+    const size_t firstString = marker - 4 - (4 + 4) - (4 + 3);
+    ASSERT_EQ(0, bytes.compare(firstString + 4, 3, "A=1"));
+    for (size_t cut = firstString + 7; cut < marker + 11; ++cut) {
+        std::string text;
+        EXPECT_EQ(1, readTrap(bytes.substr(0, cut), &text)) << cut;
+        EXPECT_NE(std::string::npos, text.find("file is cut in the environment section")) << cut << "\n" << text;
+        EXPECT_EQ(std::string::npos, text.find("exception:")) << cut << "\n" << text;
+        if (cut == marker) saveSeed("trapread_fuzz", "environment-cut", bytes.substr(0, cut));
+    }
+}
+
 // Module paths are offered for opening only in a form that names a file on a drive letter.
 TEST(TrapRead, ModulePathForms)
 {

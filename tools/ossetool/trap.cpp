@@ -121,16 +121,33 @@ private:
 
 int verbTrap(int argc, char** argv)
 {
+    static const char kUsage[] = "usage: ossetool trap FILE [--offset N]\n";
     const char* path = nullptr;
     long long offset = -1;
     for (int i = 0; i < argc; ++i) {
-        if (!strcmp(argv[i], "--offset") && i + 1 < argc)
-            offset = strtoll(argv[++i], nullptr, 0);
-        else if (!path)
+        if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
+            printf("%s"
+                   "Prints a trap file's sections and says where the file is cut or damaged.\n"
+                   "  --offset N  reads the header at file offset N (by default it is found by its eye-catcher)\n",
+                   kUsage);
+            return 0;
+        }
+        if (!strcmp(argv[i], "--offset")) {
+            char* end = nullptr;
+            if (i + 1 < argc) offset = strtoll(argv[++i], &end, 0);
+            if (!end || *end || offset < 0) {
+                fprintf(stderr, "ossetool trap: --offset needs a number of bytes\n%s", kUsage);
+                return 2;
+            }
+        } else if (argv[i][0] == '-' && argv[i][1] == '-') {
+            fprintf(stderr, "ossetool trap: unknown option '%s'\n%s", argv[i], kUsage);
+            return 2;
+        } else if (!path) {
             path = argv[i];
+        }
     }
     if (!path) {
-        fprintf(stderr, "usage: ossetool trap FILE [--offset N]\n");
+        fprintf(stderr, "%s", kUsage);
         return 2;
     }
     FileSource file;

@@ -263,16 +263,24 @@ bool looksLikeSystemSection(Reader& r, const Layout& layout)
            versionSize == OSS_TRAP_VERSION_INFO_SIZE;
 }
 
-bool looksLikeEnvironment(Reader& r)
+enum class Environment { absent, whole, cut };
+
+// The environment section has no flag of its own: it is there when a chain of length-prefixed
+// strings ends in the end marker. A chain of "NAME=value" strings that runs into the end of the
+// file is the section cut short, not something else to be read as the next section.
+Environment looksLikeEnvironment(Reader& r)
 {
     Uint64 ahead = 0;
+    bool named = false;  // a whole string of the form NAME=value was seen
     for (;;) {
         Uint32 n = 0;
-        if (!r.peek(&n, ahead) || n > 2047 || r.left() - ahead < 4 + (Uint64)n) return false;
-        char marker[11];
-        if (n == 11 && r.readAt(r.pos + ahead + 4, marker, 11) &&
-            memcmp(marker, OSS_TRAP_ENV_END_MARKER, 11) == 0)
-            return true;
+        if (r.left() - ahead < 4) return named ? Environment::cut : Environment::absent;
+        if (!r.peek(&n, ahead) || n > 2047) return Environment::absent;
+        if (r.left() - ahead < 4 + (Uint64)n) return named ? Environment::cut : Environment::absent;
+        char text[2048];
+        if (!r.readAt(r.pos + ahead + 4, text, n)) return Environment::absent;
+        if (n == 11 && memcmp(text, OSS_TRAP_ENV_END_MARKER, 11) == 0) return Environment::whole;
+        if (n > 1 && memchr(text + 1, '=', n - 1)) named = true;
         ahead += 4 + n;
     }
 }
@@ -411,7 +419,8 @@ int read(Source& file, Output& out, const char* name, long long headerOffset)
             if (!r.take("system", L.memStatus, &p)) return 1;
         }
     }
-    if (looksLikeEnvironment(r)) {
+    // A cut section is read as far as it goes, which reports where the file ends.
+    if (looksLikeEnvironment(r) != Environment::absent) {
         int strings = 0;
         for (;;) {
             Uint32 n;
