@@ -176,6 +176,10 @@ OSSE_C_API void ramboSync(RamboControlBlock* cb, RamboReservation* token);
 /* The number of records that writers dropped because the ring had come round past their
  * reservation before they published (wrapping rings; 0 for a plain ring). */
 OSSE_C_API OSSErr ramboGetLappedDrops(RamboControlBlock* cb, Uint32* drops);
+/* The process id of the dumper registered to drain the chunks (auto-dump rings) while that
+ * process runs; 0 when none is registered, or when the registered one has ended (its
+ * registration is then dropped, as writers would). */
+OSSE_C_API OSSErr ramboGetDumperProcess(RamboControlBlock* cb, Uint32* processId);
 /* Tests `slot` as the start of a whole record of a ring or dump of `format` (RAMBO_FORMAT_),
  * with `slotsAvailable` slots readable from it: its slot count, or 0 when it is none. No
  * window or sequence check: that is the parsers'. */

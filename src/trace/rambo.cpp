@@ -189,6 +189,17 @@ OSSErr ramboGetLappedDrops(RamboControlBlock* cb, Uint32* drops) {
     return OSS_OK;
 }
 
+OSSErr ramboGetDumperProcess(RamboControlBlock* cb, Uint32* processId) {
+    if (OSSErr rc = checkBlock(cb)) return rc;
+    if (processId == nullptr) return ECF_INVALID_PARAMETER;
+    *processId = 0;
+    if (!cb->autoDumpAllowed) return OSS_OK;
+    // The check writers make: a registration of a process that ended is dropped.
+    const Uint32 pid = load32(dumperPid(cb));
+    if (pid != 0 && dumperRuns(cb)) *processId = pid;
+    return OSS_OK;
+}
+
 Uint32 ramboCheckRecord(const void* slot, Uint32 slotsAvailable, Uint32 format) {
     if (slot == nullptr || slotsAvailable == 0) return 0;
     return wholeRecord(static_cast<const Uint8*>(slot), slotsAvailable, format == RAMBO_FORMAT_SEALED);

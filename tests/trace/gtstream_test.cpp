@@ -159,8 +159,15 @@ TEST(TraceStream, KillingTheStreamerReleasesTheWriters) {
     for (int i = 0; i < 20000 && chunk0->lap == 0; ++i) Sleep(1);
     EXPECT_EQ(chunk0->lap, 1u);
     gtraceCloseNamed(cb);
+    std::string info;
+    ASSERT_EQ(ossetest::runProgram(OSSETOOL_EXE, "trace info " + name, &info), 0) << info;
+    EXPECT_NE(info.find("streamer:     process " + std::to_string(streamer.pi.dwProcessId) + " registered"),
+              std::string::npos) << info;
     streamer.kill();
     ASSERT_EQ(streamer.wait(10000), 9);
+    // A streamer that is gone is not shown as registered.
+    ASSERT_EQ(ossetest::runProgram(OSSETOOL_EXE, "trace info " + name, &info), 0) << info;
+    EXPECT_NE(info.find("streamer:     none"), std::string::npos) << info;
     // Several laps with nobody draining: the writers find the dumper gone and go on.
     ossetest::Child second;
     ASSERT_TRUE(second.start("streamWriter", {name, "1", std::to_string(kPerWriter)}));

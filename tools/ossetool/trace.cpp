@@ -351,9 +351,9 @@ int infoFn(const char* name, GTCB* cb) {
             printf("records dropped by lapped writers: %u\n", drops);
         }
         if (r->autoDumpAllowed) {
-            Uint32 undrained, dumper;
+            Uint32 undrained, dumper = 0;
             memcpy(&undrained, reinterpret_cast<const Uint8*>(r) + RAMBO_UNDRAINED_SLOTS_OFFSET, 4);
-            memcpy(&dumper, reinterpret_cast<const Uint8*>(r) + RAMBO_DUMPER_PID_OFFSET, 4);
+            ramboGetDumperProcess(ringOf(cb), &dumper);  // a streamer that ended is none
             if (dumper)
                 printf("streamer:     process %u registered\n", dumper);
             else
