@@ -15,7 +15,14 @@
  * is reported through the non-fatal assertion-failure action and the process goes on.
  *
  * The mode is chosen at load from the OSSEMEMDBG environment variable ("<path>,<level>", level
- * one of FULL, CORRUPTIONS, LEAKS, ALL, LIGHT) or later by ossMemSetDebug. */
+ * one of FULL, CORRUPTIONS, LEAKS, ALL, LIGHT) or later by ossMemSetDebug.
+ *
+ * Out-of-memory testing (full mode only): every allocation the built-in allocator builds is
+ * counted, and the nth one after ossMemSetDebugFailAllocation(n, ...) fails exactly as a malloc
+ * that has nothing left (the caller gets the allocator's failure code); the allocations after
+ * it succeed again. A process can be started with it on: "<path>,<full-mode level>,FAILALLOC=<n>"
+ * counts from the load and fails the nth allocation of any thread. The user hooks take the
+ * allocations away from the built-in allocator, so with hooks installed nothing is counted. */
 #ifndef OSSE_MEM_H
 #define OSSE_MEM_H
 
@@ -154,6 +161,14 @@ OSSE_C_API Uint32 ossMemSetDebug(Uint32 flags, Uint32 mode, Uint32 frontPadUnits
 /* Copies out the current settings (each pointer may be null). */
 OSSE_C_API void _ossMemGetDebug(Uint32* flags, Uint32* mode, Uint32* frontPadUnits,
                                 Uint32* backPadUnits);
+/* Fails the nth allocation (counted from this call; 0: none, only count) that the built-in
+ * allocator builds in full mode, and restarts the count; with thisThreadOnly only the calling
+ * thread's allocations count. 0, or ECF_NOT_SUPPORTED (0x90000005) outside full mode. */
+OSSE_C_API Uint32 ossMemSetDebugFailAllocation(Uint32 nth, bool thisThreadOnly);
+/* Copies out the allocations counted and the failures given since the last
+ * ossMemSetDebugFailAllocation (or the load), and the number of live full-mode blocks (the
+ * length of the list the leak report walks). Each pointer may be null. */
+OSSE_C_API void _ossMemGetDebugCounts(Uint32* allocations, Uint32* failures, Uint32* liveBlocks);
 /* 0, or 0x90000002 when either function is null. */
 OSSE_C_API Uint32 ossMemDefineUserAllocAndFreeFunctions(OSSMemUserAllocFn allocFn,
                                                         OSSMemUserFreeFn freeFn);

@@ -16,6 +16,10 @@ bool userHooksInstalled();
 // make it return 0 at once (their blocks are the host's).
 Sint32 checkBlock(void** ppMem, const char* file, Uint32 line, bool release, bool honourHooks);
 
+// Fails the nth full-mode allocation from now on (0: none) and restarts the count; with a
+// non-zero thread id only that thread's allocations count.
+void setFailAllocation(Uint32 nth, Uint32 thread);
+
 // Zeroes the control block and initialises its latch (load time).
 void resetControlBlock();
 

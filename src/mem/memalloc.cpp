@@ -18,6 +18,30 @@ OSSMemDebugCB g_memDebugCB = {0, OSS_MEM_MODE_IDLE, 0, {0, 0, 0, 0}, 0, 0, nullp
 namespace {
 
 OSSMemUserAllocFn g_userAllocFn = nullptr;
+
+// Allocation-failure injection (full mode): allocations the built-in allocator builds are
+// counted from the last ossMemSetDebugFailAllocation on, and the nth of them fails as if malloc
+// had nothing left. With a thread set, only that thread's allocations count, so that a test's
+// count does not move with whatever other threads of the process do meanwhile.
+struct FailInjection {
+    Uint32 nth;      // 0: count only
+    Uint32 counted;
+    Uint32 failed;   // failures given since the last setting
+    Uint32 thread;   // 0: every thread
+};
+FailInjection g_failInjection = {0, 0, 0, 0};
+
+// True when this full-mode allocation is the one to fail.
+inline bool injectFailure()
+{
+    FailInjection& f = g_failInjection;
+    const Uint32 thread = __atomic_load_n(&f.thread, __ATOMIC_RELAXED);
+    if (thread && thread != GetCurrentThreadId()) return false;
+    const Uint32 n = __atomic_add_fetch(&f.counted, 1u, __ATOMIC_RELAXED);
+    if (n != __atomic_load_n(&f.nth, __ATOMIC_RELAXED)) return false;
+    __atomic_add_fetch(&f.failed, 1u, __ATOMIC_RELAXED);
+    return true;
+}
 OSSMemUserFreeFn g_userFreeFn = nullptr;
 
 const Uint32 kHeaderSize = sizeof(OSSMemBlockHeader);
@@ -124,6 +148,17 @@ bool padUnitIntact(const OSSMemPadUnit* unit)
 }
 
 }  // namespace
+
+void setFailAllocation(Uint32 nth, Uint32 thread)
+{
+    FailInjection& f = g_failInjection;
+    // Stop first, so that no allocation counts against a half-made setting.
+    __atomic_store_n(&f.nth, 0u, __ATOMIC_RELAXED);
+    __atomic_store_n(&f.thread, thread, __ATOMIC_RELAXED);
+    __atomic_store_n(&f.counted, 0u, __ATOMIC_RELAXED);
+    __atomic_store_n(&f.failed, 0u, __ATOMIC_RELAXED);
+    __atomic_store_n(&f.nth, nth, __ATOMIC_SEQ_CST);
+}
 
 bool userHooksInstalled()
 {
@@ -292,7 +327,13 @@ __attribute__((noinline)) Uint32 allocBlock(void** ppMem, Uint32 size, Uint32 fl
     const Uint32 rounded = round8(size);
     const Uint32 total = blockTotal(s.mode, size, s.frontPadUnits, s.backPadUnits);
     errno = 0;
-    Uint8* start = total ? (Uint8*)malloc(total) : nullptr;
+    Uint8* start = nullptr;
+    if (s.mode == OSS_MEM_MODE_FULL && total && injectFailure()) {
+        errno = ENOMEM;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    } else if (total) {
+        start = (Uint8*)malloc(total);
+    }
     if (!start) {
         // malloc is a C-runtime call: its error is errno, ENOMEM when the runtime left none and
         // when the padded total does not even fit in 32 bits.
@@ -488,6 +529,29 @@ extern "C" OSSE_API void _ossMemGetDebug(Uint32* flags, Uint32* mode, Uint32* fr
     if (frontPadUnits) *frontPadUnits = cb.frontPadUnits;
     if (backPadUnits) *backPadUnits = cb.backPadUnits;
     cb.latch.release();
+}
+
+extern "C" OSSE_API Uint32 ossMemSetDebugFailAllocation(Uint32 nth, bool thisThreadOnly)
+{
+    if (load(g_memDebugCB.mode) != OSS_MEM_MODE_FULL) return ECF_NOT_SUPPORTED;
+    setFailAllocation(nth, thisThreadOnly ? (Uint32)GetCurrentThreadId() : 0);
+    return OSS_OK;
+}
+
+extern "C" OSSE_API void _ossMemGetDebugCounts(Uint32* allocations, Uint32* failures,
+                                               Uint32* liveBlocks)
+{
+    FailInjection& f = g_failInjection;
+    if (allocations) *allocations = __atomic_load_n(&f.counted, __ATOMIC_RELAXED);
+    if (failures) *failures = __atomic_load_n(&f.failed, __ATOMIC_RELAXED);
+    if (liveBlocks) {
+        Uint32 n = 0;
+        OSSMemDebugCB& cb = g_memDebugCB;
+        cb.latch.acquire();
+        for (const OSSMemFullRecord* r = cb.allocList; r; r = r->next) ++n;
+        cb.latch.release();
+        *liveBlocks = n;
+    }
 }
 
 extern "C" OSSE_API Uint32 ossMemDefineUserAllocAndFreeFunctions(OSSMemUserAllocFn allocFn,

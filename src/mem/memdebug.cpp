@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "mem/mem_internal.h"
@@ -29,6 +30,7 @@ const char kUsage[] =
     "Invalid OSSEMEMDBG string detected.\n\nUsage : export OSSEMEMDBG=<PATH>,<LEVEL>\n"
     "   where <PATH> is the path to store ossememdbg.log\n"
     "         <LEVEL> is one of the OSSFULL, LIGHT, or IDLE\n\n";
+const char kFailAllocPrefix[] = "FAILALLOC=";
 
 struct Level {
     const char* name;
@@ -157,7 +159,23 @@ void configureFromEnvironment()
     if (path) copyBounded(g_szMemDebugLogPath, sizeof g_szMemDebugLogPath, path);
     if (levelToken) copyBounded(level, sizeof level, levelToken);
 
-    const Level* chosen = (path && levelToken && !extra) ? findLevel(level) : nullptr;
+    // An optional third token "FAILALLOC=<n>" (full-mode levels only) fails the nth allocation
+    // of the process, for out-of-memory tests of whole programs.
+    Uint32 failAt = 0;
+    bool extraValid = !extra;
+    if (extra && !nextToken(&cursor) &&
+        _strnicmp(extra, kFailAllocPrefix, sizeof kFailAllocPrefix - 1) == 0) {
+        const char* digits = extra + sizeof kFailAllocPrefix - 1;
+        char* end = nullptr;
+        const unsigned long long n =
+            *digits >= '0' && *digits <= '9' ? strtoull(digits, &end, 10) : 0;
+        if (end && !*end && n > 0 && n <= 0xFFFFFFFFull) {
+            failAt = (Uint32)n;
+            extraValid = true;
+        }
+    }
+    const Level* chosen = (path && levelToken && extraValid) ? findLevel(level) : nullptr;
+    if (chosen && failAt && chosen->mode != OSS_MEM_MODE_FULL) chosen = nullptr;
     const DWORD pid = GetCurrentProcessId();
     char logName[261];
     if (!chosen) {
@@ -184,11 +202,13 @@ void configureFromEnvironment()
         fprintf(f, "flags          = 0x%X\n", chosen->flags);
         fprintf(f, "Front pad size = %u\n", 2u);
         fprintf(f, "Back pad size  = %u\n", 2u);
+        if (failAt) fprintf(f, "Fail alloc     = %u\n", failAt);
         fprintf(f, "\n");
         fclose(f);
     }
     applySettings(chosen->flags, chosen->mode, 2, 2);
     if (chosen->mode == OSS_MEM_MODE_FULL) g_pMemDebugCB = &g_memDebugCB;
+    if (failAt) setFailAllocation(failAt, 0);
 }
 
 }  // namespace osse_mem

@@ -179,3 +179,53 @@ TEST(MemEnv, LeaksChildLeavesALeakReportWithItsTwoBlocksNewestFirst)
     EXPECT_EQ(got.at(0), std::string(76, '*'));
     EXPECT_EQ(got.back(), std::string(76, '='));
 }
+
+// Allocates 8 blocks and writes which of them failed ("n/8" numbers, 1-based counted from the
+// load), the mode and the failures counted.
+OSSE_CHILD_ROLE(mem_fail_from_env)
+{
+    FILE* out = fopen(args.at(0).c_str(), "w");
+    if (!out) return 2;
+    Uint32 before = 0;
+    _ossMemGetDebugCounts(&before, nullptr, nullptr);
+    Uint32 mode = 0;
+    _ossMemGetDebug(nullptr, &mode, nullptr, nullptr);
+    fprintf(out, "%x", mode);
+    void* blocks[8] = {};
+    for (Uint32 i = 0; i < 8; ++i)
+        if (OSS_MEM_ALLOC(&blocks[i], 16, 0) != OSS_OK) fprintf(out, " %u", before + i + 1);
+    for (void*& p : blocks)
+        if (p) OSS_MEM_FREE(&p);
+    Uint32 failures = 0;
+    _ossMemGetDebugCounts(nullptr, &failures, nullptr);
+    fprintf(out, " failures=%u", failures);
+    fclose(out);
+    return 0;
+}
+
+// FAILALLOC=<n> after a full-mode level fails the nth allocation of the process, once; with any
+// other level, or a count that is not a positive number, the string is invalid (idle mode).
+TEST(MemEnv, FailAllocTokenFailsTheNthAllocationOfTheProcess)
+{
+    const struct {
+        const char* value;
+        const char* seen;
+    } cases[] = {
+        {"@,FULL,FAILALLOC=6", "a110ca7e 6 failures=1"},
+        {"@,leaks,failalloc=8", "a110ca7e 8 failures=1"},
+        {"@,FULL,FAILALLOC=9999", "a110ca7e failures=0"},
+        {"@,LIGHT,FAILALLOC=6", "1d1ec0de failures=0"},
+        {"@,FULL,FAILALLOC=0", "1d1ec0de failures=0"},
+        {"@,FULL,FAILALLOC=6x", "1d1ec0de failures=0"},
+        {"@,FULL,FAILALLOC=6,X", "1d1ec0de failures=0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        ossetest::TempDir dir;
+        std::string value = c.value;
+        value.replace(value.find('@'), 1, dir.path());
+        const std::string seen = dir.file("seen.txt");
+        ASSERT_EQ(ossetest::runChild("mem_fail_from_env", {seen}, {"OSSEMEMDBG=" + value}), 0);
+        EXPECT_EQ(readFile(seen), c.seen);
+    }
+}
