@@ -363,9 +363,10 @@ OSSE_C_API GTCBType* g_pGTCB;
  * ossetool trace stream (the dumper)
  *   each chunk to fill (1 ms       none: until Ctrl-C, --count N  a writer that died between
  *   polls)                         or the trace is switched off   reserving and publishing leaves
- *                                                                 its chunk short: the stream
- *                                                                 stalls there, and writers one
- *                                                                 lap on wait, until it is stopped
+ *                                                                 its chunk short: once writers
+ *                                                                 publish in the next chunk and
+ *                                                                 the count stood still 200 ms,
+ *                                                                 it is drained as it is
  * ossetool trace dump
  *   ring lock (header and tail)    none                           holder died: waits for ever
  */

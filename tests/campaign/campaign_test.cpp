@@ -172,8 +172,9 @@ struct Campaign {
     Uint64 kills = 0;
     ossetest::TempDir dir;
     int round = 0;
-    // Also kill writers while the streamer runs on (it stalls behind a killed writer's short
-    // chunk, see the wait table of trace.h): off by default, OSSE_CAMPAIGN_LIVE_STREAMER=1.
+    // Also kill writers while the streamer runs on: off by default, OSSE_CAMPAIGN_LIVE_STREAMER=1.
+    // The streamer no longer stalls behind a killed writer's short chunk, but its file then
+    // holds records that fail the payload check: a fault still being looked into.
     bool liveStreamer = false;
     int queueRounds = 0;
 

@@ -139,6 +139,53 @@ TEST(TraceStream, WritersLoseNoRecordWhileOssetoolDrains) {
     for (Uint32 w = 0; w < kWriters; ++w) EXPECT_EQ(next[w], kPerWriter) << "writer " << w;
 }
 
+// args: trace name. Reserves a slot of the named ring and ends without publishing it, as a
+// writer killed between the two would.
+OSSE_CHILD_ROLE(reserveAndVanish) {
+    if (args.size() != 1) return 90;
+    GTCB* cb = nullptr;
+    if (gtraceOpenNamed(args[0].c_str(), &cb) != 0) return 91;
+    RamboControlBlock* ring = reinterpret_cast<RamboControlBlock*>(reinterpret_cast<Uint8*>(cb) + GTCB_SIZE);
+    RamboReservation token{};
+    if (ramboReserveOneSlot(ring, &token) == nullptr) return 92;
+    TerminateProcess(GetCurrentProcess(), 0);
+    return 93;
+}
+
+// A writer that died between reservation and publication leaves its chunk short of full for
+// good: the streamer drains it all the same once the writers publish past it, so the stream
+// goes on and the other writers neither wait for good nor lose a record.
+TEST(TraceStream, AWriterThatDiedBeforePublishingStopsNeitherStreamNorWriters) {
+    ossetest::TempDir dir;
+    const std::string name = "osse-hole-" + std::to_string(GetCurrentProcessId());
+    SegmentFile segment(name);
+    ASSERT_EQ(runTool("trace on " + name + " --mode autodump --size 512K"), 0);
+    const std::string file = dir.file("h.dmp");
+    Process streamer;
+    ASSERT_TRUE(streamer.start(tool("trace stream " + name + " \"" + file + "\" --count " +
+                                    std::to_string(kWriters * kPerWriter))));
+    ASSERT_TRUE(streamerReady(name, streamer));
+    ossetest::Child vanished;
+    ASSERT_TRUE(vanished.start("reserveAndVanish", {name}));
+    ASSERT_EQ(vanished.wait(30000), 0);
+    std::vector<ossetest::Child> writers(kWriters);
+    for (Uint32 w = 0; w < kWriters; ++w)
+        ASSERT_TRUE(writers[w].start("streamWriter", {name, std::to_string(w), std::to_string(kPerWriter)}));
+    // Bounds that end well inside the test's time when the writers do wait (3 s when they don't).
+    for (auto& c : writers) EXPECT_EQ(c.wait(20000), 0) << "a writer waited for the dead writer's chunk";
+    ASSERT_EQ(streamer.wait(20000), 0);
+
+    const Parsed p = parseFile(file, true);
+    ASSERT_EQ(p.openRc, 0u);
+    std::map<Uint32, Uint32> next;  // writer -> next expected i
+    for (Uint32 id : idsOf(p)) {
+        const Uint32 w = id >> 20, i = id & 0xFFFFF;
+        ASSERT_EQ(i, next[w]) << "writer " << w << ": each record once, in order";
+        ++next[w];
+    }
+    for (Uint32 w = 0; w < kWriters; ++w) EXPECT_EQ(next[w], kPerWriter) << "writer " << w;
+}
+
 TEST(TraceStream, KillingTheStreamerReleasesTheWriters) {
     ossetest::TempDir dir;
     const std::string name = "osse-kill-" + std::to_string(GetCurrentProcessId());

@@ -493,10 +493,30 @@ int streamFn(const char*, GTCB* cb) {
         }
         walker.chunkNumber = (walker.chunkNumber + 1) % chunks;
     };
+    // A chunk whose fill count stands still below full while the writers publish in the next
+    // chunk holds a record that was reserved and never published: its writer died (or is held
+    // up) between the two. Waiting for it would stop the stream, and the writers with it, for
+    // good; after kStallMs the chunk is drained as it is. The missing record fails the
+    // record-start test (and its seal) and is counted lost; a writer that was only held up and
+    // stores later writes over a newer lap, which the seal shows to every reader.
+    constexpr ULONGLONG kStallMs = 200;
+    LONG stallFilled = -1;
+    ULONGLONG stallSince = 0;
     // Switching the trace off ends the stream too (what was written is drained first).
     while (!rc && !g_stop && cb->enabled) {
         RamboChunk* c = &walker.chunk0[walker.chunkNumber];
-        if (InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&c->filled), 0, 0) >= (LONG)RAMBO_SLOTS_PER_CHUNK) {
+        const LONG filled = InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&c->filled), 0, 0);
+        bool stalled = false;
+        if (filled < (LONG)RAMBO_SLOTS_PER_CHUNK && chunks > 1 &&
+            walker.chunk0[(walker.chunkNumber + 1) % chunks].filled != 0) {
+            const ULONGLONG now = GetTickCount64();
+            if (filled != stallFilled) stallFilled = filled, stallSince = now;
+            stalled = now - stallSince >= kStallMs;
+        } else {
+            stallFilled = -1;
+        }
+        if (filled >= (LONG)RAMBO_SLOTS_PER_CHUNK || stalled) {
+            stallFilled = -1;
             drain(true);
             if (g_count && drained >= g_count) break;
             continue;
