@@ -97,10 +97,9 @@ async function main() {
     const profileURL = encodeURIComponent(`${base}/${profileName}`);
     await page.goto(`${base}/index.html#profileURL=${profileURL}`);
 
-    // Loaded: the toolbar names the first thread's profile, "(1/N)" after it.
-    const first = trace.profiles[0];
-    await page.getByText(`${first} (1/${trace.profiles.length})`, { exact: false }).first()
-      .waitFor({ state: 'visible' }).catch(() => {});
+    // Loaded: the toolbar names the profile it shows, "(1/N)" after it.
+    await page.getByText(`(1/${trace.profiles.length})`, { exact: false }).filter({ visible: true }).first()
+      .waitFor({ state: 'visible', timeout: 30000 }).catch(() => {});
     const body = await page.locator('body').innerText();
     if (/Something went wrong|Unrecognized format|Failed to/i.test(body)) fail(`import error shown: ${body.slice(0, 300)}`);
     // The import's name (the file's) is the page title; the toolbar shows the thread's.
@@ -117,8 +116,16 @@ async function main() {
     await page.waitForTimeout(300);  // the next frame is drawn; only the picture depends on it
     await page.screenshot({ path: screenshotPath });
     console.log(`screenshot: ${screenshotPath}`);
-    // Clicking the profile's name lists every thread, by the names the metadata events give.
-    await page.getByText(`${first}`, { exact: false }).first().click();
+    // Clicking the shown profile's name lists every thread, by the names the metadata events
+    // give. The viewer need not show the JSON's first thread first, and the other names are in
+    // the page but hidden: click the one that is visible.
+    let shown = null;
+    for (const p of trace.profiles) {
+      const name = page.getByText(p, { exact: false }).filter({ visible: true }).first();
+      if (await name.count()) { shown = name; break; }
+    }
+    if (!shown) fail('no thread of the trace is named in the toolbar');
+    await shown.click({ timeout: 10000 });
     const list = await page.locator('body').innerText();
     console.log(`page title: ${title}`);
     for (const p of trace.profiles) if (!list.includes(p)) fail(`thread "${p}" is not listed`);
