@@ -215,132 +215,132 @@ OSSE_C_API void ossSymbolNameForAddress(const void* address, char* out, Uint32 s
  * catcher "*TPHDR32". */
 typedef struct OSSTrapFileHeader32 {
     char eyeCatcher[8]; /* OSS_TRAP_EYECATCHER32 */
-    Uint32 processId;
-    Uint32 threadId;
-    Uint32 codeWindowAddress;
+    Uint32 processId; /* id of the process that trapped */
+    Uint32 threadId; /* id of the thread that trapped */
+    Uint32 codeWindowAddress; /* first readable byte of the code window copied after the header; 0 if none */
     Uint16 localTime[8]; /* year, month, day of week, day, hour, minute, second, milliseconds */
-    Uint32 flags;
-    Uint16 reserved1;
-    Uint16 moduleCount;
-    char executablePath[260];
-    Uint8 reserved2[80];
-    Uint16 codeWindowLength;
-    Uint16 reserved3;
+    Uint32 flags; /* OSS_TRAP_HDR_* bits */
+    Uint16 reserved1; /* 0 */
+    Uint16 moduleCount; /* module records written (0 if none) */
+    char executablePath[260]; /* path of the process's executable, NUL-terminated */
+    Uint8 reserved2[80]; /* 0 */
+    Uint16 codeWindowLength; /* bytes in the code window, up to 0xFFFF; 0 if none was read */
+    Uint16 reserved3; /* 0 */
 } OSSTrapFileHeader32;
 
 /* The 32-bit header with the code window address widened in its place; every later field
  * moves down by 4 bytes, and the 8-byte fields fall on 8-byte offsets. */
 typedef struct OSSTrapFileHeader64 {
     char eyeCatcher[8]; /* OSS_TRAP_EYECATCHER64 */
-    Uint32 processId;
-    Uint32 threadId;
-    Uint64 codeWindowAddress;
-    Uint16 localTime[8];
-    Uint32 flags;
-    Uint16 reserved1;
-    Uint16 moduleCount;
-    char executablePath[260];
-    Uint8 reserved2[80];
-    Uint16 codeWindowLength;
-    Uint16 reserved3;
+    Uint32 processId; /* id of the process that trapped */
+    Uint32 threadId; /* id of the thread that trapped */
+    Uint64 codeWindowAddress; /* first readable byte of the code window; 0 if none */
+    Uint16 localTime[8]; /* local time of the trap, as in the 32-bit header */
+    Uint32 flags; /* OSS_TRAP_HDR_* bits */
+    Uint16 reserved1; /* 0 */
+    Uint16 moduleCount; /* module records written (0 if none) */
+    char executablePath[260]; /* path of the process's executable, NUL-terminated */
+    Uint8 reserved2[80]; /* 0 */
+    Uint16 codeWindowLength; /* bytes in the code window; 0 if none was read */
+    Uint16 reserved3; /* 0 */
 } OSSTrapFileHeader64;
 
 /* One loaded module in a 32-bit trap file: path, marker address (where the product's modules keep
  * their marker), start and end, time stamp. */
 typedef struct OSSTrapModuleRecord32 {
-    char path[261];
-    Uint8 reserved[7];
+    char path[261]; /* module's full path, NUL-padded */
+    Uint8 reserved[7]; /* 0 */
     Uint32 markerAddress; /* address of the module's sqlzThisIsANRVLibrary export, or 0 */
-    Uint32 base;
-    Uint32 end;
-    Uint32 timeStamp;
+    Uint32 base; /* load address */
+    Uint32 end; /* first address past the module's image */
+    Uint32 timeStamp; /* link time stamp of the image; 0 if unread */
 } OSSTrapModuleRecord32;
 
 /* One loaded module in a 64-bit trap file. */
 typedef struct OSSTrapModuleRecord64 {
-    char path[261];
-    Uint8 reserved[3];
-    Uint64 markerAddress;
-    Uint64 base;
-    Uint64 end;
-    Uint32 timeStamp;
-    Uint32 reserved2;
+    char path[261]; /* module's full path, NUL-padded */
+    Uint8 reserved[3]; /* 0 */
+    Uint64 markerAddress; /* address of the module's sqlzThisIsANRVLibrary export, or 0 */
+    Uint64 base; /* load address */
+    Uint64 end; /* first address past the module's image */
+    Uint32 timeStamp; /* link time stamp of the image; 0 if unread */
+    Uint32 reserved2; /* 0 */
 } OSSTrapModuleRecord64;
 
 /* One step of the stack walk: the debug-help library's STACKFRAME64, which has the same 264
  * bytes in a 32-bit and a 64-bit process (only its function-table pointer differs in width,
  * inside 8 bytes either way). */
 typedef struct OSSTrapAddress {
-    Uint64 offset;
-    Uint16 segment;
-    Uint16 reserved;
-    Uint32 mode;
+    Uint64 offset; /* address */
+    Uint16 segment; /* segment selector (flat addresses: 0) */
+    Uint16 reserved; /* 0 */
+    Uint32 mode; /* addressing mode (3: flat) */
 } OSSTrapAddress;
 
 /* One frame of the stack walk in a trap file: program counter, return address, frame and stack
  * addresses, and the rest of the walk's record. */
 typedef struct OSSTrapFrameRecord {
-    OSSTrapAddress pc;
-    OSSTrapAddress returnAddress;
-    OSSTrapAddress frame;
-    OSSTrapAddress stack;
-    OSSTrapAddress backingStore;
-    Uint64 functionTableEntry;
-    Uint64 params[4];
-    Uint32 isFar;
-    Uint32 isVirtual;
-    Uint64 reserved[3];
-    Uint8 kernelHelp[112];
+    OSSTrapAddress pc; /* program counter of the frame */
+    OSSTrapAddress returnAddress; /* return address of the frame */
+    OSSTrapAddress frame; /* frame pointer */
+    OSSTrapAddress stack; /* stack pointer */
+    OSSTrapAddress backingStore; /* backing store (Itanium only) */
+    Uint64 functionTableEntry; /* function table entry, or 0 */
+    Uint64 params[4]; /* first four argument slots */
+    Uint32 isFar; /* nonzero for a far call */
+    Uint32 isVirtual; /* nonzero for a virtual frame */
+    Uint64 reserved[3]; /* 0 */
+    Uint8 kernelHelp[112]; /* kernel-callback data of the walk */
 } OSSTrapFrameRecord;
 
 /* The exception record as the system gives it, in each layout. */
 typedef struct OSSTrapExceptionRecord32 {
-    Uint32 code;
-    Uint32 flags;
-    Uint32 record;
-    Uint32 address;
-    Uint32 numberParameters;
-    Uint32 information[15];
+    Uint32 code; /* exception code */
+    Uint32 flags; /* exception flags (1: not continuable) */
+    Uint32 record; /* address of a nested record, or 0 */
+    Uint32 address; /* where the exception happened */
+    Uint32 numberParameters; /* entries used in information */
+    Uint32 information[15]; /* code-specific parameters */
 } OSSTrapExceptionRecord32;
 
 /* The exception record in a 64-bit trap file. */
 typedef struct OSSTrapExceptionRecord64 {
-    Uint32 code;
-    Uint32 flags;
-    Uint64 record;
-    Uint64 address;
-    Uint32 numberParameters;
-    Uint32 reserved;
-    Uint64 information[15];
+    Uint32 code; /* exception code */
+    Uint32 flags; /* exception flags (1: not continuable) */
+    Uint64 record; /* address of a nested record, or 0 */
+    Uint64 address; /* where the exception happened */
+    Uint32 numberParameters; /* entries used in information */
+    Uint32 reserved; /* alignment padding */
+    Uint64 information[15]; /* code-specific parameters */
 } OSSTrapExceptionRecord64;
 
 /* The x86 CONTEXT. */
 typedef struct OSSTrapContext32 {
-    Uint32 contextFlags;
-    Uint32 dr0, dr1, dr2, dr3, dr6, dr7;
-    Uint8 floatSave[112];
-    Uint32 segGs, segFs, segEs, segDs;
-    Uint32 edi, esi, ebx, edx, ecx, eax;
-    Uint32 ebp, eip, segCs, eflags, esp, segSs;
-    Uint8 extendedRegisters[512];
+    Uint32 contextFlags; /* which register groups are valid */
+    Uint32 dr0, dr1, dr2, dr3, dr6, dr7; /* debug registers */
+    Uint8 floatSave[112]; /* x87 save area */
+    Uint32 segGs, segFs, segEs, segDs; /* segment registers */
+    Uint32 edi, esi, ebx, edx, ecx, eax; /* general registers */
+    Uint32 ebp, eip, segCs, eflags, esp, segSs; /* control registers */
+    Uint8 extendedRegisters[512]; /* FXSAVE area */
 } OSSTrapContext32;
 
 /* The AMD64 CONTEXT. */
 typedef struct OSSTrapContext64 {
-    Uint64 home[6];
-    Uint32 contextFlags;
-    Uint32 mxCsr;
-    Uint16 segCs, segDs, segEs, segFs, segGs, segSs;
-    Uint32 eflags;
-    Uint64 dr0, dr1, dr2, dr3, dr6, dr7;
-    Uint64 rax, rcx, rdx, rbx, rsp, rbp, rsi, rdi;
-    Uint64 r8, r9, r10, r11, r12, r13, r14, r15;
-    Uint64 rip;
-    Uint8 floatSave[512];
-    Uint8 vectorRegisters[416];
-    Uint64 vectorControl;
-    Uint64 debugControl;
-    Uint64 lastBranchToRip, lastBranchFromRip, lastExceptionToRip, lastExceptionFromRip;
+    Uint64 home[6]; /* parameter home slots */
+    Uint32 contextFlags; /* which register groups are valid */
+    Uint32 mxCsr; /* SSE control and status */
+    Uint16 segCs, segDs, segEs, segFs, segGs, segSs; /* segment registers */
+    Uint32 eflags; /* flags register */
+    Uint64 dr0, dr1, dr2, dr3, dr6, dr7; /* debug registers */
+    Uint64 rax, rcx, rdx, rbx, rsp, rbp, rsi, rdi; /* general registers */
+    Uint64 r8, r9, r10, r11, r12, r13, r14, r15; /* general registers */
+    Uint64 rip; /* instruction pointer */
+    Uint8 floatSave[512]; /* FXSAVE area */
+    Uint8 vectorRegisters[416]; /* vector registers */
+    Uint64 vectorControl; /* vector control */
+    Uint64 debugControl; /* debug control */
+    Uint64 lastBranchToRip, lastBranchFromRip, lastExceptionToRip, lastExceptionFromRip; /* last branch and exception records */
 } OSSTrapContext64;
 #pragma pack(pop)
 
