@@ -12,44 +12,44 @@
 /* One value of a record and its status: 0 when the value is valid, else the code that says why the
  * system could not give it (the value is then 0 or empty). The types differ in the value only. */
 struct OSSSysInfoSint {
-    Sint32 value;
-    Uint32 status;
+    Sint32 value; /* the value; 0 when status is not 0 */
+    Uint32 status; /* 0, or why the value is missing */
     OSSSysInfoSint() : value(0), status(0) {}
 };
 /* The same with an unsigned 32-bit value. */
 struct OSSSysInfoUint {
-    Uint32 value;
-    Uint32 status;
+    Uint32 value; /* the value; 0 when status is not 0 */
+    Uint32 status; /* 0, or why the value is missing */
     OSSSysInfoUint() : value(0), status(0) {}
 };
 /* The same with a signed 64-bit value. */
 struct OSSSysInfoSint64 {
-    Sint64 value;
-    Uint32 status;
+    Sint64 value; /* the value; 0 when status is not 0 */
+    Uint32 status; /* 0, or why the value is missing */
     OSSSysInfoSint64() : value(0), status(0) {}
 };
 /* The same with an unsigned 64-bit value. */
 struct OSSSysInfoUint64 {
-    Uint64 value;
-    Uint32 status;
+    Uint64 value; /* the value; 0 when status is not 0 */
+    Uint32 status; /* 0, or why the value is missing */
     OSSSysInfoUint64() : value(0), status(0) {}
 };
 /* The same with a floating value. */
 struct OSSSysInfoDouble {
-    double value;
-    Uint32 status;
+    double value; /* the value; 0 when status is not 0 */
+    Uint32 status; /* 0, or why the value is missing */
     OSSSysInfoDouble() : value(0), status(0) {}
 };
 /* The same with a text. */
 struct OSSSysInfoStr {
-    char value[255];
-    Uint32 status;
+    char value[255]; /* NUL-terminated text; empty when status is not 0 */
+    Uint32 status; /* 0, or why the value is missing */
     OSSSysInfoStr() : value(), status(0) {}
 };
 /* A mount point path and its status. */
 struct OSSSysInfoMountPoint {
-    char value[1024];
-    Uint32 status;
+    char value[1024]; /* NUL-terminated path; empty when status is not 0 */
+    Uint32 status; /* 0, or why the value is missing */
     OSSSysInfoMountPoint() : value(), status(0) {}
 };
 
@@ -76,16 +76,16 @@ static_assert(sizeof(OSSSysInfoMountPoint) == 1028 && offsetof(OSSSysInfoMountPo
 
 /* Physical memory, in megabytes. */
 struct OSSE_API OSSMemInfo {
-    Uint32 version;
-    OSSSysInfoUint total;
-    OSSSysInfoUint free;
+    Uint32 version; /* record version; the constructor sets OSS_CURRENT_VERSION */
+    OSSSysInfoUint total; /* installed physical memory */
+    OSSSysInfoUint free; /* free physical memory */
     OSSSysInfoUint available;   /* min(available physical, available virtual) */
     OSSSysInfoUint addressable; /* total virtual address space of the process */
 
     /* Input of toString: the buffer the text is written into. */
     struct toStringParam {
-        Uint32 version;
-        char buffer[200];
+        Uint32 version; /* parameter version */
+        char buffer[200]; /* receives the text, always terminated */
     };
     OSSMemInfo() : version(OSS_CURRENT_VERSION) {}
     /* Writes the text form; a parameter below the minimum version is left untouched. */
@@ -94,14 +94,14 @@ struct OSSE_API OSSMemInfo {
 
 /* Swap space (paging files), in megabytes. */
 struct OSSE_API OSSSwapInfo {
-    Uint32 version;
-    OSSSysInfoUint total;
-    OSSSysInfoUint free;
+    Uint32 version; /* record version; the constructor sets OSS_CURRENT_VERSION */
+    OSSSysInfoUint total; /* size of all paging files */
+    OSSSysInfoUint free; /* free space in the paging files */
 
     /* Input of toString: the buffer the text is written into. */
     struct toStringParam {
-        Uint32 version;
-        char buffer[108];
+        Uint32 version; /* parameter version */
+        char buffer[108]; /* receives the text, always terminated */
     };
     OSSSwapInfo() : version(OSS_CURRENT_VERSION) {}
     /* Writes the text form into param->buffer (always terminated). */
@@ -110,16 +110,16 @@ struct OSSE_API OSSSwapInfo {
 
 /* Virtual memory (physical memory plus swap), in megabytes. */
 struct OSSE_API OSSVirtMemInfo {
-    Uint32 version;
-    OSSSysInfoUint total;
-    OSSSysInfoUint reserved;
-    OSSSysInfoUint available;
-    OSSSysInfoUint free;
+    Uint32 version; /* record version; the constructor sets OSS_CURRENT_VERSION */
+    OSSSysInfoUint total; /* physical memory plus swap */
+    OSSSysInfoUint reserved; /* never available on this platform */
+    OSSSysInfoUint available; /* never available on this platform */
+    OSSSysInfoUint free; /* free physical memory plus free swap */
 
     /* Input of toString: the buffer the text is written into. */
     struct toStringParam {
-        Uint32 version;
-        char buffer[196];
+        Uint32 version; /* parameter version */
+        char buffer[196]; /* receives the text, always terminated */
     };
     OSSVirtMemInfo() : version(OSS_CURRENT_VERSION) {}
     /* Writes the text form into param->buffer (always terminated). */
@@ -128,11 +128,11 @@ struct OSSE_API OSSVirtMemInfo {
 
 /* The operating system. */
 struct OSSOSInfo {
-    Uint32 version;
+    Uint32 version; /* record version; the constructor sets OSS_CURRENT_VERSION */
     OSSSysInfoStr osType;         /* "WIN32s", "WIN32_WINDOWS", "WIN32_NT" or "UNKNOWN" */
-    OSSSysInfoStr computerName;
+    OSSSysInfoStr computerName; /* the machine's NetBIOS name */
     OSSSysInfoStr osVersion;      /* "major.minor" */
-    OSSSysInfoStr servicePack;
+    OSSSysInfoStr servicePack; /* service pack text, "" when none is installed */
     OSSSysInfoStr cpuDescription; /* "x86 Family 6, model 58, stepping 9" */
     OSSSysInfoStr osRelease;      /* never available on this platform */
     /* Records of version OSS_SYSINFO_VERSION_V10_5 or later: */
@@ -163,13 +163,13 @@ struct OSSOSInfo {
 
 /* The processor (136 bytes). */
 struct OSSCPUInfo {
-    Uint32 version;
+    Uint32 version; /* record version; selects which fields are read and written */
     OSSSysInfoUint cpuCount;           /* the three counts are the processor count */
-    OSSSysInfoUint cpuCountOnline;
-    OSSSysInfoUint cpuCountConfigured;
-    OSSSysInfoUint speedMHz;
-    OSSSysInfoUint threadsPerCore;
-    OSSSysInfoUint coresPerPackage;
+    OSSSysInfoUint cpuCountOnline; /* logical processors online */
+    OSSSysInfoUint cpuCountConfigured; /* logical processors configured */
+    OSSSysInfoUint speedMHz; /* processor speed */
+    OSSSysInfoUint threadsPerCore; /* logical processors per core */
+    OSSSysInfoUint coresPerPackage; /* cores per processor package */
     OSSSysInfoUint notProvided9;       /* mask bit 9 */
     OSSSysInfoUint notProvided0;       /* mask bit 0 */
     Uint64 requestMask;                /* OSS_CPUINFO_REQ_* */
@@ -195,7 +195,7 @@ struct OSSCPUInfo {
 
 /* One processor cache (40 bytes). */
 struct OSSE_API OSSCPUCacheInfo {
-    Uint64 level;
+    Uint64 level; /* 1 for the level-1 caches, 2, 3 */
     Uint64 numThreads; /* logical processors sharing the cache */
     Uint64 size;       /* bytes */
     Uint64 lineSize;   /* bytes */
@@ -211,11 +211,11 @@ struct OSSE_API OSSCPUCacheInfo {
  * the capacity, the first `capacity` records are filled and the query returns
  * ECF_BUFFER_TOO_SMALL. */
 struct OSSCPUCacheTopologyParam {
-    Uint32 version;
-    Uint32 capacity;
-    OSSCPUCacheInfo* caches;
-    Uint32 count;
-    Uint32 reserved;
+    Uint32 version; /* parameter version */
+    Uint32 capacity; /* records the caller's array holds */
+    OSSCPUCacheInfo* caches; /* the caller's array; may be null when capacity is 0 */
+    Uint32 count; /* set by the query: how many caches the machine has */
+    Uint32 reserved; /* 0 */
 };
 
 /* Load-time set-up of the system information; the library calls it, callers need not. */
@@ -239,12 +239,12 @@ OSSE_C_API Uint32 ossGetCPUCacheTopology(OSSCPUCacheTopologyParam* param);
 
 /* One mounted file system (a logical drive), filled by OSSMountListing::getNext. */
 struct OSSMountInfo {
-    Uint32 version;
+    Uint32 version; /* record version; the constructor sets OSS_CURRENT_VERSION */
     char mountPoint[1024]; /* the drive root, "C:\" */
-    Uint64 totalMB;
+    Uint64 totalMB; /* size in megabytes */
     Uint64 freeMB;         /* free to the caller */
     char fsName[100];      /* "NTFS" */
-    char volumeName[1024];
+    char volumeName[1024]; /* volume label, "" when there is none */
     Uint32 status;         /* 0 when the record is valid */
 
     OSSMountInfo() : version(OSS_CURRENT_VERSION), mountPoint(), totalMB(0), freeMB(0), fsName(),
@@ -253,7 +253,7 @@ struct OSSMountInfo {
 
 /* Input of OSSMountListing::getNext. */
 struct OSSMountListingGetParam {
-    Uint32 version;
+    Uint32 version; /* parameter version */
     Uint32 reserved; /* must be 0 */
 };
 
@@ -262,8 +262,8 @@ struct OSSMountListingGetParam {
 class OSSE_API OSSMountListing {
 public:
     char driveStrings[1024]; /* the double-NUL-terminated list of drive roots */
-    char* cursor;
-    Uint8 begun;
+    char* cursor; /* next root in driveStrings, null before begin */
+    Uint8 begun; /* 1 between begin and end */
 
     OSSMountListing() { constructor(); }
     ~OSSMountListing() { destructor(); }
@@ -283,19 +283,19 @@ public:
 
 /* Traffic counters of one interface (raw cumulative values). */
 struct OSSE_API OSSNetworkInterfaceInfo {
-    Uint32 version;
+    Uint32 version; /* record version; the constructor sets OSS_CURRENT_VERSION */
     char name[104];        /* at most 100 characters */
-    Uint64 packetsReceived;
-    Uint64 packetsSent;
-    Uint64 packetsReceivedErrors;
-    Uint64 packetsOutboundErrors;
-    Uint64 bytesReceived;
-    Uint64 bytesSent;
+    Uint64 packetsReceived; /* packets received */
+    Uint64 packetsSent; /* packets sent */
+    Uint64 packetsReceivedErrors; /* received packets discarded for errors */
+    Uint64 packetsOutboundErrors; /* outbound packets discarded for errors */
+    Uint64 bytesReceived; /* bytes received */
+    Uint64 bytesSent; /* bytes sent */
 
     /* Input of toString: the buffer the text is written into. */
     struct toStringParam {
-        Uint32 version;
-        char buffer[512];
+        Uint32 version; /* parameter version */
+        char buffer[512]; /* receives the text, always terminated */
     };
     OSSNetworkInterfaceInfo()
         : version(OSS_CURRENT_VERSION), name(), packetsReceived(0), packetsSent(0),
@@ -308,8 +308,8 @@ struct OSSE_API OSSNetworkInterfaceInfo {
 
 /* Input of OSSNetworkInterfaceListing::getNext. */
 struct OSSGetNetworkInterfaceInfoParam {
-    Uint32 version;
-    Uint32 reserved;
+    Uint32 version; /* parameter version */
+    Uint32 reserved; /* must be 0 */
 };
 
 /* Iterator over the network interfaces: begin samples the counters of every interface once,
@@ -317,9 +317,9 @@ struct OSSGetNetworkInterfaceInfoParam {
 class OSSE_API OSSNetworkInterfaceListing {
 public:
     void* counters;         /* the sampled counter block (library allocator) */
-    Uint32 instanceCount;
-    Uint32 cursor;
-    Uint8 begun;
+    Uint32 instanceCount; /* interfaces in the sample */
+    Uint32 cursor; /* index of the next interface getNext returns */
+    Uint8 begun; /* 1 between begin and end */
 
     OSSNetworkInterfaceListing() { constructor(); }
     ~OSSNetworkInterfaceListing() { destructor(); }
@@ -345,23 +345,23 @@ public:
 /* The file system that holds a path. Block size, inode count, file-system type name and type,
  * and the direct/concurrent I/O option are not available on this platform. */
 struct OSSE_API OSSDiskInfo {
-    Uint32 version;
-    OSSSysInfoUint blockSize;
+    Uint32 version; /* record version; the constructor sets OSS_CURRENT_VERSION */
+    OSSSysInfoUint blockSize; /* never available on this platform */
     OSSSysInfoUint64 totalSize;         /* bytes */
     OSSSysInfoUint64 freeSize;          /* bytes free to the caller */
-    OSSSysInfoUint totalInodes;
+    OSSSysInfoUint totalInodes; /* never available on this platform */
     OSSSysInfoStr fsName;               /* "NTFS" */
     OSSSysInfoMountPoint mountPoint;    /* the volume's root ("C:\") or volume name */
     OSSSysInfoUint fsid;                /* the volume serial number */
-    OSSSysInfoStr fsTypeName;
-    OSSSysInfoStr dioCioMountOption;
+    OSSSysInfoStr fsTypeName; /* never available on this platform */
+    OSSSysInfoStr dioCioMountOption; /* never available on this platform */
     OSSSysInfoUint deviceType;          /* OSS_DISK_DEVICE_* bits */
-    OSSSysInfoUint64 fsType;
+    OSSSysInfoUint64 fsType; /* never available on this platform */
 
     /* Input of toString: the buffer the text is written into. */
     struct toStringParam {
-        Uint32 version;
-        char buffer[1024];
+        Uint32 version; /* parameter version */
+        char buffer[1024]; /* receives the text, always terminated */
     };
     OSSDiskInfo() : version(OSS_CURRENT_VERSION) {}
     /* Writes the text form into param->buffer (always terminated). */
@@ -370,9 +370,9 @@ struct OSSE_API OSSDiskInfo {
 
 /* Request of ossGetDiskInfo: the path to look up and the record to fill. */
 struct OSSGetDiskInfoParam {
-    Uint32 version;
-    const char* path;
-    OSSDiskInfo* info;
+    Uint32 version; /* parameter version */
+    const char* path; /* path to look up, NUL-terminated */
+    OSSDiskInfo* info; /* the record the query fills */
 };
 
 /* Describes the file system holding param->path into *param->info. */
@@ -382,29 +382,29 @@ OSSE_C_API Uint32 ossGetDiskInfo(OSSGetDiskInfoParam* param);
 
 /* Processor time over an interval, in percent. */
 struct OSSCPUUsageInfo {
-    Uint32 version;
+    Uint32 version; /* record version; the constructor sets OSS_CURRENT_VERSION */
     Uint32 interval; /* milliseconds between the two samples */
-    OSSSysInfoDouble processorTime;
-    OSSSysInfoDouble userTime;
-    OSSSysInfoDouble privilegedTime;
-    OSSSysInfoDouble interruptTime;
-    OSSSysInfoDouble idleTime;
+    OSSSysInfoDouble processorTime; /* total processor time */
+    OSSSysInfoDouble userTime; /* time in user mode */
+    OSSSysInfoDouble privilegedTime; /* time in privileged mode */
+    OSSSysInfoDouble interruptTime; /* time servicing interrupts */
+    OSSSysInfoDouble idleTime; /* idle time */
 
     OSSCPUUsageInfo() : version(OSS_CURRENT_VERSION), interval(0) {}
 };
 
 /* The raw cumulative processor counters. */
 struct OSSE_API OSSRawCPUUsageInfo {
-    Uint32 version;
-    OSSSysInfoUint64 idle;
-    OSSSysInfoUint64 system;
+    Uint32 version; /* record version; the constructor sets OSS_CURRENT_VERSION */
+    OSSSysInfoUint64 idle; /* cumulative idle time, 100-ns units */
+    OSSSysInfoUint64 system; /* cumulative privileged time, 100-ns units */
     OSSSysInfoUint64 ioWait; /* interrupt time on this platform */
-    OSSSysInfoUint64 user;
+    OSSSysInfoUint64 user; /* cumulative user time, 100-ns units */
 
     /* Input of toString: the buffer the text is written into. */
     struct toStringParam {
-        Uint32 version;
-        char buffer[242];
+        Uint32 version; /* parameter version */
+        char buffer[242]; /* receives the text, always terminated */
     };
     OSSRawCPUUsageInfo() : version(OSS_CURRENT_VERSION) {}
     /* Writes the text form into param->buffer (always terminated). */
@@ -414,9 +414,9 @@ struct OSSE_API OSSRawCPUUsageInfo {
 /* Request of ossGetProcessRawCPUUsage: `count` process ids; the results array has one entry
  * per id. */
 struct OSSProcessRawCPUUsageParam {
-    Uint32 version;
-    const Uint32* pids;
-    Uint32 count;
+    Uint32 version; /* parameter version */
+    const Uint32* pids; /* the process ids; may be null when count is 0 */
+    Uint32 count; /* entries in pids and in the results array */
 };
 
 /* The name of a process that was not found. */
@@ -424,16 +424,16 @@ struct OSSProcessRawCPUUsageParam {
 
 /* Processor time of one process (raw cumulative counters). */
 struct OSSE_API OSSProcessRawCPUUsageInfo {
-    Uint32 version;
+    Uint32 version; /* record version; the constructor sets OSS_CURRENT_VERSION */
     Uint32 pid;      /* 0xFFFFFFFF (-1) when the process was not found */
     char name[256];  /* the counter instance name, or "InvalidPID" */
-    OSSSysInfoUint64 systemTime;
-    OSSSysInfoUint64 userTime;
+    OSSSysInfoUint64 systemTime; /* cumulative privileged time over the processor count, 100-ns units */
+    OSSSysInfoUint64 userTime; /* cumulative user time over the processor count, 100-ns units */
 
     /* Input of toString: the buffer the text is written into. */
     struct toStringParam {
-        Uint32 version;
-        char buffer[473];
+        Uint32 version; /* parameter version */
+        char buffer[473]; /* receives the text, always terminated */
     };
     OSSProcessRawCPUUsageInfo() : version(OSS_CURRENT_VERSION), pid(0), name() {}
     /* Writes the text form into param->buffer (always terminated). */
@@ -442,25 +442,25 @@ struct OSSE_API OSSProcessRawCPUUsageInfo {
 
 /* Load averages over 1, 5 and 15 minutes: not available on this platform. */
 struct OSSAvgCPULoadInfo {
-    Uint32 version;
-    OSSSysInfoDouble load1;
-    OSSSysInfoDouble load5;
-    OSSSysInfoDouble load15;
+    Uint32 version; /* record version; the constructor sets OSS_CURRENT_VERSION */
+    OSSSysInfoDouble load1; /* never available on this platform */
+    OSSSysInfoDouble load5; /* never available on this platform */
+    OSSSysInfoDouble load15; /* never available on this platform */
 
     OSSAvgCPULoadInfo() : version(OSS_CURRENT_VERSION) {}
 };
 
 /* Paging activity: not available on this platform. */
 struct OSSE_API OSSRawPagingActivityInfo {
-    Uint32 version;
-    OSSSysInfoUint64 pageSize;
-    OSSSysInfoUint64 pagesIn;
-    OSSSysInfoUint64 pagesOut;
+    Uint32 version; /* record version; the constructor sets OSS_CURRENT_VERSION */
+    OSSSysInfoUint64 pageSize; /* never available on this platform */
+    OSSSysInfoUint64 pagesIn; /* never available on this platform */
+    OSSSysInfoUint64 pagesOut; /* never available on this platform */
 
     /* Input of toString: the buffer the text is written into. */
     struct toStringParam {
-        Uint32 version;
-        char buffer[170];
+        Uint32 version; /* parameter version */
+        char buffer[170]; /* receives the text, always terminated */
     };
     OSSRawPagingActivityInfo() : version(OSS_CURRENT_VERSION) {}
     /* Writes the text form into param->buffer (always terminated). */
