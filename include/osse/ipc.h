@@ -24,21 +24,21 @@ struct _SECURITY_ATTRIBUTES;
 
 /* The name of one kernel object; an empty name when the identifier was made without a key. */
 struct OSSIPCResID {
-    Uint32 version;
-    char name[OSS_IPC_NAME_MAX + 1];
+    Uint32 version; /* record version; the constructor sets OSS_IPC_VERSION */
+    char name[OSS_IPC_NAME_MAX + 1]; /* the object's name, NUL-terminated; empty without a key */
     OSSIPCResID() : version(OSS_IPC_VERSION), name() {}
 };
 
 /* The three names of a message queue (ring, put side, get side). */
 struct OSSIPCQueResID {
-    Uint32 version;
-    OSSIPCResID resID[3];
+    Uint32 version; /* record version; the constructor sets OSS_IPC_VERSION */
+    OSSIPCResID resID[3]; /* the ring's segment, the data semaphore, the space semaphore */
     OSSIPCQueResID() : version(OSS_IPC_VERSION) {}
 };
 
 /* Input of ossIPCGetResID: the name is [prefix\]["Global\"]OSSEIPC<id><key without ':' and '\'>. */
 struct OSSIPCGetResIDParam {
-    Uint32 version;
+    Uint32 version; /* parameter version; below OSS_IPC_VERSION_LOCAL local is not read */
     const char* path;            /* key text; null: the object has no name */
     Sint32 id;                   /* printed into the name with %d */
     Uint32 aux;                  /* carried along, not part of the name */
@@ -51,10 +51,10 @@ struct OSSIPCGetResIDParam {
 /* Kernel IPC limits. None of them exists on this platform: every status is ECF_NOT_SUPPORTED.
  * limits[1] is the largest message a kernel queue accepts. */
 struct OSSKernelIPCInfo {
-    Uint32 version;
-    OSSSysInfoSint limits[7];
-    OSSSysInfoSint64 limits64[2];
-    OSSSysInfoSint moreLimits[14];
+    Uint32 version; /* record version; the constructor sets OSS_IPC_VERSION */
+    OSSSysInfoSint limits[7]; /* never available on this platform */
+    OSSSysInfoSint64 limits64[2]; /* never available on this platform */
+    OSSSysInfoSint moreLimits[14]; /* never available on this platform */
     OSSKernelIPCInfo() : version(OSS_IPC_VERSION) {}
 };
 
@@ -108,7 +108,7 @@ OSSE_C_API Uint32 ossGetKernelIPCInfo(OSSKernelIPCInfo* info);
 /* Input of OSSHIPCMemory::create and OSSHIPCPrivateMemory::create: the segment's name, its size and
  * where to map it. */
 struct OSSIPCMemoryCreateParam {
-    Uint32 version;
+    Uint32 version; /* parameter version; the constructor sets OSS_CURRENT_VERSION */
     OSSIPCResID resId;       /* the segment's name; filled by OSSHIPCPrivateMemory::create */
     Uint32 size;             /* bytes */
     void* baseAddress;       /* where to map the view; null lets the OS choose */
@@ -133,36 +133,36 @@ struct OSSIPCMemoryCreateParam {
 /* Input of OSSHIPCMemoryEx::create: the key the name is made from, the size and the OSS_IPC_MEMEX_
  * flags. */
 struct OSSIPCMemoryExCreateParam {
-    Uint32 version;
+    Uint32 version; /* parameter version */
     const char* key;         /* 1 to 253 characters, no backslash, and the whole name must fit */
     Uint64 size;             /* bytes, 1 to 0xFFFFFFFF */
     Uint64 flags;            /* OSS_IPC_MEMEX_...; not 0 */
-    void* baseAddress;
+    void* baseAddress; /* where to map the view; null lets the OS choose */
     Uint32 auxWord;          /* not 0; not otherwise used here */
     Uint64 auxValue;         /* logged only */
-    const char* namespacePrefix;
+    const char* namespacePrefix; /* namespace of the name; null: none */
 };
 
 /* Input of OSSHIPCMemoryEx::attach: the key and the kind of view. */
 struct OSSIPCMemoryExAttachParam {
-    Uint32 version;
-    const char* key;
+    Uint32 version; /* parameter version */
+    const char* key; /* the key the creator gave */
     Uint64 flags;            /* OSS_IPC_MEMEX_READONLY or OSS_IPC_MEMEX_READWRITE */
-    void* baseAddress;
+    void* baseAddress; /* where to map the view; null lets the OS choose */
     Uint64 auxValue;         /* logged only */
-    const char* namespacePrefix;
+    const char* namespacePrefix; /* namespace of the name; null: none */
 };
 
 /* Output of OSSHIPCMemoryEx::create and attach: the address of the view. */
 struct OSSIPCMemoryExInfo {
-    Uint32 version;
+    Uint32 version; /* record version */
     void* address;           /* the view, stored by create and attach */
 };
 
 /* Parameter object of the authorize operations; only its version is read here. */
 struct OSSIPCSecurityParam {
-    Uint32 version;
-    Uint32 reserved[3];
+    Uint32 version; /* parameter version */
+    Uint32 reserved[3]; /* not read */
 };
 
 /* Classic segment: its name is made by the caller with ossIPCGetResID. */
@@ -201,8 +201,8 @@ public:
 /* Extended segment: named from a key with the fixed id 120, 64-bit sizes and flags. */
 class OSSE_API OSSHIPCMemoryEx {
 public:
-    void* handle;
-    char name[261];
+    void* handle; /* file mapping; INVALID_HANDLE_VALUE when not attached */
+    char name[261]; /* the segment's name, made from the key */
     void* address;           /* non-null means attached */
     Uint64 size;             /* the size given to create; 0 after attach */
 
@@ -228,7 +228,7 @@ public:
  * which calls remoteInitialization() and then attach(). */
 class OSSE_API OSSHIPCPrivateMemory {
 public:
-    OSSHIPCMemory segment;
+    OSSHIPCMemory segment; /* the segment as mapped in this process */
     OSSIPCResID resId;       /* the segment's name */
 
     OSSHIPCPrivateMemory() { constructor(); }
@@ -264,11 +264,11 @@ public:
 
 /* Input of OSSHIPCSemaphore::create: the name and the initial count. */
 struct OSSIPCSemaphoreCreateParam {
-    Uint32 version;
-    OSSIPCResID resId;
-    Uint32 initialCount;
+    Uint32 version; /* parameter version; the constructor sets OSS_CURRENT_VERSION */
+    OSSIPCResID resId; /* the semaphore's name */
+    Uint32 initialCount; /* count at creation, up to OSS_IPC_SEM_MAX_COUNT */
     Uint32 auxWord;          /* not used here */
-    Uint32 reserved;
+    Uint32 reserved; /* 0 */
 
     OSSIPCSemaphoreCreateParam() { constructor(); }
     /* Sets every field to its default: current version, no name, count 0. */
@@ -284,18 +284,18 @@ struct OSSIPCSemaphoreCreateParam {
 
 /* Input of OSSHIPCSemaphore::wait: the timeout. */
 struct OSSIPCSemaphoreWaitParam {
-    Uint32 version;
+    Uint32 version; /* parameter version */
     Uint32 timeout;          /* milliseconds; 0xFFFFFFFF waits without limit */
-    Uint32 reserved[2];
+    Uint32 reserved[2]; /* 0 */
 };
 
 /* Input of OSSHIPCSemaphoreEx::create: the key the name is made from and the initial count. */
 struct OSSIPCSemaphoreExCreateParam {
-    Uint32 version;
+    Uint32 version; /* parameter version */
     const char* key;         /* 1 to 292 characters, no backslash, and the whole name must fit */
     Uint64 auxValue;         /* logged only */
     Uint32 semaphoreCount;   /* not 0; a set holds one semaphore here */
-    Uint32 initialCount;
+    Uint32 initialCount; /* count at creation */
     Uint64 auxValue2;        /* logged only */
 };
 
@@ -306,32 +306,32 @@ struct OSSIPCSemaphoreExCreateParam {
 
 /* Input of OSSHIPCSemaphoreEx::post. */
 struct OSSIPCSemaphoreExPostParam {
-    Uint32 version;
-    Uint32 reserved;
-    Uint32 flags;
+    Uint32 version; /* parameter version */
+    Uint32 reserved; /* 0 */
+    Uint32 flags; /* OSS_IPC_SEMEX_POST_QUIET: a failed post is not logged */
 };
 
 /* Input of OSSHIPCSemaphoreEx::wait: the timeout in milliseconds. */
 struct OSSIPCSemaphoreExWaitParam {
-    Uint32 version;
-    Uint32 timeout;
-    Uint32 flags;
+    Uint32 version; /* parameter version */
+    Uint32 timeout; /* milliseconds; 0xFFFFFFFF waits without limit */
+    Uint32 flags; /* OSS_IPC_SEMEX_WAIT_QUIET: a failed wait is not logged */
 };
 
 /* Input of OSSHIPCSemaphoreEx::detach. */
 struct OSSIPCSemaphoreExDetachParam {
-    Uint32 version;
+    Uint32 version; /* parameter version */
 };
 
 /* Input of OSSHIPCSemaphoreEx::destroy. */
 struct OSSIPCSemaphoreExDestroyParam {
-    Uint32 version;
+    Uint32 version; /* parameter version */
 };
 
 /* Output of OSSHIPCSemaphoreEx::getInfo (nothing is filled on this platform). */
 struct OSSIPCSemaphoreExSemInfo {
-    Uint32 version;
-    Uint32 reserved[3];
+    Uint32 version; /* record version */
+    Uint32 reserved[3]; /* not filled on this platform */
 };
 
 /* A counting semaphore named with ossIPCGetResID. */
@@ -366,8 +366,8 @@ public:
 /* A counting semaphore named from a key, with quiet options for post and wait. */
 class OSSE_API OSSHIPCSemaphoreEx {
 public:
-    void* handle;
-    char name[300];
+    void* handle; /* the semaphore; INVALID_HANDLE_VALUE when not attached */
+    char name[300]; /* the semaphore's name, made from the key */
 
     OSSHIPCSemaphoreEx() { constructor(); }
     ~OSSHIPCSemaphoreEx() { destructor(); }
@@ -400,7 +400,7 @@ private:
 
 /* Input of OSSHIPCQueue::create: the three names and the ring's capacity. */
 struct OSSIPCQueueCreateParam {
-    Uint32 version;
+    Uint32 version; /* parameter version; the constructor sets OSS_CURRENT_VERSION */
     OSSIPCQueResID queResId; /* names: 0 the segment, 1 the data semaphore, 2 the space one */
     Uint32 maxBytes;         /* ring capacity asked for; rounded up to a multiple of 4 */
     Uint32 auxWord;          /* not used here */
@@ -441,8 +441,8 @@ struct OSSIPCQueueHeader {
     OSSLatch stateLatch;     /* guards the fields below and the ring */
     Uint8 generation;        /* flushes counted, copies in progress (OSS_QUEUE_GENERATION_MASK) */
     Uint32 capacity;         /* ring bytes, a multiple of 4 */
-    Uint32 writeOffset;
-    Uint32 readOffset;
+    Uint32 writeOffset; /* ring offset where the next put writes */
+    Uint32 readOffset; /* ring offset where the next get reads */
     Uint8 writerWaiting;     /* a writer waits on the space semaphore */
     Uint8 readerWaiting;     /* a reader may wait on the data semaphore: the next put posts */
     Uint8 dataPresent;       /* the ring holds at least one byte */
@@ -454,10 +454,10 @@ struct OSSIPCQueueHeader {
  * waits for a latch or for the other side checks that the holder still lives; a holder that
  * died marks the queue broken. The stamp keeps a reused process id from passing as alive. */
 struct OSSIPCQueueHolders {
-    Uint64 put;
-    Uint64 get;
-    Uint64 state;
-    Uint64 reserved;
+    Uint64 put; /* holder of the put latch, 0 when free */
+    Uint64 get; /* holder of the get latch, 0 when free */
+    Uint64 state; /* holder of the state latch, 0 when free */
+    Uint64 reserved; /* 0 */
 };
 
 /* A byte-stream message queue between processes.
@@ -475,10 +475,10 @@ struct OSSIPCQueueHolders {
  * message ends it on both sides: put and get return ECF_SESSION_CANCELED. */
 class OSSE_API OSSHIPCQueue {
 public:
-    OSSHIPCMemory segment;
-    OSSHIPCSemaphore dataSemaphore;
-    OSSHIPCSemaphore spaceSemaphore;
-    OSSIPCQueueHeader* header;
+    OSSHIPCMemory segment; /* the shared segment: header, ring, holder record */
+    OSSHIPCSemaphore dataSemaphore; /* posted when data arrives for a waiting reader */
+    OSSHIPCSemaphore spaceSemaphore; /* posted when space frees for a waiting writer */
+    OSSIPCQueueHeader* header; /* the header in this process's view; null when not attached */
 
     OSSHIPCQueue() { constructor(); }
     /* Sets the object up as not attached. */
@@ -597,35 +597,35 @@ public:
 /* The part of a waitpost that lies in memory all parties reach. */
 struct OSSIPCWaitpostCore {
     Uint8 unguarded;         /* 1: payload copies do not take the latch */
-    OSSLatch latch;
-    Uint16 reserved;
+    OSSLatch latch; /* guards the payload copies unless unguarded */
+    Uint16 reserved; /* 0 */
     Uint32 state;            /* OSS_WAITPOST_STATE_...; 0 when not created */
 };
 
 /* Input of OSSHIPCWaitpost::create: the core and payload in memory the parties map, the payload's
  * size, the name (null: private to this process) and the mode. */
 struct OSSIPCWaitpostCreateParam {
-    Uint32 version;
-    OSSIPCWaitpostCore* core;
-    void* data;
-    Uint32 dataSize;
+    Uint32 version; /* parameter version */
+    OSSIPCWaitpostCore* core; /* the core, in memory every party maps */
+    void* data; /* the payload, in memory every party maps */
+    Uint32 dataSize; /* payload bytes */
     const OSSIPCResID* resId; /* null: private to this process */
-    Uint32 reserved;
+    Uint32 reserved; /* 0 */
     Uint32 mode;             /* OSS_WAITPOST_AUTO_RESET, or OSS_WAITPOST_UNGUARDED */
 };
 
 /* Input of OSSHIPCWaitpost::open: the same core, payload and name as the owner's. */
 struct OSSIPCWaitpostOpenParam {
-    Uint32 version;
-    OSSIPCWaitpostCore* core;
-    void* data;
-    Uint32 dataSize;
-    const OSSIPCResID* resId;
+    Uint32 version; /* parameter version */
+    OSSIPCWaitpostCore* core; /* the core the owner created */
+    void* data; /* the owner's payload */
+    Uint32 dataSize; /* payload bytes */
+    const OSSIPCResID* resId; /* the owner's name; null for a private waitpost */
 };
 
 /* Input of OSSHIPCWaitpost::wait: the timeout. */
 struct OSSIPCWaitpostWaitParam {
-    Uint32 version;
+    Uint32 version; /* parameter version */
     Uint32 timeout;          /* 0 polls; 0xFFFFFFFF waits without limit */
 };
 
@@ -633,9 +633,9 @@ struct OSSIPCWaitpostWaitParam {
  * stores the payload and wakes the waiters, wait returns with it. */
 class OSSE_API OSSHIPCWaitpost {
 public:
-    OSSIPCWaitpostCore* core;
-    void* data;
-    Uint32 dataSize;
+    OSSIPCWaitpostCore* core; /* the shared core; null when not created */
+    void* data; /* the shared payload */
+    Uint32 dataSize; /* payload bytes */
     void* event;             /* INVALID_HANDLE_VALUE when none */
 
     OSSHIPCWaitpost() { constructor(); }
@@ -667,22 +667,22 @@ public:
 
 /* Input of OSSHPipe::create. */
 struct OSSPipeCreateParam {
-    Uint32 version;
-    Uint32 reserved[3];
+    Uint32 version; /* parameter version */
+    Uint32 reserved[3]; /* not read */
 };
 
 /* Input of OSSHPipe::write. */
 struct OSSPipeWriteParam {
-    Uint32 version;
-    const void* buffer;
-    Uint32 length;
-    Uint32 reserved;
+    Uint32 version; /* parameter version */
+    const void* buffer; /* bytes to write */
+    Uint32 length; /* length of buffer in bytes */
+    Uint32 reserved; /* 0 */
 };
 
 /* Output of OSSHPipe::write. */
 struct OSSPipeWriteInfo {
-    Uint32 version;
-    Uint32 bytesWritten;
+    Uint32 version; /* record version */
+    Uint32 bytesWritten; /* never set: write is not supported */
 };
 
 /* An anonymous pipe's shape: on this platform nothing is created and nothing carries data. */
@@ -690,7 +690,7 @@ class OSSE_API OSSHPipe {
 public:
     intptr_t readFD;         /* -1 when none */
     intptr_t writeFD;        /* -1 when none */
-    Uint32 bufferSize;
+    Uint32 bufferSize; /* 4096; not used on this platform */
 
     OSSHPipe() { constructor(); }
     ~OSSHPipe() { destructor(); }
@@ -853,9 +853,9 @@ OSSE_C_API Uint32 ossGetMaxQueueMessageSize(void);
  * waits and posts, and the processor handed to another thread while waiting for the ring or a
  * latch. Sleeps go through the yield callbacks and are counted there. */
 typedef struct OSSQueueKernelCalls {
-    Uint64 semaphoreWaits;
-    Uint64 semaphorePosts;
-    Uint64 threadSwitches;
+    Uint64 semaphoreWaits; /* semaphore waits */
+    Uint64 semaphorePosts; /* semaphore posts */
+    Uint64 threadSwitches; /* times the processor was handed to another thread */
 } OSSQueueKernelCalls;
 /* Copies out the counts of this process so far. */
 OSSE_C_API void ossGetQueueKernelCalls(OSSQueueKernelCalls* counts);
