@@ -46,8 +46,8 @@
 /* Input of OSSHFile::open: the file name, how to create it (OSS_FILE_OPEN_... /
  * OSS_FILE_CREATE_...), the access and the options. */
 struct OSSFileOpenParam {
-    Uint32 version;
-    const char* fileName;
+    Uint32 version; /* parameter version */
+    const char* fileName; /* path of the file, NUL-terminated */
     Uint32 creation;     /* OSS_FILE_OPEN_EXISTING ... OSS_FILE_CREATE_ALWAYS */
     Uint32 access;       /* OSS_FILE_ACCESS_... */
     Uint32 options;      /* OSS_FILE_OPTION_... */
@@ -57,46 +57,46 @@ struct OSSFileOpenParam {
 
 /* Input of OSSHFile::read: how many bytes to read. */
 struct OSSFileReadParam {
-    Uint32 version;
+    Uint32 version; /* parameter version */
     Uint32 length;       /* bytes to read */
-    Uint32 reserved;
+    Uint32 reserved; /* reported in failure records only */
 };
 
 /* Input of OSSHFile::write: the bytes to write. */
 struct OSSFileWriteParam {
-    Uint32 version;
-    const void* buffer;
+    Uint32 version; /* parameter version */
+    const void* buffer; /* the bytes to write */
     Uint32 length;       /* bytes to write */
     Uint32 reserved;     /* reported in failure records only */
 };
 
 /* Input of OSSHFile::seek: the offset and what it counts from. */
 struct OSSFileSeekParam {
-    Uint32 version;
-    Sint64 offset;
+    Uint32 version; /* parameter version */
+    Sint64 offset; /* bytes from whence; may be negative */
     Uint32 whence;       /* OSS_FILE_SEEK_... */
 };
 
 /* Input of OSSHFile::setSize: the new size of the file. */
 struct OSSFileSetSizeParam {
-    Uint32 version;
-    Uint64 size;
+    Uint32 version; /* parameter version */
+    Uint64 size; /* the new size in bytes */
     Uint32 flags;        /* must be 0 */
 };
 
 /* Input of OSSHFile::lock: shared or exclusive, and whether to wait. */
 struct OSSFileLockParam {
-    Uint32 version;
+    Uint32 version; /* parameter version */
     Uint32 type;         /* OSS_FILE_LOCK_EXCLUSIVE or OSS_FILE_LOCK_SHARED */
     Uint32 wait;         /* OSS_FILE_LOCK_WAIT or OSS_FILE_LOCK_NOWAIT */
 };
 
 /* Input of OSSHFile::map: the kind of view, and the range of the file it shows. */
 struct OSSFileMapParam {
-    Uint32 version;
+    Uint32 version; /* parameter version */
     Uint32 length;       /* bytes to map; 0 maps the whole file */
     Uint32 access;       /* OSS_FILE_MAP_... */
-    Uint32 reserved;
+    Uint32 reserved; /* not read */
 };
 
 /* Handle to an open file. Lives in the caller's memory; set it up with constructor() (the
@@ -227,19 +227,19 @@ static_assert(offsetof(OSSFileWriteParam, reserved) == 20, "x86_64 layout");
 /* What a file is: size, type, mode bits and time of last change. */
 class OSSE_API OSSFileInfo {
 public:
-    Uint64 size;
+    Uint64 size; /* bytes */
     bool isLink;               /* always false here */
     const char* referencePath; /* link target; null here */
     Uint32 type;               /* OSS_FILE_TYPE_... */
     Uint32 permissions;        /* mode bits, 12 bits: 0x100 owner read, 0x80 write, 0x40 execute */
-    Uint32 uid;
-    Uint32 gid;
+    Uint32 uid; /* owner's user id, as the C runtime gives it (0 here) */
+    Uint32 gid; /* owner's group id, as the C runtime gives it (0 here) */
     Sint64 modified;           /* seconds since 1970-01-01 UTC */
 
     /* Input of toString: the buffer the text is written into. */
     struct toStringParam {
-        Uint32 version;
-        char buffer[384];
+        Uint32 version; /* parameter version */
+        char buffer[384]; /* receives the text, always terminated */
     };
     /* Writes the text form into param->buffer (always terminated); nothing for an old version. */
     void toString(toStringParam* param) const;
@@ -247,20 +247,20 @@ public:
 
 /* Input of ossFileGetInfoV9: the path or the open handle to describe. */
 struct OSSFileGetInfoParam {
-    Uint32 version;
+    Uint32 version; /* parameter version */
     const char* path;  /* used when handle is INVALID_HANDLE_VALUE */
-    Uint32 reserved1;
-    Uint32 reserved2;
+    Uint32 reserved1; /* reported in failure records only */
+    Uint32 reserved2; /* reported in failure records only */
     Uint32 flags;      /* OSS_FILE_INFO_QUIET */
     void* handle;      /* an open file, or INVALID_HANDLE_VALUE to query by path */
 };
 
 /* Input of ossPathTest: the path and what to test it for. */
 struct OSSPathTestParam {
-    Uint32 version;
-    const char* path;
+    Uint32 version; /* parameter version */
+    const char* path; /* path to test, NUL-terminated */
     Uint32 flags;      /* OSS_PATH_TEST_... */
-    Uint32 reserved;
+    Uint32 reserved; /* not read */
 };
 
 /* Describes a file, by path or by handle, into *info: type, size, permissions, owner and times. */
@@ -317,16 +317,16 @@ OSSE_C_API Uint32 osstmpnam(char* out, Uint32 outSize, Uint32 flags);
 /* Input of OSSDirectoryListing::begin and OSSDirectoryStream::open: the directory (or pattern) and
  * the kinds of entry wanted. */
 struct OSSDirectoryListingParam {
-    Uint32 version;
+    Uint32 version; /* parameter version */
     const char* path;  /* a directory, or a path whose last component holds '*' or '?' */
     Uint32 type;       /* OSS_LIST_...; both bits together are refused */
-    Uint32 reserved;
+    Uint32 reserved; /* reported in failure records only */
 };
 
 /* One name of a directory listing, in the listing's list. */
 struct FileNode {
-    char* name;
-    FileNode* next;
+    char* name; /* the name, NUL-terminated, owned by the listing */
+    FileNode* next; /* next node, null after the last */
     Uint32 value;      /* set by insertOne */
 };
 
@@ -334,14 +334,14 @@ struct FileNode {
  * packed buffer, then handed out one at a time. Lives in the caller's memory. */
 class OSSE_API OSSDirectoryListing {
 public:
-    Uint32 count;
-    FileNode* head;
+    Uint32 count; /* names in the list */
+    FileNode* head; /* first node, null when empty */
     char* fileList;      /* every name and its NUL, closed by one more NUL */
-    Uint32 fileListSize;
-    FileNode* cursor;
-    FileNode* tail;
-    bool rewound;
-    bool active;
+    Uint32 fileListSize; /* bytes in fileList, the closing NUL included */
+    FileNode* cursor; /* node getNextEntry returns next */
+    FileNode* tail; /* last node, where insertOne appends */
+    bool rewound; /* the next walk starts again at head */
+    bool active; /* true between begin (or insertOneBegin) and end */
 
     OSSDirectoryListing() { constructor(); }
     ~OSSDirectoryListing() { destructor(); }
@@ -384,11 +384,11 @@ protected:
 class OSSE_API OSSDirectoryStream {
 public:
     void* find;            /* search handle; INVALID_HANDLE_VALUE when closed */
-    Uint32 filter;
+    Uint32 filter; /* OSS_LIST_... the stream was opened with */
     Uint32 status;         /* 0, or the code of the failure that ended the stream */
     bool pending;          /* data holds an entry not yet looked at */
-    bool lastIsDirectory;
-    bool lastIsReadOnly;
+    bool lastIsDirectory; /* the current entry is a directory */
+    bool lastIsReadOnly; /* the current entry is read-only */
     bool lastIsLink;       /* a reparse point: a link, not a directory of its own */
     Uint32 data[80];       /* the OS's record of the current entry */
 
@@ -423,16 +423,16 @@ public:
 
 /* Input of ossDirectoryCreate: the path and whether to create one directory or the whole path. */
 struct OSSDirectoryCreateParam {
-    Uint32 version;
-    const char* path;
+    Uint32 version; /* parameter version */
+    const char* path; /* directory to create, NUL-terminated */
     Uint32 permissions;  /* reported in failure records only */
     Uint32 mode;         /* OSS_DIR_CREATE_... */
 };
 
 /* Input of ossDirectoryDelete: the path and whether to delete the contents too. */
 struct OSSDirectoryDeleteParam {
-    Uint32 version;
-    const char* path;
+    Uint32 version; /* parameter version */
+    const char* path; /* directory to delete, NUL-terminated */
     Uint32 flags;        /* OSS_DIR_DELETE_CONTENTS */
 };
 
