@@ -25,9 +25,9 @@
 /* One typed data item of a log record or a failure: the value's address, its size in bytes and its
  * type code (OSS_ITEM_...). */
 typedef struct OSSLogItem {
-    const void* p;
-    Sint32 size;
-    Sint32 type;
+    const void* p; /* address of the value */
+    Sint32 size; /* bytes, or the count or mask of OSS_ITEM_NESTED */
+    Sint32 type; /* OSS_ITEM_..., or 0 and up for raw bytes */
 } OSSLogItem;
 
 /* ---- Error context ---------------------------------------------------------------------
@@ -43,14 +43,14 @@ typedef struct OSSLogItem {
 /* What an operation knew of the resource concerned when it failed; `valid` has one OSS_ERRCTX_...
  * bit per field set. init() clears it; each setter stores one field and sets its bit. */
 typedef struct OSSErrorContext {
-    Uint32 version;
-    Uint64 valid;
-    const char* targetFileName;
-    Uint32 targetFileHandle;
-    Uint32 ioSize;
-    Uint64 value64;
-    Uint32 permissions;
-    Uint32 allocationSize;
+    Uint32 version; /* OSS_CURRENT_VERSION, set by init() */
+    Uint64 valid; /* OSS_ERRCTX_... bits of the fields set */
+    const char* targetFileName; /* name of the file concerned; not copied */
+    Uint32 targetFileHandle; /* handle of the file concerned, cut to 32 bits */
+    Uint32 ioSize; /* bytes of the transfer that failed */
+    Uint64 value64; /* an offset or a size of the operation */
+    Uint32 permissions; /* permissions asked for */
+    Uint32 allocationSize; /* bytes of the allocation that failed */
 
 #ifdef __cplusplus
     /* Sets the version and clears every field and bit. */
@@ -120,15 +120,15 @@ typedef struct OSSErrorContext {
 typedef struct OSSErrorAnalysisIODetails {
     const char* targetFileName;   /* null when unknown */
     Uint32 targetFileHandle;      /* 0xFFFFFFFF when the operation did not set one */
-    Uint32 ioSize;
-    Uint64 value64;
-    Uint32 reserved1;
-    Uint32 reserved2;
+    Uint32 ioSize; /* bytes of the transfer that failed; 0 when unknown */
+    Uint64 value64; /* an offset or a size of the operation; 0 when unknown */
+    Uint32 reserved1; /* 0 */
+    Uint32 reserved2; /* 0 */
 } OSSErrorAnalysisIODetails;
 
 /* The details of a memory failure for the error analysis: the size asked for. */
 typedef struct OSSErrorAnalysisMemoryDetails {
-    Uint32 allocationSize;
+    Uint32 allocationSize; /* bytes asked for */
 } OSSErrorAnalysisMemoryDetails;
 
 /* A request to the error analysis: the failure (function, probe, failed call, operating-system
@@ -137,13 +137,13 @@ typedef struct OSSErrorAnalysisRequest {
     Uint32 version;               /* OSS_CURRENT_VERSION */
     Uint32 kind;                  /* OSS_ERRANALYSIS_* */
     const void* details;          /* IO or memory details; null for the general kind */
-    Uint32 functionId;
-    Uint32 probe;
-    Uint32 failedCall;
-    Uint32 osError;
-    Uint32 level;
-    Uint32 reserved1;
-    Uint32 reserved2;
+    Uint32 functionId; /* operation identifier of the failed function */
+    Uint32 probe; /* probe point within that function */
+    Uint32 failedCall; /* identifier of the call that failed */
+    Uint32 osError; /* error code that call returned */
+    Uint32 level; /* log level of the failure (OSS_LEVEL_...) */
+    Uint32 reserved1; /* 0 */
+    Uint32 reserved2; /* 0 */
 } OSSErrorAnalysisRequest;
 
 #ifdef __cplusplus

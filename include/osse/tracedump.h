@@ -58,7 +58,7 @@ struct RamboDumpTail {
     Uint32 index;          /* circular: position AND index mask (the oldest slot); linear: 0 */
     Uint32 sequenceStart;  /* circular: sequence start; linear: 0 */
     Uint8  truncated;      /* 1: a linear buffer had overflowed */
-    Uint8  zero[11];
+    Uint8  zero[11]; /* 0 */
 };
 
 /* Trace dump header, 202,960 bytes. */
@@ -70,10 +70,10 @@ struct GTraceDumpHeader {
 
 /* One entry of the profile table. */
 struct GTraceProfileEntry {
-    Uint32 calls;
+    Uint32 calls; /* times the function was entered */
     Uint32 functionId;  /* 0: entry free */
-    Uint32 qualifier;
-    Uint32 zero;
+    Uint32 qualifier; /* the key the entry is kept under; GTRACE_PROFILE_NO_QUALIFIER when none */
+    Uint32 zero; /* 0 */
     Uint64 ticks;       /* accumulated elapsed performance-counter ticks */
 };
 
@@ -96,12 +96,12 @@ struct RamboDumpParser {
     Uint32 slotCount;       /* slots of the data area (instantaneous) or of the file (stream) */
     Uint32 tailPosition;    /* instantaneous dumps: the tail's position */
     Uint16 kind;            /* RAMBO_DUMP_KIND_ */
-    Uint8  forward;
-    Uint8  open;
-    Uint8  wrapped;
-    Uint8  truncated;
+    Uint8  forward; /* 1: the parse runs from oldest to newest */
+    Uint8  open; /* 1 between open and close */
+    Uint8  wrapped; /* 1: the ring had wrapped when dumped */
+    Uint8  truncated; /* 1: a linear ring had overflowed */
     Uint8  sealed;          /* the dump's records are sealed (its head's format) */
-    Uint8  reserved;
+    Uint8  reserved; /* 0 */
 };
 
 /* What a RamboDumpParser has no room for: the sequence bookkeeping that finds the records
@@ -112,15 +112,15 @@ struct RamboDumpParserState {
     Uint32 lowSequence;     /* instantaneous dumps: where the sequence began, when known */
     Uint32 lostSlots;       /* see ramboGetLostSlots */
     Uint8  sequenceState;   /* RAMBO_PARSER_ bits */
-    Uint8  padding[3];
+    Uint8  padding[3]; /* 0 */
 };
 
 /* A ring buffer parser that also counts the records missing from the dump: opened by
  * ramboOpenDumpFileParserEx and read by the Ex calls; `parser` serves every other call
  * (ramboCloseDumpFileParser, ramboDidBufferWrap, ramboWasBufferTruncated). */
 struct RamboDumpParserEx {
-    RamboDumpParser      parser;
-    RamboDumpParserState state;
+    RamboDumpParser      parser; /* the parse itself */
+    RamboDumpParserState state; /* the missing-record bookkeeping */
 };
 
 /* Reader of a profile dump's table. */
@@ -130,19 +130,19 @@ struct GTraceProfileParser {
     Uint32 cursor;          /* next entry in the buffer */
     Uint32 bufferOffset;    /* table offset of the buffer's first byte */
     Uint32 held;            /* bytes in the buffer */
-    Uint8  open;
-    Uint8  padding[3];
+    Uint8  open; /* 1 between open and close */
+    Uint8  padding[3]; /* 0 */
     Uint32 entries;         /* entries of the table (buffer size / 24) */
     Uint32 consumed;        /* entries handed out or skipped */
-    Uint8  endOfFile;
-    Uint8  padding2[3];
+    Uint8  endOfFile; /* 1 once the whole table has been read */
+    Uint8  padding2[3]; /* 0 */
 };
 
 /* A reader of a trace dump file: a record dump (the ring's records) or a profile table, walked
  * forward or backward. */
 struct GTraceDumpParser {
     Uint32 kind;            /* GTRACE_DUMP_RECORDS or GTRACE_DUMP_PROFILE */
-    Uint32 padding;
+    Uint32 padding; /* 0 */
     union {
         RamboDumpParser     rambo;
         GTraceProfileParser profile;
@@ -152,8 +152,8 @@ struct GTraceDumpParser {
 /* The same for a whole trace dump: opened by gtraceOpenDumpFileParserEx and read by the Ex
  * calls; `parser` serves gtraceCloseDumpFileParser and the rambo flag queries (parser.rambo). */
 struct GTraceDumpParserEx {
-    GTraceDumpParser     parser;
-    RamboDumpParserState state;
+    GTraceDumpParser     parser; /* the parse itself */
+    RamboDumpParserState state; /* the missing-record bookkeeping (record dumps) */
 };
 
 /* One record handed out in place by a batch parse. */
@@ -172,7 +172,7 @@ struct GTraceItemWalk {
     Uint32 count;           /* items in the record */
     Uint32 index;           /* items handed out */
     Uint32 hasExtra;        /* 1: 8 extra bytes precede the items (or stand alone) */
-    Uint32 extra[2];
+    Uint32 extra[2]; /* the 8 extra bytes, when hasExtra is 1 */
 };
 
 static_assert(sizeof(RamboDumpHead) == 16, "RamboDumpHead is 16 bytes");
