@@ -74,23 +74,23 @@
 typedef struct OSSMemBlockHeader {
     Uint32 eyeCatcher; /* OSS_MEM_EYECATCHER | flags; OSS_MEM_EYECATCHER_DEAD once released */
     Uint32 size;       /* size asked for */
-    Uint32 reserved;
+    Uint32 reserved; /* 0 */
     Uint32 line;       /* caller's line */
 } OSSMemBlockHeader;
 
 /* Idle prefix ({0, 0, size, idle}) and light-mode front and back pads
  * ({0x600DBEEF, 0xFEEDFACE, size, light}). */
 typedef struct OSSMemPad {
-    Uint32 word1;
-    Uint32 word2;
-    Uint32 size;
-    Uint32 padType;
+    Uint32 word1; /* OSS_MEM_PAD_WORD1 (light), 0 (idle) */
+    Uint32 word2; /* OSS_MEM_PAD_WORD2 (light), 0 (idle) */
+    Uint32 size; /* size asked for */
+    Uint32 padType; /* OSS_MEM_MODE_IDLE or OSS_MEM_MODE_LIGHT */
 } OSSMemPad;
 
 /* One full-mode pad unit. */
 typedef struct OSSMemPadUnit {
-    Uint32 word1;
-    Uint32 word2;
+    Uint32 word1; /* OSS_MEM_PAD_WORD1 */
+    Uint32 word2; /* OSS_MEM_PAD_WORD2 */
 } OSSMemPadUnit;
 
 /* Full-mode record: between the front pad units and the header; a node of the live list.
@@ -106,10 +106,10 @@ typedef struct OSSMemFullRecord {
     struct OSSMemFullRecord* next; /* next older record, null at the end */
     struct OSSMemFullRecord* prev; /* next newer record, null for the head */
     char file[20];                 /* caller's file name without directories, at most 19 chars */
-    Uint32 size;
-    Uint32 line;
-    Uint32 frontPadUnits;
-    Uint32 backPadUnits;
+    Uint32 size; /* size asked for */
+    Uint32 line; /* caller's line */
+    Uint32 frontPadUnits; /* pad units before this record */
+    Uint32 backPadUnits; /* pad units after the data */
 #if !OSSE_PTR32
     Uint32 alignmentGap;           /* bytes in front of the pad units: 0 or 8 */
     Uint32 reserved;
@@ -119,20 +119,20 @@ typedef struct OSSMemFullRecord {
 
 /* Full-mode trailer behind the back pad units. */
 typedef struct OSSMemBackPad {
-    Uint32 size;
+    Uint32 size; /* size asked for */
     Uint32 mode; /* OSS_MEM_MODE_FULL */
 } OSSMemBackPad;
 
 /* The process's memory debug control block; every field is guarded by the latch. */
 typedef struct OSSMemDebugCB {
-    Uint32 flags;
-    Uint32 mode;
+    Uint32 flags; /* OSS_MEM_DEBUG_... bits */
+    Uint32 mode; /* OSS_MEM_MODE_... of new blocks */
     Uint32 allocated; /* 1 from the first allocation by the built-in allocator on */
-    Uint32 reserved[4];
-    Uint32 frontPadUnits;
-    Uint32 backPadUnits;
+    Uint32 reserved[4]; /* 0 */
+    Uint32 frontPadUnits; /* pad units before a new full-mode block */
+    Uint32 backPadUnits; /* pad units after a new full-mode block */
     OSSMemFullRecord* allocList; /* newest live full-mode record */
-    OSSLatch latch;
+    OSSLatch latch; /* guards every field of the block */
 } OSSMemDebugCB;
 
 /* ---- Allocator ------------------------------------------------------------------------------ */

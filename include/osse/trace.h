@@ -90,15 +90,15 @@ struct GTMask {
     Uint32 products;        /* 32 bits by product field */
     Uint16 recordTypes;     /* 16 bits by record type */
     Uint8  functionKinds;   /* 8 bits by function-kind field */
-    Uint8  padding;
+    Uint8  padding; /* 0 */
 };
 
 /* One individual trace point (function identifier without its kind bits, probe). */
 struct GTMPoint {
     Uint32 flags;       /* bit 1: the point is excluded */
-    Uint32 data;
+    Uint32 data; /* the caller's data of gtmSetMask, low 32 bits */
     Uint32 functionId;  /* kind bits 16..18 cleared; 0 in a free entry */
-    Uint16 probe;
+    Uint16 probe; /* probe of the point */
     Uint16 next;        /* next entry of the chain or of the free list; 0 ends it */
 };
 
@@ -114,11 +114,11 @@ struct GTMPoint {
 
 /* The table of single trace points of a mask: entries chained by hash bucket, with a free list. */
 struct GTMPointTable {
-    GTMPoint entries[GTM_POINT_ENTRIES];
+    GTMPoint entries[GTM_POINT_ENTRIES]; /* the point entries; entry 0 unused */
     Uint16   firstFree;                     /* 0 when none is free */
     Uint16   chainHeads[GTM_POINT_BUCKETS]; /* bucket b (1..1024) at chainHeads[b - 1] */
-    Uint8    padding[14];
-    Uint64   used;
+    Uint8    padding[14]; /* 0 */
+    Uint64   used; /* entries in use */
     Uint64   excluded;                      /* entries in use with flags bit 1 */
 };
 
@@ -126,7 +126,7 @@ struct GTMPointTable {
 struct GTMComponentBlock {
     Uint8  functions[512]; /* 4,096 bits by function field */
     Uint16 recordTypes;    /* 16 bits by record type */
-    Uint8  padding[6];
+    Uint8  padding[6]; /* 0 */
 };
 
 /* Hierarchical trace mask (product, component, function, record type) with a table of single
@@ -169,9 +169,9 @@ public:
 
     Uint8             componentBits[48];          /* by global component index */
     GTMComponentBlock blocks[GTM_COMPONENTS];     /* by global component index */
-    GTMPointTable     points;
-    Uint32            productBits;
-    Uint32            padding;
+    GTMPointTable     points; /* the single trace points */
+    Uint32            productBits; /* bit p: product p is included */
+    Uint32            padding; /* 0 */
 };
 
 /* ---- Options and control block ------------------------------------------------------------------- */
@@ -179,8 +179,8 @@ public:
 /* A thread filter of the trace options: record only this process, or this thread of it. */
 struct GTraceThreadFilter {
     Uint32 flags;     /* bit 0: in use; bit 1: match the thread too */
-    Uint32 processId;
-    Uint64 threadId;
+    Uint32 processId; /* the process the filter matches */
+    Uint64 threadId; /* the thread the filter matches, when bit 1 is set */
 };
 /* GTraceThreadFilter::flags: the filter is in use; it matches the thread as well. */
 #define GTRACE_THREAD_FILTER_IN_USE 0x1u
