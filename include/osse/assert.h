@@ -14,8 +14,8 @@
 /* One data item of an assertion: the list ends at the first item with a null pointer or a
  * length of 0. */
 typedef struct OSSAssertDataItem {
-    const void* data;
-    Uint32 length;
+    const void* data; /* address of the bytes; null ends the list */
+    Uint32 length; /* bytes; 0 ends the list */
 } OSSAssertDataItem;
 
 /* Takes over every assertion failure: expression, file, line, dump directory (may be null),

@@ -28,12 +28,12 @@ typedef struct OSSSpinTune {
     Uint32 spinFactor;     /* carried for callers; unused here */
     Uint32 spinPasses;     /* spin passes before each sleep */
     Uint32 spinDelay;      /* length of the busy delay between two spin passes */
-    Uint32 reserved1;
+    Uint32 reserved1; /* 0 */
     Uint32 sleepIncrement; /* milliseconds added to the sleep after each sleep */
-    Uint32 reserved2;
-    Uint32 tuneField6;
-    Uint32 tuneField7;
-    Uint32 tuneField8;
+    Uint32 reserved2; /* 0 */
+    Uint32 tuneField6; /* carried for callers; unused here */
+    Uint32 tuneField7; /* carried for callers; unused here */
+    Uint32 tuneField8; /* carried for callers; unused here */
 } OSSSpinTune;
 
 #ifdef __cplusplus
@@ -56,7 +56,7 @@ OSSE_C_API Uint32 ossLockGetConflict(OSSLatch* latch);
  * in zero-filled shared memory is free without any call. */
 class OSSE_API OSSLatch {
 public:
-    volatile Uint8 lockWord;
+    volatile Uint8 lockWord; /* OSS_LATCH_FREE or OSS_LATCH_HELD */
 
     /* Makes the latch free. */
     void init() { storeFree(); }
@@ -159,8 +159,8 @@ OSSE_C_API Uint64 ossWin32Fetch64Internal(volatile Uint64* addr);
  * dropped); peek refuses a null pointer with 0x9000000C. */
 class OSSE_API OSSVAtomicSigned32 {
 public:
-    Uint32 version;
-    volatile Sint32 value;
+    Uint32 version; /* set by init */
+    volatile Sint32 value; /* the counter */
 
     /* Writes the version; stores the value unless flags has bit 1 (OSS_VATOMIC_KEEP_VALUE). */
     void init(Sint32 initialValue, Uint32 flags);
@@ -192,8 +192,8 @@ typedef struct OSSVAtomicSigned32 {
 
 /* Versioned latch. */
 typedef struct OSSVLatch {
-    Uint32 version;
-    OSSLatch latch;
+    Uint32 version; /* record version */
+    OSSLatch latch; /* the latch */
 } OSSVLatch;
 
 /* Writes the version and makes the latch free; the second argument is not used. */

@@ -25,8 +25,8 @@ typedef int (*OSSLibFunction)(void);
 /* Input of OSSHLibrary::getFunctionAddress: the name to look up and whether a missing one is
  * logged. */
 struct OSSLibGetFuncAddressParam {
-    Uint32 version;
-    const char* name;
+    Uint32 version; /* parameter version */
+    const char* name; /* name of the function, NUL-terminated */
     Uint32 flags;      /* OSS_LIB_LOOKUP_QUIET */
 
     OSSLibGetFuncAddressParam() : version(OSS_CURRENT_VERSION), name(nullptr), flags(0) {}
@@ -34,16 +34,16 @@ struct OSSLibGetFuncAddressParam {
 
 /* Output of OSSHLibrary::getFunctionAddress: the address found. */
 struct OSSLibGetFuncAddressInfo {
-    Uint32 version;
+    Uint32 version; /* record version */
     OSSLibFunction function;  /* null when not found */
 };
 
 /* Input of OSSHLibrary::getFunctionAddresses: the names to look up. */
 struct OSSLibGetFunctionAddressesParam {
-    Uint32 version;
-    Uint32 count;
+    Uint32 version; /* parameter version */
+    Uint32 count; /* entries in names */
     const char* const* names;  /* count names */
-    Uint32 reserved;
+    Uint32 reserved; /* 0 */
 };
 static_assert(offsetof(OSSLibGetFunctionAddressesParam, count) == 4, "addresses param: count");
 static_assert(offsetof(OSSLibGetFunctionAddressesParam, names) == 8, "addresses param: names");
@@ -60,7 +60,7 @@ static_assert(sizeof(OSSLibGetFunctionAddressesParam) == 24,
 class OSSE_API OSSHLibrary {
 public:
     void* module;  /* OS module handle while loaded */
-    Uint8 loaded;
+    Uint8 loaded; /* 1 while a library is loaded through this object */
 
     OSSHLibrary() { constructor(); }
 

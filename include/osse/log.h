@@ -43,13 +43,13 @@ typedef struct OSSLogFacOpenParam {
 /* A log facility. The library owns the default one (used for a null facility argument);
  * callers may keep more in their own memory. Closed until ossLogFacOpen succeeds. */
 typedef struct OSSLogFacility {
-    char path[261];
-    char name[51];
+    char path[261]; /* log file of OSS_LOG_DEST_FILE */
+    char name[51]; /* facility name */
     OSSLatch latch;          /* serialises the facility's settings and records */
-    Uint32 level;
-    Uint32 destination;
-    Uint32 permissions;
-    Uint8 open;
+    Uint32 level; /* filter level 0 to 6 */
+    Uint32 destination; /* OSS_LOG_DEST_* */
+    Uint32 permissions; /* handed to the file open of OSS_LOG_DEST_FILE */
+    Uint8 open; /* 1 once ossLogFacOpen succeeded */
 } OSSLogFacility;
 
 #ifdef __cplusplus

@@ -32,7 +32,7 @@ OSSE_C_API void ossProcessExit(Uint32 code);
 /* Input of OSSHProcess::create: the program, its arguments, its environment and the OSS_PROCESS_...
  * flags. */
 struct OSSProcessParam {
-    Uint32 version;
+    Uint32 version; /* parameter version */
     const char* program;           /* program path; taken as it is when it begins with '"' */
     const char* arguments;         /* NUL-terminated texts one after the other, ended by an
                                       empty text ("-a\0b\0\0"), or null; appended as given, one

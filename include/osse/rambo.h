@@ -103,7 +103,7 @@ typedef struct RamboReservation {
 
 /* Position of a dumper draining chunks in auto-dump mode; the dumper advances it. */
 typedef struct RamboChunkWalker {
-    RamboControlBlock* controlBlock;
+    RamboControlBlock* controlBlock; /* the ring the walker drains */
     RamboChunk*        chunk0;     /* descriptor of chunk 0 */
     Uint32             chunkNumber; /* chunk the walker stands at */
     void*              slot0;      /* first slot of chunk 0 */

@@ -27,7 +27,7 @@ OSSE_C_API void ossThreadExit(void);
 
 /* Input of OSSHThread::create: whether the thread is joinable, and its stack size. */
 struct OSSThreadParam {
-    Uint32 version;
+    Uint32 version; /* parameter version */
     Uint32 flags;      /* OSS_THREAD_JOINABLE */
     Uint32 stackSize;  /* bytes; 0 gives the executable's default */
 };
@@ -73,7 +73,7 @@ public:
 class OSSE_API OSSHThreadSpecificData {
 public:
     Uint32 index;      /* the TLS index while created */
-    Uint8 created;
+    Uint8 created; /* 1 while the object holds a slot */
 
     OSSHThreadSpecificData() { constructor(); }
     ~OSSHThreadSpecificData() { destructor(); }

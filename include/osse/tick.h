@@ -29,7 +29,7 @@ public:
 /* A number of performance-counter ticks between two readings. */
 class OSSE_API OSSTickDelta {
 public:
-    Uint64 ticks;
+    Uint64 ticks; /* performance-counter ticks between the readings */
 
     /* Seconds and the nanoseconds below them (a null output is skipped). */
     void convertToTime(const OSSTickConversionFactor& factor, Uint32* seconds,
@@ -46,7 +46,7 @@ public:
 /* A performance-counter reading; converts like a delta. */
 class OSSE_API OSSTick {
 public:
-    Uint64 ticks;
+    Uint64 ticks; /* performance-counter reading */
 
     /* Seconds and the nanoseconds below them since the counter's origin (a null output is skipped). */
     void convertToTime(const OSSTickConversionFactor& factor, Uint32* seconds,
@@ -58,15 +58,15 @@ public:
 /* UTC time: seconds since 1970-01-01 00:00:00, milliseconds, and the same in microseconds
  * (always milliseconds x 1000). */
 struct OSSE_API OSSTime {
-    Sint64 seconds;
-    Uint32 milliseconds;
-    Uint32 microseconds;
+    Sint64 seconds; /* seconds since 1970-01-01 00:00:00 UTC */
+    Uint32 milliseconds; /* milliseconds within the second, 0 to 999 */
+    Uint32 microseconds; /* milliseconds x 1000 */
 
     enum { TEXT_SIZE = 26 };
     /* Input of toString: the buffer the text is written into. */
     struct toStringParam {
-        Uint32 version;
-        char text[TEXT_SIZE];
+        Uint32 version; /* parameter version */
+        char text[TEXT_SIZE]; /* receives the text, always terminated */
     };
 
     /* Writes the local time of `seconds` as "Www Mmm dd hh:mm:ss yyyy\n" into param->text;
