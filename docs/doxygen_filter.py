@@ -4,7 +4,8 @@
 The headers are written with plain C comments. This filter hands Doxygen a copy in which
   - the comment that opens a header (before its include guard) describes the file,
   - a comment on a line of its own describes the declaration after it,
-  - a comment that ends a line of code describes that line's declaration or field,
+  - a comment that ends a line of code describes that line's declaration or field (every
+    field, where the line declares several),
   - a comment on a line of its own followed, without a blank line, by two or more macros,
     data declarations, overloads of one function or operators describes all of them (it opens
     a member group that ends after them); before other functions it describes the first only,
@@ -20,6 +21,11 @@ import sys
 
 ESCAPES = {"\\": "\\\\", "<": "\\<", ">": "\\>", "@": "\\@", "&": "\\&", "%": "\\%",
            "#": "\\#", "$": "\\$"}
+
+
+# A field line that declares several names: "Uint32 dr0, dr1, dr2;" (no function pointers).
+MANY_FIELDS = re.compile(r"^(\s*)((?:(?:const|volatile|unsigned|signed|struct)\s+)*[A-Za-z_]\w*(?:\s*\*+)?)"
+                         r"\s+([^;,()]+(?:,[^;,()]+)+);\s*$")
 
 
 def escape(text):
@@ -154,7 +160,18 @@ def main(path):
             elif own_line:
                 out.append("/** " + escape(body) + "*/")
             else:
-                out.append("/**< " + escape(body) + "*/")
+                doc = "/**< " + escape(body) + "*/"
+                many = MANY_FIELDS.match(before)
+                joined = "".join(out) if many else ""
+                if many and joined.endswith(before):
+                    # Doxygen gives a comment after "Uint32 a, b, c;" to the last name only:
+                    # one declaration per name on the same line, each with the comment.
+                    indent, kind, names = many.groups()
+                    out = [joined[:-len(before)], indent]
+                    out.append(" ".join("%s %s; %s" % (kind, name.strip(), doc) for name in names.split(",")))
+                    out.append(" ")
+                else:
+                    out.append(doc)
             line_no += src.count("\n", i, j)
             i = j
             continue

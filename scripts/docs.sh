@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
 # Builds the API reference from the public headers (include/osse/*.h) with Doxygen into
 # build/docs/html, installing Doxygen first where it is missing (as root or with sudo).
-# Every problem Doxygen reports is an error: an exported function, a class or record, a macro
-# or a type without documentation, a broken link or a comment Doxygen cannot read. A field of a
-# record may go without a comment of its own (the record's comment and the names of its fields
-# describe it); those are counted, not failed.
+# Every problem Doxygen reports is an error: an exported function, a class or record, a field,
+# a macro or a type without documentation, a broken link or a comment Doxygen cannot read.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out=${OSSE_DOCS_OUT:-$root/build/docs}
@@ -24,12 +22,10 @@ rm -rf "$out/html" "$out/warnings.log"
 cd "$root"
 OSSE_DOCS_OUT=$out doxygen docs/Doxyfile
 log=$out/warnings.log
-field='^[^:]*:[0-9]*: (warning|error): Member [^ ]* \(variable\) of (struct|class|union) [^ ]* is not documented\.$'
-fields=$(grep -cE "$field" "$log" || true)
-problems=$(grep -vcE "$field" "$log" || true)
+problems=$(grep -c . "$log" || true)
 if [ "$problems" != 0 ]; then
-  grep -vE "$field" "$log" | sed "s|^$root/||" >&2
+  sed "s|^$root/||" "$log" >&2
   echo "docs: $problems problem(s) in the API reference (listed above)" >&2
   exit 1
 fi
-echo "docs: API reference in $out/html/index.html ($fields record fields without a comment of their own)"
+echo "docs: API reference in $out/html/index.html"
