@@ -31,8 +31,13 @@ bool itemsFit(const Uint8* headers, Uint32 count, Uint32 area) {
     return anyNull ? used <= area : used == area;
 }
 
-// A memory image read like a file.
+// A memory image read like a file: in place, or copied into the parser's buffer. Image parsing
+// runs on one thread (the fuzz target and the native tests), so a copying parser's buffer is one
+// kept for the process, large enough for every window: a fresh megabyte per parse would cost more
+// than the parse.
+template <bool kView>
 struct ImageReader {
+    static constexpr bool kInPlace = kView;
     const Uint8* image;
     size_t total;
     size_t pos = 0;
@@ -45,6 +50,11 @@ struct ImageReader {
         pos += take;
         *got = take;
         return take == n ? OSS_OK : ECF_FILE_EOF;
+    }
+    const Uint8* view(Uint64 at, Uint32 n, Uint32* got) const {
+        const Uint64 left = at < total ? total - at : 0;
+        *got = left < n ? static_cast<Uint32>(left) : n;
+        return image + (at < total ? at : total);
     }
     OSSErr tell(Uint64* p) {
         *p = pos;
@@ -60,19 +70,19 @@ struct ImageReader {
         return OSS_OK;
     }
     OSSErr alloc(Uint8** p, Uint32 n) {
-        *p = static_cast<Uint8*>(malloc(n));
+        static_assert(kReadBuffer >= GTRACE_PROFILE_READ_BUFFER, "one buffer serves both parsers");
+        static Uint8* const buffer = static_cast<Uint8*>(malloc(kReadBuffer));
+        *p = n <= kReadBuffer ? buffer : nullptr;
         return *p ? OSS_OK : ECF_INVALID_PARAMETER;
     }
-    void release(Uint8** p) {
-        free(*p);
-        *p = nullptr;
-    }
+    void release(Uint8** p) { *p = nullptr; }
 };
 
 // Reads the records one copied out, then a batch of up to three in place, and so on: both ways
 // of reading and their mixing.
-Uint32 walkRing(ImageReader& r, RingParser* p, RecordVisitor visit, void* context) {
-    static Uint8 out[RAMBO_MAX_PAYLOAD];  // image parsing runs on one thread (the fuzz target)
+template <class R>
+Uint32 walkRing(R& r, RingParser* p, RecordVisitor visit, void* context) {
+    static Uint8 out[RAMBO_MAX_PAYLOAD];
     Uint32 n = 0;
     Uint64 offset = 0;
     GTraceRecordView views[3];
@@ -91,29 +101,22 @@ Uint32 walkRing(ImageReader& r, RingParser* p, RecordVisitor visit, void* contex
     return n;
 }
 
-}  // namespace
-
-OSSErr parseRingImage(const Uint8* image, size_t size, bool forward, RecordVisitor visit,
-                      void* context, Uint32* records) {
-    ImageReader r(image, size);
-    *records = 0;
+template <class R>
+OSSErr parseRing(R& r, bool forward, RecordVisitor visit, void* context, Uint32* records) {
     RingParser p;
     if (OSSErr rc = openRing(r, &p, forward, false)) return rc;
     *records = walkRing(r, &p, visit, context);
     return OSS_OK;
 }
 
-OSSErr parseTraceImage(const Uint8* image, size_t size, bool forward, RecordVisitor visit,
-                       void* context, Uint32* records) {
-    ImageReader r(image, size);
-    *records = 0;
-    alignas(8) static Uint8 storage[sizeof(GTraceDumpHeader)];
-    GTraceDumpHeader* header = reinterpret_cast<GTraceDumpHeader*>(storage);
-    OSSErr rc = validateTrace(r, GTRACE_DUMP_ANY, header);
-    if (rc == OSS_OK) rc = readTraceHeader(r, header);
-    if (rc == OSS_OK && isProfileMode(header->options.mode)) {
+template <class R>
+OSSErr parseTrace(R& r, bool forward, RecordVisitor visit, void* context, Uint32* records) {
+    TraceHeaderHead header;
+    OSSErr rc = validateTrace(r, GTRACE_DUMP_ANY, &header);
+    if (rc == OSS_OK) rc = readTraceHeader(r, &header);
+    if (rc == OSS_OK && isProfileMode(header.mode)) {
         GTraceProfileParser p;
-        rc = openProfile(r, &p, *header);
+        rc = openProfile(r, &p, header);
         if (rc == OSS_OK) {
             Uint8 entry[GTRACE_PROFILE_ENTRY_SIZE];
             Uint64 offset = 0;
@@ -125,10 +128,34 @@ OSSErr parseTraceImage(const Uint8* image, size_t size, bool forward, RecordVisi
         }
     } else if (rc == OSS_OK) {
         RingParser p;
-        rc = openRing(r, &p, forward, header->options.wrappingDumpMarker != 0);
+        rc = openRing(r, &p, forward, header.wrappingDumpMarker != 0);
         if (rc == OSS_OK) *records = walkRing(r, &p, visit, context);
     }
     return rc;
+}
+
+}  // namespace
+
+OSSErr parseRingImage(const Uint8* image, size_t size, bool forward, RecordVisitor visit,
+                      void* context, Uint32* records, ImageRead how) {
+    *records = 0;
+    if (how == ImageRead::kInPlace) {
+        ImageReader<true> r(image, size);
+        return parseRing(r, forward, visit, context, records);
+    }
+    ImageReader<false> r(image, size);
+    return parseRing(r, forward, visit, context, records);
+}
+
+OSSErr parseTraceImage(const Uint8* image, size_t size, bool forward, RecordVisitor visit,
+                       void* context, Uint32* records, ImageRead how) {
+    *records = 0;
+    if (how == ImageRead::kInPlace) {
+        ImageReader<true> r(image, size);
+        return parseTrace(r, forward, visit, context, records);
+    }
+    ImageReader<false> r(image, size);
+    return parseTrace(r, forward, visit, context, records);
 }
 
 }  // namespace tracedump

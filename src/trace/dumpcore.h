@@ -9,6 +9,11 @@
 //   OSSErr seekTo(Uint64 pos)                        pos is never beyond the end
 //   OSSErr size(Uint64* bytes)
 //   OSSErr alloc(Uint8** p, Uint32 n)  /  void release(Uint8** p)
+//   static constexpr bool kInPlace                   true: the bytes are in memory already
+//   const Uint8* view(Uint64 pos, Uint32 n, Uint32* got)   (in place only) where bytes
+//                                                    [pos, pos + n) lie, *got of them present
+// An in-place reader's ring parser takes its slots where they lie: its buffer points into the
+// reader's bytes (and is never written), so nothing is copied and no buffer is allocated.
 #ifndef OSSE_TRACE_DUMPCORE_H
 #define OSSE_TRACE_DUMPCORE_H
 
@@ -246,6 +251,14 @@ bool ensure(R& r, RingParser* p, Uint32 i, Uint32 need) {
     } else {
         hi = runEnd - i > kMaxRecordSlots ? i + kMaxRecordSlots : runEnd;
         lo = hi - runStart > capSlots ? hi - capSlots : runStart;
+    }
+    if constexpr (R::kInPlace) {
+        Uint32 got = 0;
+        p->buffer = const_cast<Uint8*>(r.view(p->dataOffset + Uint64(physicalOf(p, lo)) * kSlot,
+                                              (hi - lo) * kSlot, &got));
+        p->bufferStart = lo;
+        p->held = got / kSlot * kSlot;
+        return i >= lo && i + need <= lo + got / kSlot;
     }
     // Keep the overlap with what is buffered (same run only).
     Uint32 ovLo = lo, ovHi = lo;
@@ -683,9 +696,11 @@ OSSErr openRing(R& r, RingParser* p, bool forward, bool scanning) {
     const Uint64 bytes = Uint64(n) * kSlot;
     p->capacity = bytes == 0 ? kSlot : (bytes < kReadBuffer ? static_cast<Uint32>(bytes) : kReadBuffer);
     if (OSSErr rc = r.seekTo(info.slot0)) return rc;
-    if (OSSErr rc = r.alloc(&p->buffer, p->capacity)) {
-        p->buffer = nullptr;
-        return rc;
+    if constexpr (!R::kInPlace) {
+        if (OSSErr rc = r.alloc(&p->buffer, p->capacity)) {
+            p->buffer = nullptr;
+            return rc;
+        }
     }
     if (scanning && p->kind == RAMBO_DUMP_KIND_STREAM && n != 0) {
         p->forward = 1;
@@ -706,7 +721,7 @@ template <class R>
 OSSErr closeRing(R& r, RingParser* p) {
     if (p == nullptr || !p->open) return ECF_INVALID_PARAMETER;
     p->open = 0;
-    r.release(&p->buffer);
+    if constexpr (!R::kInPlace) r.release(&p->buffer);
     p->buffer = nullptr;
     return OSS_OK;
 }
@@ -715,27 +730,48 @@ OSSErr closeRing(R& r, RingParser* p) {
 
 inline bool isProfileMode(Uint32 mode) { return (mode & 0x88u) == GTRACE_MODE_PROFILE; }
 
-// Reads the trace dump header (into `header`) and checks its length and eye-catcher.
+// What the parsers use of the trace dump header: its first bytes (eye-catcher, the marker of
+// circular stream dumps, the buffer size and the mode). The rest of it, the masks and the tick
+// factor, is for the tools; the parsers step over it instead of reading 0x318D0 bytes.
+struct TraceHeaderHead {
+    char eyeCatcher[8];
+    Uint64 wrappingDumpMarker;
+    Uint32 bufferSize;
+    Uint32 mode;
+};
+static_assert(offsetof(GTraceDumpHeader, options) + offsetof(GTraceOptions, wrappingDumpMarker) ==
+                  offsetof(TraceHeaderHead, wrappingDumpMarker), "layout");
+static_assert(offsetof(GTraceDumpHeader, options) + offsetof(GTraceOptions, bufferSize) ==
+                  offsetof(TraceHeaderHead, bufferSize), "layout");
+static_assert(offsetof(GTraceDumpHeader, options) + offsetof(GTraceOptions, mode) ==
+                  offsetof(TraceHeaderHead, mode), "layout");
+
+// Reads the head of the trace dump header, checks the header's length and eye-catcher, and
+// leaves the reader behind the header.
 template <class R>
-OSSErr readTraceHeader(R& r, GTraceDumpHeader* header) {
+OSSErr readTraceHeader(R& r, TraceHeaderHead* head) {
+    Uint64 pos = 0, size = 0;
+    if (OSSErr rc = r.tell(&pos)) return rc;
+    if (OSSErr rc = r.size(&size)) return rc;
+    if (pos > size || size - pos < GTRACE_DUMP_HEADER_SIZE) return ECF_GTRACE_DUMP_HEADER_TRUNCATED;
     Uint32 got = 0;
-    const OSSErr rc = r.read(header, sizeof *header, &got);
-    if (rc == ECF_FILE_EOF || (rc == OSS_OK && got < sizeof *header)) {
+    const OSSErr rc = r.read(head, sizeof *head, &got);
+    if (rc == ECF_FILE_EOF || (rc == OSS_OK && got < sizeof *head)) {
         return ECF_GTRACE_DUMP_HEADER_TRUNCATED;
     }
     if (rc) return rc;
-    if (memcmp(header->eyeCatcher, GTRACE_DUMP_EYECATCHER, 8) != 0) {
+    if (memcmp(head->eyeCatcher, GTRACE_DUMP_EYECATCHER, 8) != 0) {
         return ECF_GTRACE_INVALID_DUMP_EYE_CATCHER;
     }
-    return OSS_OK;
+    return r.seekTo(pos + GTRACE_DUMP_HEADER_SIZE);
 }
 
 // ---- The profile table ---------------------------------------------------------------------------
 
 template <class R>
-OSSErr openProfile(R& r, GTraceProfileParser* p, const GTraceDumpHeader& header) {
+OSSErr openProfile(R& r, GTraceProfileParser* p, const TraceHeaderHead& header) {
     memset(p, 0, sizeof *p);
-    p->entries = header.options.bufferSize / GTRACE_PROFILE_ENTRY_SIZE;
+    p->entries = header.bufferSize / GTRACE_PROFILE_ENTRY_SIZE;
     Uint64 pos = 0;
     if (OSSErr rc = r.tell(&pos)) return rc;
     Uint64 size = 0;
@@ -812,12 +848,12 @@ OSSErr closeProfile(R& r, GTraceProfileParser* p) {
 // ---- A whole trace dump -------------------------------------------------------------------------
 
 template <class R>
-OSSErr validateTrace(R& r, Uint32 expected, GTraceDumpHeader* header) {
+OSSErr validateTrace(R& r, Uint32 expected, TraceHeaderHead* header) {
     Uint64 start = 0;
     if (OSSErr rc = r.tell(&start)) return rc;
     OSSErr rc = readTraceHeader(r, header);
     if (rc == OSS_OK) {
-        const Uint32 kind = isProfileMode(header->options.mode) ? GTRACE_DUMP_PROFILE
+        const Uint32 kind = isProfileMode(header->mode) ? GTRACE_DUMP_PROFILE
                                                                 : GTRACE_DUMP_RECORDS;
         if (expected != GTRACE_DUMP_ANY && expected != kind) {
             rc = ECF_INVALID_PARAMETER;

@@ -15,6 +15,7 @@ namespace {
 
 // An open OSSHFile read through the library's own file operations.
 struct FileReader {
+    static constexpr bool kInPlace = false;
     OSSHFile* file;
 
     OSSErr read(void* to, Uint32 n, Uint32* got) {
@@ -109,18 +110,16 @@ OSSErr openTraceParser(OSSHFile* file, GTraceDumpParser* parser, RamboDumpParser
     parser->kind = GTRACE_DUMP_RECORDS;
     if (file == nullptr) return ECF_INVALID_PARAMETER;
     FileReader r{file};
-    GTraceDumpHeader* header = nullptr;
-    if (OSSErr rc = OSS_MEM_ALLOC(&header, sizeof *header, 0)) return rc;
-    OSSErr rc = readTraceHeader(r, header);
+    TraceHeaderHead header;
+    OSSErr rc = readTraceHeader(r, &header);
     if (rc == OSS_OK) {
-        if (isProfileMode(header->options.mode)) {
+        if (isProfileMode(header.mode)) {
             parser->kind = GTRACE_DUMP_PROFILE;
-            rc = openProfile(r, &parser->profile, *header);
+            rc = openProfile(r, &parser->profile, header);
         } else {
-            rc = openRingParser(file, &parser->rambo, state, forward, header->options.wrappingDumpMarker != 0);
+            rc = openRingParser(file, &parser->rambo, state, forward, header.wrappingDumpMarker != 0);
         }
     }
-    OSS_MEM_FREE(&header);
     return rc;
 }
 
@@ -300,11 +299,8 @@ OSSErr ramboGetLostSlots(RamboDumpParserEx* parser, Uint32* lostSlots) {
 OSSErr gtraceValidateDumpFile(OSSHFile* file, Uint32 expectedKind) {
     if (file == nullptr) return ECF_INVALID_PARAMETER;
     FileReader r{file};
-    GTraceDumpHeader* header = nullptr;
-    if (OSSErr rc = OSS_MEM_ALLOC(&header, sizeof *header, 0)) return rc;
-    const OSSErr rc = validateTrace(r, expectedKind, header);
-    OSS_MEM_FREE(&header);
-    return rc;
+    TraceHeaderHead header;
+    return validateTrace(r, expectedKind, &header);
 }
 
 OSSErr gtraceOpenDumpFileParser(OSSHFile* file, GTraceDumpParser* parser, bool forward) {

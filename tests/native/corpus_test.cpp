@@ -102,20 +102,30 @@ TEST(FuzzSeeds, LogsCutAlikeWholeAndInPieces)
     EXPECT_EQ(records, headers);
 }
 
-TEST(FuzzSeeds, DumpsParseAlikeBothWays)
+TEST(FuzzSeeds, DumpsParseAlikeBothWaysInPlaceAndCopied)
 {
     const std::vector<std::string> seeds = seedsOf("trace_dump_fuzz");
     ASSERT_FALSE(seeds.empty());
-    size_t saved = 0;
+    size_t saved = 0, parsed = 0;
     for (const std::string& path : seeds) {
         SCOPED_TRACE(path);
         const std::string image = readFile(path);
         const Uint8* bytes = reinterpret_cast<const Uint8*>(image.data());
-        Payloads forward, backward;
-        Uint32 nf = 0, nb = 0;
+        Payloads forward, backward, copiedForward, copiedBackward;
+        Uint32 nf = 0, nb = 0, ncf = 0, ncb = 0;
+        using osse::tracedump::ImageRead;
         osse::tracedump::parseRingImage(bytes, image.size(), true, keepPayload, &forward, &nf);
         osse::tracedump::parseRingImage(bytes, image.size(), false, keepPayload, &backward, &nb);
+        osse::tracedump::parseRingImage(bytes, image.size(), true, keepPayload, &copiedForward, &ncf,
+                                        ImageRead::kCopied);
+        osse::tracedump::parseRingImage(bytes, image.size(), false, keepPayload, &copiedBackward, &ncb,
+                                        ImageRead::kCopied);
+        parsed += nf;
         EXPECT_EQ(nf, nb);
+        EXPECT_EQ(nf, ncf);
+        EXPECT_EQ(nf, ncb);
+        EXPECT_TRUE(forward.all == copiedForward.all);
+        EXPECT_TRUE(backward.all == copiedBackward.all);
         std::reverse(backward.all.begin(), backward.all.end());
         EXPECT_TRUE(forward.all == backward.all);
         // A few records of each dump, of different lengths, seed the item walk.
@@ -123,4 +133,5 @@ TEST(FuzzSeeds, DumpsParseAlikeBothWays)
         for (size_t i = 0; i < forward.all.size() && taken < 3; i += 1 + forward.all.size() / 3, ++taken)
             saveSeed("item_walk_fuzz", std::to_string(saved++), forward.all[i]);
     }
+    EXPECT_GT(parsed, seeds.size());
 }
