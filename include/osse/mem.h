@@ -21,7 +21,9 @@
  * counted, and the nth one after ossMemSetDebugFailAllocation(n, ...) fails exactly as a malloc
  * that has nothing left (the caller gets the allocator's failure code); the allocations after
  * it succeed again. A process can be started with it on: "<path>,<full-mode level>,FAILALLOC=<n>"
- * counts from the load and fails the nth allocation of any thread. The user hooks take the
+ * counts from the load and fails the nth allocation of any thread; at its end such a process
+ * appends "PID 0x<pid> at exit: <counted> allocations, <failed> failed" to ossememdbg.log in
+ * <path>, so that a loop over n knows when n has passed the last allocation. The user hooks take the
  * allocations away from the built-in allocator, so with hooks installed nothing is counted. */
 #ifndef OSSE_MEM_H
 #define OSSE_MEM_H

@@ -171,7 +171,9 @@ OSSE_C_API void* ramboReserveOneSlot(RamboControlBlock* cb, RamboReservation* to
  * writable payload. Never fails. */
 OSSE_C_API void* ramboReserveSlots(RamboControlBlock* cb, Uint32 payloadBytes,
                                    RamboReservation* token);
-/* Publishes a reserved record; nothing happens when either pointer is null. */
+/* Publishes a reserved record; nothing happens when either pointer or token->slot is null. A
+ * writer of a sealed circular ring that was lapped while it held the reservation drops the
+ * record instead (counted by ramboGetLappedDrops) and finds token->slot null afterwards. */
 OSSE_C_API void ramboSync(RamboControlBlock* cb, RamboReservation* token);
 /* The number of records that writers dropped because the ring had come round past their
  * reservation before they published (wrapping rings; 0 for a plain ring). */

@@ -31,6 +31,7 @@ const char kUsage[] =
     "   where <PATH> is the path to store ossememdbg.log\n"
     "         <LEVEL> is one of the OSSFULL, LIGHT, or IDLE\n\n";
 const char kFailAllocPrefix[] = "FAILALLOC=";
+bool g_failAtFromLoad = false;  // OSSEMEMDBG armed the fail-the-nth counter
 
 struct Level {
     const char* name;
@@ -208,7 +209,32 @@ void configureFromEnvironment()
     }
     applySettings(chosen->flags, chosen->mode, 2, 2);
     if (chosen->mode == OSS_MEM_MODE_FULL) g_pMemDebugCB = &g_memDebugCB;
-    if (failAt) setFailAllocation(failAt, 0);
+    if (failAt) {
+        g_failAtFromLoad = true;
+        setFailAllocation(failAt, 0);
+    }
+}
+
+// A process started with FAILALLOC=<n> says at its end, in the settings log, how many
+// allocations it counted and whether the nth was failed: a whole-program out-of-memory loop
+// knows from it when n has passed the program's last allocation. Written with the system's
+// calls: at process exit the C runtime's stream locks may be held by ended threads.
+static void writeFailAllocOutcome()
+{
+    if (!g_failAtFromLoad) return;
+    Uint32 counted = 0, failed = 0;
+    _ossMemGetDebugCounts(&counted, &failed, nullptr);
+    char name[261];
+    settingsLogName(name, sizeof name);
+    char line[96];
+    const int n = ossSnprintf(line, sizeof line, "PID 0x%X at exit: %u allocations, %u failed\n",
+                              (unsigned)GetCurrentProcessId(), counted, failed);
+    HANDLE out = CreateFileA(name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    if (n > 0) WriteFile(out, line, (DWORD)n, &written, nullptr);
+    CloseHandle(out);
 }
 
 }  // namespace osse_mem
@@ -304,6 +330,7 @@ Uint32 allocListReport(const char* file, Uint32 line, bool toFile, bool atProces
 
 Uint32 terminate(bool atProcessExit)
 {
+    writeFailAllocOutcome();
     if (!ossMemIsMemFFDCAndOSSeMemDebugPathSet()) return OSS_OK;
     return allocListReport(__FILE__, __LINE__, true, atProcessExit);
 }

@@ -178,8 +178,9 @@ void* ramboReserveSlots(RamboControlBlock* cb, Uint32 payloadBytes, RamboReserva
 }
 
 void ramboSync(RamboControlBlock* cb, RamboReservation* token) {
-    if (cb == nullptr || token == nullptr) return;
-    sync(cb, token);
+    if (cb == nullptr || token == nullptr || token->slot == nullptr) return;
+    // A dropped record leaves the token without its slot: the writer can count what it lost.
+    if (!sync(cb, token)) token->slot = nullptr;
 }
 
 OSSErr ramboGetLappedDrops(RamboControlBlock* cb, Uint32* drops) {

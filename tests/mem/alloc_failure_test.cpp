@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -387,4 +388,124 @@ TEST(AllocFailure, TraceInitialisationAndADump)
         return rc;
     };
     failureLoop("trace initialisation and a dump", op);
+}
+
+namespace {
+
+// One run of ossetool with its memory debugging in full mode (leak report at exit) from the
+// environment, the nth allocation of the process failed.
+struct ToolRun {
+    int rc = -1;
+    std::string out;
+    bool ended = false;    // the tool reached its end and said so in the settings log
+    Uint32 counted = 0;    // allocations it made
+    Uint32 failed = 0;     // 1 when the nth was one of them
+    size_t leaked = 0;     // blocks in its leak report
+};
+
+ToolRun runToolFailing(const std::string& args, Uint32 nth)
+{
+    ossetest::TempDir mem;
+    const std::string value = mem.path() + ",LEAKS,FAILALLOC=" + std::to_string(nth);
+    SetEnvironmentVariableA("OSSEMEMDBG", value.c_str());
+    ToolRun r;
+    r.rc = ossetest::runProgram(OSSETOOL_EXE, args, &r.out, 60000);
+    SetEnvironmentVariableA("OSSEMEMDBG", nullptr);
+    std::istringstream log(memtest::readFile(mem.file("ossememdbg.log")));
+    std::string line;
+    while (std::getline(log, line)) {
+        unsigned pid = 0, counted = 0, failed = 0;
+        if (sscanf(line.c_str(), "PID 0x%x at exit: %u allocations, %u failed", &pid, &counted, &failed) == 3) {
+            r.ended = true;
+            r.counted = counted;
+            r.failed = failed;
+        }
+    }
+    for (const std::string& name : memtest::listFiles(mem.path(), "*.mem_leaks.txt")) {
+        std::istringstream report(memtest::readFile(mem.file(name)));
+        while (std::getline(report, line)) r.leaked += line.compare(0, 5, "Addr:") == 0;
+    }
+    return r;
+}
+
+// The whole-program loop: ossetool with its 1st, 2nd, ... allocation failed until a run makes
+// no failure. Each run must end by itself with an exit status (no crash: a crash leaves no end
+// line and an exception code), leak nothing and, when no allocation failed, do what a run
+// without the counter does. Returns the number of failure points.
+Uint32 toolFailureLoop(const std::string& args, const std::function<void()>& cleanup = [] {})
+{
+    SCOPED_TRACE("ossetool " + args);
+    const ToolRun plain = runToolFailing(args, 0xFFFFFFFFu);
+    cleanup();
+    EXPECT_TRUE(plain.ended) << plain.out;
+    EXPECT_EQ(plain.rc, 0) << plain.out;
+    EXPECT_EQ(plain.leaked, 0u);
+    for (Uint32 n = 1; n <= plain.counted + 64; ++n) {
+        const ToolRun r = runToolFailing(args, n);
+        cleanup();
+        EXPECT_TRUE(r.ended) << "allocation " << n << " failed: exit " << r.rc << "\n" << r.out;
+        EXPECT_TRUE(r.rc >= 0 && r.rc < 256) << "allocation " << n << " failed: exit " << r.rc;
+        EXPECT_EQ(r.leaked, 0u) << "allocation " << n << " failed";
+        if (HasFailure()) return n;
+        if (r.failed == 0) {
+            EXPECT_EQ(r.rc, plain.rc);
+            printf("[ failure points ] %-36s %u\n", ("ossetool " + args).c_str(), n - 1);
+            return n - 1;
+        }
+    }
+    ADD_FAILURE() << "no end to the allocations";
+    return 0;
+}
+
+}  // namespace
+
+// The verbs of the tool that reach the library's allocator: system information, the error-code
+// lookup, a log file, a trap file, and a named trace created, dumped, formatted and removed.
+TEST(AllocFailure, OssetoolVerbs)
+{
+    ossetest::TempDir dir;
+    // Inputs: a log file with a record, a trap file, a named trace with records and its dump.
+    const std::string logPath = dir.file("af.log");
+    {
+        OSSLogFacOpenParam param = {};
+        param.version = OSS_CURRENT_VERSION;
+        snprintf(param.path, sizeof param.path, "%s", logPath.c_str());
+        snprintf(param.name, sizeof param.name, "%s", "alloc-failure");
+        param.level = 5;
+        param.destination = OSS_LOG_DEST_FILE;
+        OSSLogFacility f;
+        memset(&f, 0, sizeof f);
+        ASSERT_EQ(ossLogFacOpen(&param, &f), 0u);
+        const char text[] = "a record";
+        ossLog(&f, 0x081A0058u, 0, 1, OSS_LEVEL_ERROR, 1, OSSLogItem{text, (Sint32)sizeof text - 1, OSS_ITEM_STRING});
+        ASSERT_EQ(ossLogFacClose(&f), 0u);
+    }
+    const std::string trapPath = dir.file("af.trap");
+    {
+        OSSTrapFile trap;
+        ASSERT_EQ(trap.open(trapPath.c_str(), OSS_PRIMFILE_OPEN_ALWAYS), 0u);
+        trap.initialize(0, nullptr, nullptr, nullptr);
+        trap.dump(OSS_TRAP_SECTION_HEADER | OSS_TRAP_SECTION_SYSTEM | OSS_TRAP_SECTION_MODULES, 0, nullptr, nullptr);
+        trap.close();
+    }
+    char name[32], other[32];
+    snprintf(name, sizeof name, "af%lu", GetCurrentProcessId());
+    snprintf(other, sizeof other, "af%lub", GetCurrentProcessId());
+    const std::string dump = dir.file("af.dmp");
+    std::string out;
+    ASSERT_EQ(ossetest::runProgram(OSSETOOL_EXE, std::string("trace on ") + name + " --size 512K", &out), 0) << out;
+    ASSERT_EQ(ossetest::runProgram(OSSETOOL_EXE, std::string("trace workload ") + name + " 1 20", &out), 0) << out;
+    ASSERT_EQ(ossetest::runProgram(OSSETOOL_EXE, std::string("trace dump ") + name + " \"" + dump + "\"", &out), 0) << out;
+
+    toolFailureLoop("ecf 0x9000000C");
+    toolFailureLoop("sysinfo");
+    toolFailureLoop("log \"" + logPath + "\"");
+    toolFailureLoop("trap \"" + trapPath + "\"");
+    toolFailureLoop(std::string("trace info ") + name);
+    toolFailureLoop(std::string("trace dump ") + name + " \"" + dir.file("again.dmp") + "\"");
+    toolFailureLoop("trace format \"" + dump + "\"");
+    toolFailureLoop(std::string("trace on ") + other + " --size 512K", [&] {
+        ossetest::runProgram(OSSETOOL_EXE, std::string("trace remove ") + other, &out);
+    });
+    ossetest::runProgram(OSSETOOL_EXE, std::string("trace remove ") + name, &out);
 }

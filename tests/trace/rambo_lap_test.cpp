@@ -52,9 +52,11 @@ TEST_F(RamboLap, ParkedWriterIsDroppedAndTheRecordItWroteOverIsReportedLost) {
     HANDLE resume = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     ASSERT_TRUE(reserved && resume);
     RamboReservation parked{};
+    const Uint8* slot = nullptr;  // the parked record's slot (the token loses it when dropped)
     bool released = false;
     std::thread writer([&] {
         Uint8* p = static_cast<Uint8*>(ramboReserveOneSlot(ring(), &parked));
+        slot = static_cast<const Uint8*>(parked.slot);
         SetEvent(reserved);
         released = WaitForSingleObject(resume, 60000) == WAIT_OBJECT_0;
         // Its stores, whether or not the ring came round meanwhile.
@@ -70,9 +72,9 @@ TEST_F(RamboLap, ParkedWriterIsDroppedAndTheRecordItWroteOverIsReportedLost) {
     std::thread b([&] { for (Uint32 i = 0; i < perWriter; ++i) _gtraceEntry(2, 0, kFn, 2 * i + 1, 0); });
     a.join();
     b.join();
-    const Uint32 newer = readAt<Uint32>(static_cast<const Uint8*>(parked.slot), 0);
+    const Uint32 newer = readAt<Uint32>(slot, 0);
     ASSERT_GT(newer - parked.sequence, n) << "the parked slot holds a record of a later lap";
-    ASSERT_NE(ramboCheckRecord(parked.slot, 1, RAMBO_FORMAT_SEALED), 0u);
+    ASSERT_NE(ramboCheckRecord(slot, 1, RAMBO_FORMAT_SEALED), 0u);
 
     SetEvent(resume);
     writer.join();
@@ -85,11 +87,12 @@ TEST_F(RamboLap, ParkedWriterIsDroppedAndTheRecordItWroteOverIsReportedLost) {
     Uint32 drops = 0;
     ASSERT_EQ(ramboGetLappedDrops(ring(), &drops), 0u);
     EXPECT_EQ(drops, 1u);
-    EXPECT_EQ(readAt<Uint32>(static_cast<const Uint8*>(parked.slot), 0), newer);
-    EXPECT_EQ(readAt<Uint32>(static_cast<const Uint8*>(parked.slot), 8), kParkedFill);
-    EXPECT_EQ(ramboCheckRecord(parked.slot, 1, RAMBO_FORMAT_SEALED), 0u);
+    EXPECT_EQ(parked.slot, nullptr) << "the writer is told its record was dropped";
+    EXPECT_EQ(readAt<Uint32>(slot, 0), newer);
+    EXPECT_EQ(readAt<Uint32>(slot, 8), kParkedFill);
+    EXPECT_EQ(ramboCheckRecord(slot, 1, RAMBO_FORMAT_SEALED), 0u);
     Uint32 plainTrailer = ~newer;
-    EXPECT_NE(readAt<Uint32>(static_cast<const Uint8*>(parked.slot), 60), plainTrailer)
+    EXPECT_NE(readAt<Uint32>(slot, 60), plainTrailer)
         << "a sealed record's trailer is not the plain one";
 
     // The dump reads the last lap: every record but the damaged one, each intact and once, and
