@@ -10,9 +10,12 @@
 #include <stdbool.h>
 #endif
 
-#if defined(__GNUC__)
+#if defined(__GNUC__) && defined(_WIN32)
 /* Lets the compiler check a printf-style format in the C runtime's dialect. */
 #define OSSE_MS_PRINTF(fmt, first) __attribute__((__format__(ms_printf, fmt, first)))
+#elif defined(__GNUC__)
+/* Built for another system (the native build of the portable code): the C library's dialect. */
+#define OSSE_MS_PRINTF(fmt, first) __attribute__((__format__(printf, fmt, first)))
 #else
 #define OSSE_MS_PRINTF(fmt, first)
 #endif

@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "diag/platform_internal.h"
-#include "diag/platform_rules.h"
+#include "diag/platform_checks.h"
 #include "osse/osse.h"
 
 OSSE_API Uint8 g_bIsPlatformID_Win32On95 = 0;

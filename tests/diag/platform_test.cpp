@@ -1,11 +1,11 @@
-// Platform identification: the version flags for every version family, the terminal-services
-// checks with their lookup failures, and the flags this process got at load.
+// Platform identification: the terminal-services checks with their lookup failures, and the
+// flags this process got at load (the decisions on their inputs: platform_rules_test.cpp).
 #include <windows.h>
 
 #include "osse/osse.h"
 #include "osse_test.h"
 
-#include "../../src/diag/platform_rules.h"
+#include "../../src/diag/platform_checks.h"
 
 using namespace osse_platform;
 
@@ -43,30 +43,6 @@ void recordLookup(Uint32 failedCall, Uint32 osError, Uint32 probe, const char* n
 
 }  // namespace
 
-TEST(Platform, VersionFlagsForEachFamily)
-{
-    const DWORD W9X = VER_PLATFORM_WIN32_WINDOWS, NT = VER_PLATFORM_WIN32_NT;
-    struct Case {
-        const char* name;
-        OSVERSIONINFOEXA v;
-        bool queried;
-        const char* flags;  // 95 98 Me NT 2k XP 2k3 Vista Longhorn
-    } cases[] = {
-        {"95", version(W9X, 4, 0), true, "100000000"},
-        {"98", version(W9X, 4, 10), true, "110000000"},
-        {"Me", version(W9X, 4, 90), true, "101000000"},
-        {"NT 4", version(NT, 4, 0), true, "000100000"},
-        {"2000", version(NT, 5, 0), true, "000110000"},
-        {"XP", version(NT, 5, 1), true, "000111000"},
-        {"2003", version(NT, 5, 2), true, "000111100"},
-        {"Vista", version(NT, 6, 0), true, "000111111"},
-        {"Vista personal", version(NT, 6, 0, 0x200), true, "000111110"},
-        {"10", version(NT, 10, 0, 0x100), true, "000111111"},
-        {"query failed", version(NT, 6, 1), false, "000000000"},
-    };
-    for (const Case& c : cases) EXPECT_EQ(flagsText(versionFlags(c.queried, c.v)), c.flags) << c.name;
-}
-
 TEST(Platform, LoadTimeFlagsMatchThisSystem)
 {
     OSVERSIONINFOEXA v = {};
@@ -91,12 +67,6 @@ TEST(Platform, LoadTimeFlagsMatchThisSystem)
 
 TEST(Platform, TerminalServicesCheckResults)
 {
-    // Check A confirms with 0, check B with 1; either confirmation sets both flags.
-    EXPECT_TRUE(terminalServicesRunning(0, 2));
-    EXPECT_TRUE(terminalServicesRunning(2, 1));
-    EXPECT_FALSE(terminalServicesRunning(2, 2));
-    EXPECT_FALSE(terminalServicesRunning(2, 0));
-
     OSVERSIONINFOEXA v = version(VER_PLATFORM_WIN32_NT, 6, 1);
     OSVERSIONINFOEXA suite = {};
     suite.dwOSVersionInfoSize = sizeof suite;
@@ -141,17 +111,4 @@ TEST(Platform, EachLookupFailureIsReportedWithItsProbeAndName)
         EXPECT_EQ(g_lookups[0].osError, c.probe % 20 == 10 ? 126u : 127u)
             << "module not found / procedure not found";
     }
-}
-
-TEST(Platform, ProductSuiteMultiString)
-{
-    const char suite[] = "Small Business\0Terminal Server\0\0";
-    EXPECT_TRUE(multiStringContains(suite, sizeof suite, "Terminal Server"));
-    EXPECT_TRUE(multiStringContains(suite, sizeof suite, "Small Business"));
-    EXPECT_FALSE(multiStringContains(suite, sizeof suite, "Terminal"));
-    EXPECT_FALSE(multiStringContains(suite, sizeof suite, "Server"));
-    EXPECT_FALSE(multiStringContains("\0\0", 2, "Terminal Server"));
-    // Not terminated within its size: nothing is read past the end.
-    const char cut[] = {'T', 'e', 'r', 'm'};
-    EXPECT_TRUE(multiStringContains(cut, sizeof cut, "Term"));
 }

@@ -1,7 +1,9 @@
 // The error-code framework: identifier and code lookups at their boundaries, the library's
 // own rows against a copy written out here, the whole tables' shape and totals, the find
-// functions' scan order, and the exports by plain name.
+// functions' scan order, and the exports by plain name (the DLL's build only).
+#ifdef _WIN32
 #include <windows.h>
+#endif
 
 #include <cstring>
 #include <set>
@@ -400,11 +402,13 @@ const IndexedName kSysFunctions[] = {
 
 const char* const kProductNames[] = {nullptr, "NRV Common Services", "NRV Tools", "NRV Database Engine"};
 
+#ifdef _WIN32
 template <class Fn>
 Fn procAddress(HMODULE dll, const char* name)
 {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
 }
+#endif
 
 std::string str(const char* s)
 {
@@ -717,6 +721,7 @@ TEST(EcfCodes, WholeSetIsCompleteWithUniqueNamesAndThreeWarnings)
     EXPECT_EQ(warnings.count(ECF_PARTIAL_INFO), 1u);
 }
 
+#ifdef _WIN32
 TEST(EcfExports, EveryLookupIsFoundByItsPlainName)
 {
     HMODULE dll = GetModuleHandleA("NRVOSSE.dll");
@@ -751,6 +756,7 @@ TEST(EcfExports, EveryLookupIsFoundByItsPlainName)
     EXPECT_EQ(findComponent(1, "COMP_OSSE"), 3u);
     EXPECT_EQ(numProducts(), 3u);
 }
+#endif
 
 // Codes the library does not own name their own product and component, not one of the library's:
 // the codes given in full, and the generated codes of a subject, whose token tells the owner.
