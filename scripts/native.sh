@@ -61,7 +61,8 @@ for mode in "${modes[@]}"; do
       (cd "$out/coverage" && LLVM_PROFILE_FILE="$out/coverage/%p.profraw" ctest --timeout 120 >/dev/null) || status=1
       llvm-profdata merge -sparse "$out/coverage"/*.profraw -o "$out/coverage/tests.profdata"
       objects=()
-      for exe in "$out/coverage"/*_test* "$out/coverage/native_unit_tests"; do
+      # The unit tests' program first: llvm-cov reads the others' records against its own.
+      for exe in "$out/coverage/native_unit_tests" "$out/coverage"/*_test; do
         [ -x "$exe" ] && [ -f "$exe" ] && objects+=(-object "$exe")
       done
       mapfile -t sources < "$out/coverage/portable_sources.txt"
@@ -70,6 +71,7 @@ for mode in "${modes[@]}"; do
       for dir in $(printf '%s\n' "${sources[@]}" | xargs -n1 dirname | sort -u); do
         for h in "$dir"/*.h; do [ -f "$h" ] && sources+=("$h"); done
       done
+      mapfile -t sources < <(printf '%s\n' "${sources[@]}" | awk '!seen[$0]++')
       llvm-cov report "${objects[@]:1}" -instr-profile="$out/coverage/tests.profdata" \
         "${sources[@]}" | sed "s#$root/##"
       echo "(line by line: llvm-cov show ${objects[*]:1} -instr-profile=$out/coverage/tests.profdata FILE)"

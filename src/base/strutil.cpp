@@ -44,6 +44,12 @@ extern "C" OSSE_API int ossStrCompWithPads(const char* a, const char* b, Uint32 
     if (!b) b = "";
     // The shorter string (b when they are of equal length) is copied and blank-padded.
     const osse_str::PadPlan plan = osse_str::planPadding(a, b);
+    // The allocator takes 32-bit sizes: a copy of 4 GiB or more cannot be made (x86_64 only),
+    // and a truncated size would be written past.
+    if (plan.longer >= 0xFFFFFFFFull) {
+        logAllocFailure(ECF_INVALID_PARAMETER, plan.padB ? 10u : 20u, 0xFFFFFFFFu);
+        return -1;
+    }
     const Uint32 size = static_cast<Uint32>(plan.longer + 1);
 
     void* mem = nullptr;

@@ -1,6 +1,7 @@
 // The checked-in seeds of the fuzz targets read as what they are: the logs written by the
 // library's log tests cut alike whole and in pieces, and the trace dumps written by the dump
-// tests parsed alike both ways (their record payloads become the item walk's seeds).
+// tests parsed alike every way the fuzz target reads them (their record payloads become the
+// item walk's seeds).
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -102,36 +103,123 @@ TEST(FuzzSeeds, LogsCutAlikeWholeAndInPieces)
     EXPECT_EQ(records, headers);
 }
 
-TEST(FuzzSeeds, DumpsParseAlikeBothWaysInPlaceAndCopied)
+namespace {
+
+using osse::tracedump::ImageRead;
+using ImageParser = OSSErr (*)(const Uint8*, size_t, bool, osse::tracedump::RecordVisitor, void*, Uint32*,
+                               ImageRead);
+
+// The records of an image read in one direction, in place and copied window by window: both
+// must hand out the same records, and forwards and backwards the same ones in reverse order.
+// Returns them in forward order.
+std::vector<std::string> readAlike(ImageParser parse, const std::vector<Uint8>& image, bool directions = true)
+{
+    Payloads got[2][2];  // [copied][forward]
+    OSSErr rc[2][2];
+    for (int copied = 0; copied < 2; ++copied) {
+        for (int forward = 0; forward < (directions ? 2 : 1); ++forward) {
+            Uint32 n = 0;
+            rc[copied][forward] = parse(image.data(), image.size(), forward == 0 ? true : false, keepPayload,
+                                        &got[copied][forward], &n, copied ? ImageRead::kCopied : ImageRead::kInPlace);
+            EXPECT_EQ(n, got[copied][forward].all.size());
+        }
+    }
+    EXPECT_EQ(rc[0][0], rc[1][0]);
+    EXPECT_TRUE(got[0][0].all == got[1][0].all) << "in place and copied differ";
+    if (directions) {
+        EXPECT_TRUE(got[0][1].all == got[1][1].all) << "in place and copied differ backwards";
+        std::vector<std::string> back = got[0][1].all;
+        std::reverse(back.begin(), back.end());
+        EXPECT_TRUE(back == got[0][0].all) << "backwards is not forwards reversed";
+    }
+    return got[0][0].all;
+}
+
+// A seed behind a trace dump header, read as a circularly written stream or as a profile table
+// of `profileBytes` (the fuzz target's other readings).
+std::vector<Uint8> behindHeader(const std::string& seed, Uint32 mode, Uint32 profileBytes)
+{
+    std::vector<Uint8> image(GTRACE_DUMP_HEADER_SIZE + seed.size(), 0);
+    GTraceDumpHeader* h = reinterpret_cast<GTraceDumpHeader*>(image.data());
+    memcpy(h->eyeCatcher, GTRACE_DUMP_EYECATCHER, 8);
+    h->options.wrappingDumpMarker = 1;
+    h->options.mode = mode;
+    h->options.bufferSize = profileBytes;
+    memcpy(image.data() + GTRACE_DUMP_HEADER_SIZE, seed.data(), seed.size());
+    return image;
+}
+
+// An instantaneous dump's slots padded with zeros to the size its head states.
+std::vector<Uint8> padded(const std::string& seed)
+{
+    RamboDumpHead head;
+    if (seed.size() < sizeof head + sizeof(RamboDumpTail)) return {};
+    memcpy(&head, seed.data(), sizeof head);
+    if (head.kind != RAMBO_DUMP_KIND_INSTANT || head.bufferSize < RAMBO_MIN_BUFFER_SIZE || head.bufferSize > (4u << 20))
+        return {};
+    std::vector<Uint8> image(sizeof head + head.bufferSize + sizeof(RamboDumpTail), 0);
+    const size_t slots = std::min<size_t>(seed.size() - sizeof head - sizeof(RamboDumpTail), head.bufferSize);
+    memcpy(image.data(), seed.data(), sizeof head + slots);
+    memcpy(image.data() + image.size() - sizeof(RamboDumpTail), seed.data() + seed.size() - sizeof(RamboDumpTail),
+           sizeof(RamboDumpTail));
+    return image;
+}
+
+}  // namespace
+
+// Every dump seed read every way the fuzz target reads it: as a bare ring, padded to its stated
+// size, behind a trace dump header as a circular stream and as a profile table.
+TEST(FuzzSeeds, DumpsParseAlikeEveryWayInPlaceAndCopied)
 {
     const std::vector<std::string> seeds = seedsOf("trace_dump_fuzz");
     ASSERT_FALSE(seeds.empty());
-    size_t saved = 0, parsed = 0;
+    size_t saved = 0, bare = 0, instant = 0, streamed = 0, entries = 0;
     for (const std::string& path : seeds) {
         SCOPED_TRACE(path);
-        const std::string image = readFile(path);
-        const Uint8* bytes = reinterpret_cast<const Uint8*>(image.data());
-        Payloads forward, backward, copiedForward, copiedBackward;
-        Uint32 nf = 0, nb = 0, ncf = 0, ncb = 0;
-        using osse::tracedump::ImageRead;
-        osse::tracedump::parseRingImage(bytes, image.size(), true, keepPayload, &forward, &nf);
-        osse::tracedump::parseRingImage(bytes, image.size(), false, keepPayload, &backward, &nb);
-        osse::tracedump::parseRingImage(bytes, image.size(), true, keepPayload, &copiedForward, &ncf,
-                                        ImageRead::kCopied);
-        osse::tracedump::parseRingImage(bytes, image.size(), false, keepPayload, &copiedBackward, &ncb,
-                                        ImageRead::kCopied);
-        parsed += nf;
-        EXPECT_EQ(nf, nb);
-        EXPECT_EQ(nf, ncf);
-        EXPECT_EQ(nf, ncb);
-        EXPECT_TRUE(forward.all == copiedForward.all);
-        EXPECT_TRUE(backward.all == copiedBackward.all);
-        std::reverse(backward.all.begin(), backward.all.end());
-        EXPECT_TRUE(forward.all == backward.all);
+        const std::string seed = readFile(path);
+        const std::vector<Uint8> image(seed.begin(), seed.end());
+        const std::vector<std::string> records = readAlike(osse::tracedump::parseRingImage, image);
+        bare += records.size();
+        const std::vector<Uint8> full = padded(seed);
+        if (!full.empty()) instant += readAlike(osse::tracedump::parseRingImage, full).size();
+        streamed += readAlike(osse::tracedump::parseTraceImage, behindHeader(seed, 0, 0)).size();
+        entries += readAlike(osse::tracedump::parseTraceImage,
+                             behindHeader(seed, GTRACE_MODE_PROFILE, static_cast<Uint32>(seed.size())), false)
+                       .size();
         // A few records of each dump, of different lengths, seed the item walk.
         size_t taken = 0;
-        for (size_t i = 0; i < forward.all.size() && taken < 3; i += 1 + forward.all.size() / 3, ++taken)
-            saveSeed("item_walk_fuzz", std::to_string(saved++), forward.all[i]);
+        for (size_t i = 0; i < records.size() && taken < 3; i += 1 + records.size() / 3, ++taken)
+            saveSeed("item_walk_fuzz", std::to_string(saved++), records[i]);
     }
-    EXPECT_GT(parsed, seeds.size());
+    // The seeds hold stream dumps and instantaneous ones of both ring modes.
+    EXPECT_GT(bare, seeds.size());
+    EXPECT_GT(instant, seeds.size());
+    EXPECT_GT(streamed, seeds.size());
+    EXPECT_GT(entries, 0u);
+}
+
+// The item walk over the records the dump seeds hold: every item it hands out lies inside its
+// record, and records with items are met.
+TEST(FuzzSeeds, ItemWalkStaysInsideEachRecord)
+{
+    const std::vector<std::string> seeds = seedsOf("item_walk_fuzz");
+    ASSERT_FALSE(seeds.empty());
+    size_t items = 0;
+    for (const std::string& path : seeds) {
+        SCOPED_TRACE(path);
+        const std::string record = readFile(path);
+        const Uint8* begin = reinterpret_cast<const Uint8*>(record.data());
+        GTraceItemWalk w;
+        if (!gtraceRecordItemsBegin(begin, static_cast<Uint32>(record.size()), &w)) continue;
+        Uint32 kind = 0, size = 0, present = 0;
+        const void* bytes = nullptr;
+        while (gtraceRecordItemsNext(&w, &kind, &size, &bytes, &present)) {
+            ++items;
+            EXPECT_LE(present, size);
+            if (present == 0) continue;
+            const Uint8* at = static_cast<const Uint8*>(bytes);
+            EXPECT_TRUE(at >= begin && at + present <= begin + record.size());
+        }
+    }
+    EXPECT_GT(items, 0u);
 }
