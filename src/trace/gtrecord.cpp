@@ -274,6 +274,21 @@ void copyItems(Uint8* headers, const ItemPlan& plan, va_list ap, osse::rambo::Se
     }
 }
 
+// The head, the extra words and the items of a record with items, stored at `p` as they are
+// (the sealed ring's large records seal each piece as it is stored instead, below).
+inline void composeVar(Uint8* p, const Point& pt, Uint64 timestamp, Uint32 extra, const ItemPlan& plan,
+                       va_list ap) {
+    fillHead(p, pt, timestamp, static_cast<Uint16>(extra + plan.areaBytes), plan.accepted, true);
+    if (extra) {
+        const Uint32 words[2] = {pt.extraLow, pt.extraHigh};
+        memcpy(p + kVarOffset, words, sizeof words);
+    }
+    va_list walk;
+    va_copy(walk, ap);
+    copyItems(p + kVarOffset + extra, plan, walk, nullptr, walk);
+    va_end(walk);
+}
+
 // A record with items (and, for _gtraceErrorRcVar, 8 extra bytes in front of them).
 void writeVar(const Point& pt, Uint32 n, va_list ap) {
     GTCB* cb = __atomic_load_n(&g_pGTCB, __ATOMIC_ACQUIRE);
@@ -301,35 +316,13 @@ void writeVar(const Point& pt, Uint32 n, va_list ap) {
         Uint8* q = reinterpret_cast<Uint8*>(rec);
         const Uint32 area = osse::rambo::payloadWords(k) * 4;
         memset(q, 0, area);
-        fillHead(q, pt, timestamp, static_cast<Uint16>(extra + plan.areaBytes), plan.accepted, true);
-        if (extra) {
-            const Uint32 words[2] = {pt.extraLow, pt.extraHigh};
-            memcpy(q + kVarOffset, words, sizeof words);
-        }
-        va_copy(walk, ap);
-        copyItems(q + kVarOffset + extra, plan, walk, nullptr, walk);
-        va_end(walk);
+        composeVar(q, pt, timestamp, extra, plan, ap);
         const Uint32 seal = osse::rambo::sealOf(q, k);
         ringReserve(ring, payloadBytes, &token);
         osse::rambo::publish(ring, &token, q, area, seal);
-        if (flags & GTRACE_AFTER_RECORD_FLAGS) {
-            va_list cursor;
-            va_copy(cursor, ap);
-            afterRecord(cb, flags, pt, n, &cursor);
-            va_end(cursor);
-        }
-        return;
-    }
-    Uint8* p = static_cast<Uint8*>(ringReserve(ring, payloadBytes, &token));
-    if (!osse::rambo::isSealed(ring)) {
-        fillHead(p, pt, timestamp, static_cast<Uint16>(extra + plan.areaBytes), plan.accepted, true);
-        if (extra) {
-            const Uint32 words[2] = {pt.extraLow, pt.extraHigh};
-            memcpy(p + kVarOffset, words, sizeof words);
-        }
-        va_copy(walk, ap);
-        copyItems(p + kVarOffset + extra, plan, walk, nullptr, walk);
-        va_end(walk);
+    } else if (Uint8* p = static_cast<Uint8*>(ringReserve(ring, payloadBytes, &token));
+               !osse::rambo::isSealed(ring)) {
+        composeVar(p, pt, timestamp, extra, plan, ap);
         ringSync(ring, &token);
     } else if (osse::rambo::lapped(ring, &token)) {
         osse::rambo::dropLapped(ring, &token);

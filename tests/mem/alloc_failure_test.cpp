@@ -117,6 +117,41 @@ void writeFile(const std::string& path, const std::string& text)
     fclose(f);
 }
 
+// Opens a log facility on `path`, logs one record with a string item and closes it.
+Uint32 logARecord(const std::string& path)
+{
+    OSSLogFacOpenParam param = {};
+    param.version = OSS_CURRENT_VERSION;
+    snprintf(param.path, sizeof param.path, "%s", path.c_str());
+    snprintf(param.name, sizeof param.name, "%s", "alloc-failure");
+    param.level = 5;
+    param.destination = OSS_LOG_DEST_FILE;
+    OSSLogFacility f;
+    memset(&f, 0, sizeof f);
+    if (Uint32 rc = ossLogFacOpen(&param, &f)) return rc;
+    const char text[] = "a record";
+    const Uint32 rc = ossLog(&f, 0x081A0058u, 0, 1, OSS_LEVEL_ERROR, 1,
+                             OSSLogItem{text, (Sint32)sizeof text - 1, OSS_ITEM_STRING});
+    EXPECT_EQ(ossLogFacClose(&f), 0u);
+    return rc;
+}
+
+// Writes a trap file of every section at `path` (made anew).
+Uint32 writeTrapFile(const std::string& path)
+{
+    DeleteFileA(path.c_str());
+    OSSTrapFile trap;
+    if (Uint32 rc = trap.open(path.c_str(), OSS_PRIMFILE_OPEN_ALWAYS)) return rc;
+    trap.initialize(0, nullptr, nullptr, nullptr);
+    trap.dump(OSS_TRAP_SECTION_HEADER | OSS_TRAP_SECTION_SYSTEM | OSS_TRAP_SECTION_ENVIRONMENT |
+                  OSS_TRAP_SECTION_STACK | OSS_TRAP_SECTION_MODULES,
+              0, nullptr, nullptr);
+    trap.close();
+    const std::string bytes = memtest::readFile(path);
+    EXPECT_EQ(bytes.substr(0, 8), std::string(OSS_TRAP_EYECATCHER, 8));
+    return 0u;
+}
+
 }  // namespace
 
 TEST(AllocFailure, QueueCreateAttachAndAMessage)
@@ -301,22 +336,7 @@ TEST(AllocFailure, LogFacilityOpenAndARecord)
     FullMode full;
     ossetest::TempDir dir;
     const std::string path = dir.file("af.log");
-    const Operation op = [&] {
-        OSSLogFacOpenParam param = {};
-        param.version = OSS_CURRENT_VERSION;
-        snprintf(param.path, sizeof param.path, "%s", path.c_str());
-        snprintf(param.name, sizeof param.name, "%s", "alloc-failure");
-        param.level = 5;
-        param.destination = OSS_LOG_DEST_FILE;
-        OSSLogFacility f;
-        memset(&f, 0, sizeof f);
-        if (Uint32 rc = ossLogFacOpen(&param, &f)) return rc;
-        const char text[] = "a record";
-        const Uint32 rc = ossLog(&f, 0x081A0058u, 0, 1, OSS_LEVEL_ERROR, 1,
-                                 OSSLogItem{text, (Sint32)sizeof text - 1, OSS_ITEM_STRING});
-        EXPECT_EQ(ossLogFacClose(&f), 0u);
-        return rc;
-    };
+    const Operation op = [&] { return logARecord(path); };
     failureLoop("log facility open and a record", op);
 }
 
@@ -325,19 +345,7 @@ TEST(AllocFailure, TrapFile)
     FullMode full;
     ossetest::TempDir dir;
     const std::string path = dir.file("af.trap");
-    const Operation op = [&] {
-        DeleteFileA(path.c_str());
-        OSSTrapFile trap;
-        if (Uint32 rc = trap.open(path.c_str(), OSS_PRIMFILE_OPEN_ALWAYS)) return rc;
-        trap.initialize(0, nullptr, nullptr, nullptr);
-        trap.dump(OSS_TRAP_SECTION_HEADER | OSS_TRAP_SECTION_SYSTEM | OSS_TRAP_SECTION_ENVIRONMENT |
-                      OSS_TRAP_SECTION_STACK | OSS_TRAP_SECTION_MODULES,
-                  0, nullptr, nullptr);
-        trap.close();
-        const std::string bytes = memtest::readFile(path);
-        EXPECT_EQ(bytes.substr(0, 8), std::string(OSS_TRAP_EYECATCHER, 8));
-        return 0u;
-    };
+    const Operation op = [&] { return writeTrapFile(path); };
     failureLoop("trap file", op);
 }
 
@@ -466,28 +474,9 @@ TEST(AllocFailure, OssetoolVerbs)
     ossetest::TempDir dir;
     // Inputs: a log file with a record, a trap file, a named trace with records and its dump.
     const std::string logPath = dir.file("af.log");
-    {
-        OSSLogFacOpenParam param = {};
-        param.version = OSS_CURRENT_VERSION;
-        snprintf(param.path, sizeof param.path, "%s", logPath.c_str());
-        snprintf(param.name, sizeof param.name, "%s", "alloc-failure");
-        param.level = 5;
-        param.destination = OSS_LOG_DEST_FILE;
-        OSSLogFacility f;
-        memset(&f, 0, sizeof f);
-        ASSERT_EQ(ossLogFacOpen(&param, &f), 0u);
-        const char text[] = "a record";
-        ossLog(&f, 0x081A0058u, 0, 1, OSS_LEVEL_ERROR, 1, OSSLogItem{text, (Sint32)sizeof text - 1, OSS_ITEM_STRING});
-        ASSERT_EQ(ossLogFacClose(&f), 0u);
-    }
+    ASSERT_EQ(logARecord(logPath), 0u);
     const std::string trapPath = dir.file("af.trap");
-    {
-        OSSTrapFile trap;
-        ASSERT_EQ(trap.open(trapPath.c_str(), OSS_PRIMFILE_OPEN_ALWAYS), 0u);
-        trap.initialize(0, nullptr, nullptr, nullptr);
-        trap.dump(OSS_TRAP_SECTION_HEADER | OSS_TRAP_SECTION_SYSTEM | OSS_TRAP_SECTION_MODULES, 0, nullptr, nullptr);
-        trap.close();
-    }
+    ASSERT_EQ(writeTrapFile(trapPath), 0u);
     char name[32], other[32];
     snprintf(name, sizeof name, "af%lu", GetCurrentProcessId());
     snprintf(other, sizeof other, "af%lub", GetCurrentProcessId());
