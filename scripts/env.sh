@@ -98,7 +98,8 @@ osse_wine_up() {
   local server wine64
   server=$(osse_find_wineserver) || { echo "wine: no wineserver found" >&2; return 1; }
   wine64=$(osse_find_wine64) || { echo "wine: no wine64 found" >&2; return 1; }
-  if ! ( "$server" -p && "$wine64" cmd /c exit ) </dev/null >/dev/null 2>&1; then
+  # wineserver -p exits with 2 when a server already runs in this prefix: that one is kept.
+  if ! ( { "$server" -p || [ $? -eq 2 ]; } && "$wine64" cmd /c exit ) </dev/null >/dev/null 2>&1; then
     echo "wine: could not start the wineserver and a first 64-bit process in $WINEPREFIX" >&2
     return 1
   fi

@@ -289,6 +289,23 @@ inline void composeVar(Uint8* p, const Point& pt, Uint64 timestamp, Uint32 extra
     va_end(walk);
 }
 
+// Zeroes a small array with stores of a zero the compiler cannot see: it would turn them back
+// into one string instruction, whose start-up costs about as much as a whole small record.
+template <size_t N>
+inline void zeroWithoutStringOp(Uint32 (&words)[N]) {
+#if defined(__SSE2__)
+    typedef Uint32 Vec4 __attribute__((vector_size(16), may_alias));
+    static_assert(N % 4 == 0, "whole vectors");
+    Vec4 zero = {0, 0, 0, 0};
+    __asm__("" : "+x"(zero));
+    for (size_t i = 0; i < N / 4; ++i) reinterpret_cast<Vec4*>(words)[i] = zero;
+#else
+    Uint32 zero = 0;
+    __asm__("" : "+r"(zero));
+    for (Uint32& w : words) w = zero;
+#endif
+}
+
 // A record with items (and, for _gtraceErrorRcVar, 8 extra bytes in front of them).
 void writeVar(const Point& pt, Uint32 n, va_list ap) {
     GTCB* cb = __atomic_load_n(&g_pGTCB, __ATOMIC_ACQUIRE);
@@ -309,7 +326,16 @@ void writeVar(const Point& pt, Uint32 n, va_list ap) {
     RingToken token;
     const Uint32 payloadBytes = kVarOffset + extra + plan.areaBytes;
     const Uint32 k = osse::rambo::slotsFor(payloadBytes);
-    if (osse::rambo::isSealed(ring) && k <= kLocalSlots) {
+    if (osse::rambo::isSealed(ring) && k == 2) {
+        // The common small record, of a size known here: zeroed, sealed and stored with no
+        // call and no loop of unknown length.
+        alignas(16) Uint32 rec[32];
+        zeroWithoutStringOp(rec);
+        composeVar(reinterpret_cast<Uint8*>(rec), pt, timestamp, extra, plan, ap);
+        ringReserve(ring, payloadBytes, &token);
+        const Uint32 seal = osse::rambo::sealOf(reinterpret_cast<const Uint8*>(rec), 2);
+        osse::rambo::publishWords<osse::rambo::payloadWords(2)>(ring, &token, rec, seal);
+    } else if (osse::rambo::isSealed(ring) && k <= kLocalSlots) {
         // A small record on a sealed ring is composed and sealed in the writer's memory, before
         // the reservation, and copied into its slots in one piece.
         Uint32 rec[osse::rambo::payloadWords(kLocalSlots)];
