@@ -125,7 +125,7 @@ int Child::wait(unsigned timeoutMs)
         if (GetExitCodeProcess(process_, &exitCode)) code = (int)exitCode;
     } else {
         TerminateProcess(process_, 99);
-        WaitForSingleObject(process_, INFINITE);
+        WaitForSingleObject(process_, 10000);
     }
     CloseHandle(process_);
     process_ = nullptr;
@@ -136,7 +136,7 @@ void Child::kill()
 {
     if (!process_) return;
     TerminateProcess(process_, 99);
-    WaitForSingleObject(process_, INFINITE);
+    WaitForSingleObject(process_, 10000);  // an ended process is gone at once; never held for good
     CloseHandle(process_);
     process_ = nullptr;
 }
@@ -212,12 +212,26 @@ int runProgram(const std::string& program, const std::string& args, std::string*
     out->clear();
     int rc = -1;
     if (started) {
-        // Read until the program ends; the pipe would otherwise fill and stall it.
+        // Read while the program runs (the pipe would otherwise fill and stall it), and what it
+        // left once it ended, all within the time given: a program that hangs, or a process it
+        // started that holds the pipe open, does not hold the caller.
+        const ULONGLONG deadline = GetTickCount64() + timeoutMs;
         char buffer[4096];
-        DWORD got = 0;
-        while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got) out->append(buffer, got);
+        for (bool ended = false;;) {
+            DWORD ready = 0, got = 0;
+            if (!PeekNamedPipe(readEnd, nullptr, 0, nullptr, &ready, nullptr)) break;  // closed
+            if (ready) {
+                if (!ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) || !got) break;
+                out->append(buffer, got);
+                continue;
+            }
+            if (ended || GetTickCount64() >= deadline) break;
+            ended = WaitForSingleObject(pi.hProcess, 5) == WAIT_OBJECT_0;
+        }
+        const ULONGLONG now = GetTickCount64();
         DWORD code = 0;
-        if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0 && GetExitCodeProcess(pi.hProcess, &code)) {
+        if (WaitForSingleObject(pi.hProcess, now < deadline ? (DWORD)(deadline - now) : 0) == WAIT_OBJECT_0 &&
+            GetExitCodeProcess(pi.hProcess, &code)) {
             rc = (int)code;
         } else {
             TerminateProcess(pi.hProcess, 99);

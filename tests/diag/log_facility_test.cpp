@@ -310,7 +310,7 @@ void holdingDiagLevel(Uint16* level)
 {
     if (g_holdNext.exchange(false)) {
         SetEvent(g_held->inside);
-        WaitForSingleObject(g_held->release, INFINITE);
+        WaitForSingleObject(g_held->release, 30000);
     }
     *level = 5;
 }

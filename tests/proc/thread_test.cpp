@@ -20,7 +20,7 @@ struct Gate {
     ~Gate() { CloseHandle(h); }
     void open() { SetEvent(h); }
     bool isOpen() const { return WaitForSingleObject(h, 0) == WAIT_OBJECT_0; }
-    void await() const { WaitForSingleObject(h, INFINITE); }
+    void await() const { WaitForSingleObject(h, 30000); }  // bounded: a failing test ends
 };
 
 void waitOnGate(void* gate)
