@@ -4,7 +4,8 @@
 # corrupt reads (both must be 0), records a ring lost by design, queues found broken, and the
 # moments the kills fell on. Builds what it needs first.
 # Usage: scripts/soak.sh MINUTES [SEED]
-#   OSSE_CAMPAIGN_LIVE_STREAMER=1 also kills trace writers while the auto-dump streamer runs on.
+#   OSSE_CAMPAIGN_LIVE_STREAMER=0 always kills the auto-dump streamer first (by default it runs
+#   on in about half the auto-dump rounds while the writers are killed).
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 minutes=${1:?usage: scripts/soak.sh MINUTES [SEED]}

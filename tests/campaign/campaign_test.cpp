@@ -179,7 +179,7 @@ struct Campaign {
     Uint64 kills = 0;
     ossetest::TempDir dir;
     int round = 0;
-    bool liveStreamer = false;  // OSSE_CAMPAIGN_LIVE_STREAMER=1
+    bool liveStreamer = true;  // OSSE_CAMPAIGN_LIVE_STREAMER=0 turns it off
     int queueRounds = 0;
 
     Uint32 below(Uint32 n) { return (Uint32)(rng() % n); }
@@ -411,10 +411,9 @@ void traceRound(Campaign& c, Uint32 mode, const char* structure)
     auto workers = c.start("campaign_trace_writer", args);
     // Writers die anywhere in their writes: mostly inside a trace call, between reserving their
     // slots and publishing them. (A hook that parks a writer exactly there is to be wired in.)
-    // Auto-dump: the streamer is killed first; with OSSE_CAMPAIGN_LIVE_STREAMER=1, only in every
-    // other round (at random), else it drains the ring all along while the writers are killed.
-    // That mode stays off by default: one CI run of it saw a survivor reported as not ending,
-    // not yet explained.
+    // Auto-dump: in every other round (at random) the streamer is killed first, else it drains
+    // the ring all along while the writers are killed (OSSE_CAMPAIGN_LIVE_STREAMER=0: always
+    // killed first).
     bool streamerKilled = false;
     if (mode == GTRACE_MODE_AUTODUMP && (!c.liveStreamer || c.below(2) == 0)) {
         Sleep(c.below(150));
@@ -919,7 +918,7 @@ TEST(Campaign, KillAnywhereLoseNothingHangNowhere)
     int cycle = 0;
     auto more = [&] { return seconds ? nowMs() - t0 < seconds * 1000 : c.kills < target; };
     const bool verbose = envNumber("OSSE_CAMPAIGN_VERBOSE", 0) != 0;
-    c.liveStreamer = envNumber("OSSE_CAMPAIGN_LIVE_STREAMER", 0) != 0;
+    c.liveStreamer = envNumber("OSSE_CAMPAIGN_LIVE_STREAMER", 1) != 0;
     while (more()) {
         if (verbose) {
             printf("round %d (cycle step %d), %llu kills\n", c.round, cycle % 8, (unsigned long long)c.kills);
