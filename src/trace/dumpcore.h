@@ -504,6 +504,14 @@ inline Uint32 directRecords(RingParser* p, GTraceRecordView* views, Uint32 max) 
     const bool windowed = p->kind == RAMBO_DUMP_KIND_INSTANT;
     const bool sealed = p->sealed != 0;
     const Uint32 tail = p->tailPosition, n = p->slotCount;
+    // The window of an instantaneous dump holds one sequence per physical slot, the one of the
+    // last lap that maps there: lapBase + slot before the tail's slot, a lap less from it on.
+    // One compare then stands for the window and slot tests of inWindowAt, unless the slot count
+    // is no power of two and the window reaches below sequence 0 (modulo 2^32 is then no whole
+    // number of laps).
+    const Uint32 tailSlot = windowed ? tail % n : 0;
+    const Uint32 lapBase = tail - tailSlot;
+    const bool oneCompare = (n & (n - 1)) == 0 || lapBase >= n;
     Uint32 next = p->seq.nextSequence, lost = p->seq.lostSlots;
     const Uint8* slot = base;
     const Uint8* last = nullptr;
@@ -515,7 +523,8 @@ inline Uint32 directRecords(RingParser* p, GTraceRecordView* views, Uint32 max) 
         const Uint32 at = static_cast<Uint32>(slot - base) / kSlot;
         if ((word & 0xFFFFu) != RAMBO_SLOT_MARKER || k - 1u >= kMaxRecordSlots ||
             k > static_cast<Uint32>(end - slot) / kSlot || !trailerOk(slot, k, seq, sealed) ||
-            (windowed && !inWindowAt(seq, physical0 + at, tail, n))) {
+            (windowed && (oneCompare ? seq != (physical0 + at < tailSlot ? lapBase : lapBase - n) + physical0 + at
+                                     : !inWindowAt(seq, physical0 + at, tail, n)))) {
             break;
         }
         lost = seq == next ? 0 : missingSlots(p, next, seq);
