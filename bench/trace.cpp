@@ -291,8 +291,10 @@ void contentionTable() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     const Uint32 n = 2000000;
+    // "contention": the table under contention only.
+    const bool contentionOnly = argc > 1 && strcmp(argv[1], "contention") == 0;
 
     std::unique_ptr<GTraceOptions> options(new GTraceOptions);
     options->bufferSize = kBufferSize;
@@ -318,6 +320,14 @@ int main() {
     // Every contender writes the same memory: the data area of the trace's ring buffer.
     g_floor = g_naive = reinterpret_cast<Slot*>(static_cast<Uint8*>(block) + dataAt);
     if (reinterpret_cast<uintptr_t>(g_floor) % 64 != 0) printf("(slots not on cache lines)\n");
+
+    if (contentionOnly) {
+        gtraceEnable();
+        contentionTable();
+        gtraceDisable();
+        gtraceDetach();
+        return 0;
+    }
 
     // Disabled frame.
     const Result bareR = measure(1, n * 5, [](int, Uint32 k) {

@@ -3,7 +3,8 @@
 // trace points had before records were sealed) and as the sealed one (seal taken from the
 // writer's words, lap check before the stores). Same block, same binary, same run; best of
 // several rounds each, so that a disturbance of the machine hits one round, not one side.
-// Also a record with items (two slots), where the sealed writer seals the caller's bytes.
+// Also records with items (two and five slots), where the sealed writer seals the caller's
+// bytes.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -56,7 +57,8 @@ int main(int argc, char** argv) {
     g_ring = reinterpret_cast<RamboControlBlock*>(static_cast<Uint8*>(block) + GTCB_SIZE);
 
     const char text[] = "twenty-four bytes of it.";
-    double best[2][2] = {{1e9, 1e9}, {1e9, 1e9}};  // [format][entry, var]
+    static char longText[200] = "two hundred bytes of item";
+    double best[2][3] = {{1e9, 1e9, 1e9}, {1e9, 1e9, 1e9}};  // [format][entry, var, long var]
     for (int r = 0; r < rounds; ++r) {
         for (Uint32 format : {RAMBO_FORMAT_PLAIN, RAMBO_FORMAT_SEALED}) {
             setFormat(format);
@@ -64,16 +66,21 @@ int main(int argc, char** argv) {
             const double var = perCall(n / 4, [&](Uint32 i) {
                 _gtraceVar(i, 0, 0x08180001u, 7, 3, 1, GTRACE_ITEM_BYTES, 24u, text);
             });
+            const double longVar = perCall(n / 4, [&](Uint32 i) {
+                _gtraceVar(i, 0, 0x08180001u, 7, 3, 1, GTRACE_ITEM_BYTES, 200u, longText);
+            });
             if (entry < best[format][0]) best[format][0] = entry;
             if (var < best[format][1]) best[format][1] = var;
+            if (longVar < best[format][2]) best[format][2] = longVar;
         }
     }
     setFormat(RAMBO_FORMAT_SEALED);
     printf("single-thread trace point, circular ring of %u KiB, best of %d rounds of %u calls\n",
            kBufferSize / 1024, rounds, n);
     printf("%-34s %10s %10s %8s\n", "record", "plain ns", "sealed ns", "ratio");
-    const char* names[2] = {"entry (one slot, 52 bytes)", "data point (24-byte item, 2 slots)"};
-    for (int i = 0; i < 2; ++i) {
+    const char* names[3] = {"entry (one slot, 52 bytes)", "data point (24-byte item, 2 slots)",
+                            "data point (200-byte item, 5 slots)"};
+    for (int i = 0; i < 3; ++i) {
         printf("%-34s %10.2f %10.2f %8.3f\n", names[i], best[0][i], best[1][i], best[1][i] / best[0][i]);
     }
     Uint32 drops = 0;

@@ -289,20 +289,19 @@ inline void composeVar(Uint8* p, const Point& pt, Uint64 timestamp, Uint32 extra
     va_end(walk);
 }
 
-// Zeroes a small array with stores of a zero the compiler cannot see: it would turn them back
-// into one string instruction, whose start-up costs about as much as a whole small record.
-template <size_t N>
-inline void zeroWithoutStringOp(Uint32 (&words)[N]) {
+// Zeroes `vectors` times 16 bytes at `words` (16-aligned) with stores of a zero the compiler
+// cannot see: it would turn them back into one string instruction, whose start-up costs about
+// as much as a whole small record.
+inline void zeroWithoutStringOp(Uint32* words, Uint32 vectors) {
 #if defined(__SSE2__)
     typedef Uint32 Vec4 __attribute__((vector_size(16), may_alias));
-    static_assert(N % 4 == 0, "whole vectors");
     Vec4 zero = {0, 0, 0, 0};
     __asm__("" : "+x"(zero));
-    for (size_t i = 0; i < N / 4; ++i) reinterpret_cast<Vec4*>(words)[i] = zero;
+    for (Uint32 i = 0; i < vectors; ++i) reinterpret_cast<Vec4*>(words)[i] = zero;
 #else
     Uint32 zero = 0;
     __asm__("" : "+r"(zero));
-    for (Uint32& w : words) w = zero;
+    for (Uint32 i = 0; i < 4 * vectors; ++i) words[i] = zero;
 #endif
 }
 
@@ -326,26 +325,25 @@ void writeVar(const Point& pt, Uint32 n, va_list ap) {
     RingToken token;
     const Uint32 payloadBytes = kVarOffset + extra + plan.areaBytes;
     const Uint32 k = osse::rambo::slotsFor(payloadBytes);
+    // A small record on a sealed ring is composed in the writer's memory and copied into its
+    // slots in one piece. It is sealed after the reservation: the locked add waits for the
+    // composing stores to reach the cache, and the seal then reads them from there instead of
+    // stalling on stores still in flight.
     if (osse::rambo::isSealed(ring) && k == 2) {
-        // The common small record, of a size known here: zeroed, sealed and stored with no
-        // call and no loop of unknown length.
+        // The common case, of a size known here: no call and no loop of unknown length.
         alignas(16) Uint32 rec[32];
-        zeroWithoutStringOp(rec);
+        zeroWithoutStringOp(rec, 8);
         composeVar(reinterpret_cast<Uint8*>(rec), pt, timestamp, extra, plan, ap);
         ringReserve(ring, payloadBytes, &token);
         const Uint32 seal = osse::rambo::sealOf(reinterpret_cast<const Uint8*>(rec), 2);
         osse::rambo::publishWords<osse::rambo::payloadWords(2)>(ring, &token, rec, seal);
     } else if (osse::rambo::isSealed(ring) && k <= kLocalSlots) {
-        // A small record on a sealed ring is composed and sealed in the writer's memory, before
-        // the reservation, and copied into its slots in one piece.
-        Uint32 rec[osse::rambo::payloadWords(kLocalSlots)];
+        alignas(16) Uint32 rec[osse::rambo::payloadWords(kLocalSlots) + 3];
         Uint8* q = reinterpret_cast<Uint8*>(rec);
-        const Uint32 area = osse::rambo::payloadWords(k) * 4;
-        memset(q, 0, area);
+        zeroWithoutStringOp(rec, 4 * k);  // the payload area, 16 k - 3 words
         composeVar(q, pt, timestamp, extra, plan, ap);
-        const Uint32 seal = osse::rambo::sealOf(q, k);
         ringReserve(ring, payloadBytes, &token);
-        osse::rambo::publish(ring, &token, q, area, seal);
+        osse::rambo::publishArea(ring, &token, q);
     } else if (Uint8* p = static_cast<Uint8*>(ringReserve(ring, payloadBytes, &token));
                !osse::rambo::isSealed(ring)) {
         composeVar(p, pt, timestamp, extra, plan, ap);

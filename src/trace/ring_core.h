@@ -187,22 +187,52 @@ struct Sealer {
 // value (the same 64-bit result, which the streaming form above computes term by term). Values
 // are taken in pairs w_i = v_2i + v_2i+1, which halves the chains: B = 2 (sum of i w_i) + (the
 // odd values) + (m - 1) v_m-1 for the last, single-word value.
+//
+// The accumulation, pair by pair from the last one down (the running sum needs that order).
+struct SealSums {
+    Uint64 run = 0, weighted = 0, odd = 0;
+    __attribute__((always_inline)) void pair(Uint32 i, Uint64 v0, Uint64 v1) {
+        odd += v1;
+        run += v0 + v1;            // sum of w_i' for i' >= i
+        if (i != 0) weighted += run;   // adds w_i' once for each 1 <= i'' <= i'
+    }
+    __attribute__((always_inline)) Uint32 value(Uint32 pairs, Uint32 lastWord, Uint32 k) const {
+        const Uint64 last = lastWord;
+        const Uint64 a = run + last;
+        const Uint64 b = 2 * weighted + odd + Uint64(2 * pairs) * last;
+        return foldSeal(kSealMul * a + kSealStep * b, k);
+    }
+};
+
 __attribute__((always_inline)) inline Uint32 sealOf(const Uint8* payload, Uint32 k) {
     const Uint32 pairs = 4 * k - 1;  // 16 k - 4 words before the last one
-    Uint64 run = 0, weighted = 0, odd = 0;
+    SealSums sums;
     for (Uint32 i = pairs; i-- > 0;) {
         Uint64 v[2];
         memcpy(v, payload + 16 * i, 16);
-        odd += v[1];
-        run += v[0] + v[1];            // sum of w_i' for i' >= i
-        if (i != 0) weighted += run;   // adds w_i' once for each 1 <= i'' <= i'
+        sums.pair(i, v[0], v[1]);
     }
     Uint32 lastWord;
     memcpy(&lastWord, payload + 16 * pairs, 4);
-    const Uint64 last = lastWord;
-    const Uint64 a = run + last;
-    const Uint64 b = 2 * weighted + odd + Uint64(2 * pairs) * last;
-    return foldSeal(kSealMul * a + kSealStep * b, k);
+    return sums.value(pairs, lastWord, k);
+}
+
+// Copies the payload area of a k-slot record from `from` (the writer's own memory) to `to` (its
+// slots) and returns its seal, taken from the values copied: one pass instead of a copy and
+// a reading for the seal.
+inline Uint32 copyAndSeal(Uint8* to, const Uint8* from, Uint32 k) {
+    const Uint32 pairs = 4 * k - 1;
+    SealSums sums;
+    for (Uint32 i = pairs; i-- > 0;) {
+        Uint64 v[2];
+        memcpy(v, from + 16 * i, 16);
+        memcpy(to + 16 * i, v, 16);
+        sums.pair(i, v[0], v[1]);
+    }
+    Uint32 lastWord;
+    memcpy(&lastWord, from + 16 * pairs, 4);
+    memcpy(to + 16 * pairs, &lastWord, 4);
+    return sums.value(pairs, lastWord, k);
 }
 
 // ---- The reader's test ----------------------------------------------------------------------
@@ -355,6 +385,24 @@ __attribute__((always_inline)) inline bool publish(RamboControlBlock* cb, RamboR
     memcpy(payload, record, bytes);
     if (bytes < area) memset(payload + bytes, 0, area - bytes);
     storeEnds(cb, token, ~seq ^ seal);
+    return true;
+}
+
+// publish() for a record whose whole payload area the writer holds (zeros after its bytes): the
+// seal is taken while the area is copied into the slots.
+inline bool publishArea(RamboControlBlock* cb, RamboReservation* token, const void* area) {
+    Uint8* payload = static_cast<Uint8*>(token->slot) + RAMBO_SLOT_HEADER_SIZE;
+    if (!isSealed(cb)) {
+        memcpy(payload, area, payloadWords(token->slotCount) * 4);
+        storeEnds(cb, token, ~token->sequence);
+        return true;
+    }
+    if (lapped(cb, token)) {
+        dropLapped(cb, token);
+        return false;
+    }
+    const Uint32 seal = copyAndSeal(payload, static_cast<const Uint8*>(area), token->slotCount);
+    storeEnds(cb, token, ~token->sequence ^ seal);
     return true;
 }
 

@@ -157,8 +157,9 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 }  // namespace
 
 // A writer that stores its record piece by piece seals it as it goes; a reader seals the slots
-// in one go. The two must agree for any way of cutting the payload into pieces (items of any
-// length, unaligned), and a flipped bit anywhere in the payload area must change the seal.
+// in one go, and with the seal a writer takes while copying its record into the slots. They must
+// agree for any way of cutting the payload into pieces (items of any length, unaligned), and a
+// flipped bit anywhere in the payload area must change the seal.
 TEST(RingThreads, PiecewiseSealEqualsTheReadersSealAndCatchesAnyFlippedBit) {
     Uint32 state = 12345;
     auto rnd = [&] { return state = state * 1103515245u + 12345u, state >> 8; };
@@ -176,6 +177,10 @@ TEST(RingThreads, PiecewiseSealEqualsTheReadersSealAndCatchesAnyFlippedBit) {
         }
         s.zerosTo(payloadWords(k));
         ASSERT_EQ(s.value(), sealOf(buf, k)) << "k " << k << " bytes " << used;
+        // The copying writer's seal, and its copy.
+        static Uint8 copy[64 * 64];
+        ASSERT_EQ(copyAndSeal(copy, buf, k), s.value());
+        ASSERT_EQ(memcmp(copy, buf, area), 0);
         const Uint32 bit = rnd() % (area * 8);
         buf[bit / 8] ^= static_cast<Uint8>(1u << (bit % 8));
         ASSERT_NE(sealOf(buf, k), s.value()) << "bit " << bit;
