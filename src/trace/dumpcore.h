@@ -512,6 +512,10 @@ inline Uint32 directRecords(RingParser* p, GTraceRecordView* views, Uint32 max) 
     const Uint32 tailSlot = windowed ? tail % n : 0;
     const Uint32 lapBase = tail - tailSlot;
     const bool oneCompare = (n & (n - 1)) == 0 || lapBase >= n;
+    auto outsideWindow = [&](Uint32 seq, Uint32 physical) {
+        if (!oneCompare) return !inWindowAt(seq, physical, tail, n);
+        return seq != (physical < tailSlot ? lapBase : lapBase - n) + physical;
+    };
     Uint32 next = p->seq.nextSequence, lost = p->seq.lostSlots;
     const Uint8* slot = base;
     const Uint8* last = nullptr;
@@ -523,8 +527,7 @@ inline Uint32 directRecords(RingParser* p, GTraceRecordView* views, Uint32 max) 
         const Uint32 at = static_cast<Uint32>(slot - base) / kSlot;
         if ((word & 0xFFFFu) != RAMBO_SLOT_MARKER || k - 1u >= kMaxRecordSlots ||
             k > static_cast<Uint32>(end - slot) / kSlot || !trailerOk(slot, k, seq, sealed) ||
-            (windowed && (oneCompare ? seq != (physical0 + at < tailSlot ? lapBase : lapBase - n) + physical0 + at
-                                     : !inWindowAt(seq, physical0 + at, tail, n)))) {
+            (windowed && outsideWindow(seq, physical0 + at))) {
             break;
         }
         lost = seq == next ? 0 : missingSlots(p, next, seq);

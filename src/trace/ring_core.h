@@ -181,8 +181,8 @@ struct Sealer {
     }
 };
 
-// Seal of the payload area of a k-slot record at `payload`. With the multipliers M + j S, the
-// sum of v_j (M + j S) is M A + S B, where A is the sum of the values and B the sum of j v_j;
+// The seal in one pass over the area, as readers and copying writers take it. With the
+// multipliers M + j S, the sum of v_j (M + j S) is M A + S B, where A is the sum of the values and B the sum of j v_j;
 // B is built from running sums, so the whole area costs two multiplications instead of one per
 // value (the same 64-bit result, which the streaming form above computes term by term). Values
 // are taken in pairs w_i = v_2i + v_2i+1, which halves the chains: B = 2 (sum of i w_i) + (the
@@ -193,8 +193,8 @@ struct SealSums {
     Uint64 run = 0, weighted = 0, odd = 0;
     __attribute__((always_inline)) void pair(Uint32 i, Uint64 v0, Uint64 v1) {
         odd += v1;
-        run += v0 + v1;            // sum of w_i' for i' >= i
-        if (i != 0) weighted += run;   // adds w_i' once for each 1 <= i'' <= i'
+        run += v0 + v1;               // sum of w_i' for i' >= i
+        if (i != 0) weighted += run;  // adds w_i' once for each 1 <= i'' <= i'
     }
     __attribute__((always_inline)) Uint32 value(Uint32 pairs, Uint32 lastWord, Uint32 k) const {
         const Uint64 last = lastWord;
@@ -204,36 +204,28 @@ struct SealSums {
     }
 };
 
-__attribute__((always_inline)) inline Uint32 sealOf(const Uint8* payload, Uint32 k) {
+// The seal of the payload area of a k-slot record at `from`; with kCopy, the area is copied to
+// `to` on the way (a writer's own memory into its slots: one pass instead of a copy and a
+// reading for the seal, and the seal comes from the values copied).
+template <bool kCopy>
+__attribute__((always_inline)) inline Uint32 sealArea(Uint8* to, const Uint8* from, Uint32 k) {
     const Uint32 pairs = 4 * k - 1;  // 16 k - 4 words before the last one
     SealSums sums;
     for (Uint32 i = pairs; i-- > 0;) {
         Uint64 v[2];
-        memcpy(v, payload + 16 * i, 16);
-        sums.pair(i, v[0], v[1]);
-    }
-    Uint32 lastWord;
-    memcpy(&lastWord, payload + 16 * pairs, 4);
-    return sums.value(pairs, lastWord, k);
-}
-
-// Copies the payload area of a k-slot record from `from` (the writer's own memory) to `to` (its
-// slots) and returns its seal, taken from the values copied: one pass instead of a copy and
-// a reading for the seal.
-inline Uint32 copyAndSeal(Uint8* to, const Uint8* from, Uint32 k) {
-    const Uint32 pairs = 4 * k - 1;
-    SealSums sums;
-    for (Uint32 i = pairs; i-- > 0;) {
-        Uint64 v[2];
         memcpy(v, from + 16 * i, 16);
-        memcpy(to + 16 * i, v, 16);
+        if (kCopy) memcpy(to + 16 * i, v, 16);
         sums.pair(i, v[0], v[1]);
     }
     Uint32 lastWord;
     memcpy(&lastWord, from + 16 * pairs, 4);
-    memcpy(to + 16 * pairs, &lastWord, 4);
+    if (kCopy) memcpy(to + 16 * pairs, &lastWord, 4);
     return sums.value(pairs, lastWord, k);
 }
+__attribute__((always_inline)) inline Uint32 sealOf(const Uint8* payload, Uint32 k) {
+    return sealArea<false>(nullptr, payload, k);
+}
+inline Uint32 copyAndSeal(Uint8* to, const Uint8* from, Uint32 k) { return sealArea<true>(to, from, k); }
 
 // ---- The reader's test ----------------------------------------------------------------------
 // The trailer a record of sequence seq must end with.
