@@ -261,13 +261,17 @@ struct Side {
     OSSIPCQueueHolders* holders;  // null for a segment made without the record
     Uint32 timeout;               // kInfinite for no limit
     DWORD start;
+    Uint64 me;                    // this process as a holder
 
     Side(OSSHIPCQueue* queue, Uint32 timeoutMs)
-        : q(queue), h(queue->header), holders(nullptr), timeout(timeoutMs), start(GetTickCount())
+        : q(queue), h(queue->header), holders(nullptr), timeout(timeoutMs), start(GetTickCount()), me(0)
     {
         if (flags(h) & OSS_QUEUE_HOLDERS) {
             holders = reinterpret_cast<OSSIPCQueueHolders*>(reinterpret_cast<Uint8*>(h) +
                                                             holdersOffset(h->capacity));
+            // Known before any latch is taken: found out the first time (a kernel call), it
+            // would leave a latch held with no holder named for that long.
+            me = selfId();
         }
     }
 
@@ -316,7 +320,7 @@ struct Side {
             if (takeSoon(latch) ||
                 osse_sync::latchAcquireTimed(&latch, budget < kLatchSliceMs ? budget
                                                                              : kLatchSliceMs)) {
-                if (s) __atomic_store_n(s, selfId(), __ATOMIC_RELAXED);
+                if (s) __atomic_store_n(s, me, __ATOMIC_RELAXED);
                 return 0;
             }
             if (broken() || (s && holderDied(s))) return ECF_SEM_WAIT_ABANDONED;
