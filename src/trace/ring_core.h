@@ -182,11 +182,12 @@ struct Sealer {
 };
 
 // The seal in one pass over the area, as readers and copying writers take it. With the
-// multipliers M + j S, the sum of v_j (M + j S) is M A + S B, where A is the sum of the values and B the sum of j v_j;
-// B is built from running sums, so the whole area costs two multiplications instead of one per
-// value (the same 64-bit result, which the streaming form above computes term by term). Values
-// are taken in pairs w_i = v_2i + v_2i+1, which halves the chains: B = 2 (sum of i w_i) + (the
-// odd values) + (m - 1) v_m-1 for the last, single-word value.
+// multipliers M + j S, the sum of v_j (M + j S) is M A + S B, where A is the sum of the values
+// and B the sum of j v_j; B is built from running sums, so the whole area costs two
+// multiplications instead of one per value (the same 64-bit result, which the streaming form
+// above computes term by term). Values are taken in pairs w_i = v_2i + v_2i+1, which halves the
+// chains: B = 2 (sum of i w_i) + (the odd values) + (m - 1) v_m-1 for the last, single-word
+// value.
 //
 // The accumulation, pair by pair from the last one down (the running sum needs that order).
 struct SealSums {
@@ -380,19 +381,14 @@ __attribute__((always_inline)) inline bool publish(RamboControlBlock* cb, RamboR
     return true;
 }
 
-// publish() for a record whose whole payload area the writer holds (zeros after its bytes): the
-// seal is taken while the area is copied into the slots.
+// publish() on a sealed ring for a record whose whole payload area the writer holds (zeros
+// after its bytes): the seal is taken while the area is copied into the slots.
 inline bool publishArea(RamboControlBlock* cb, RamboReservation* token, const void* area) {
-    Uint8* payload = static_cast<Uint8*>(token->slot) + RAMBO_SLOT_HEADER_SIZE;
-    if (!isSealed(cb)) {
-        memcpy(payload, area, payloadWords(token->slotCount) * 4);
-        storeEnds(cb, token, ~token->sequence);
-        return true;
-    }
     if (lapped(cb, token)) {
         dropLapped(cb, token);
         return false;
     }
+    Uint8* payload = static_cast<Uint8*>(token->slot) + RAMBO_SLOT_HEADER_SIZE;
     const Uint32 seal = copyAndSeal(payload, static_cast<const Uint8*>(area), token->slotCount);
     storeEnds(cb, token, ~token->sequence ^ seal);
     return true;
