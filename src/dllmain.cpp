@@ -7,6 +7,7 @@
 #include "mem/mem_internal.h"
 #include "sync/latch_internal.h"
 #include "sync/tick_internal.h"
+#include "trace/rambo_internal.h"
 
 OSSE_API int sqlzThisIsANRVLibrary = 1;
 
@@ -44,8 +45,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
         // At process exit (reserved not null) the other threads are already gone, possibly
         // holding the table's lock, one of the mutexes or the allocator's latch: nothing is
         // freed then, and the leak report does not wait for the latch.
+        if (reserved == nullptr) osse::rambo::releaseStageSlot();
         osse_fault::releaseAtDetach(reserved != nullptr);
         osse_mem::terminate(reserved != nullptr);
+        return TRUE;
+    case DLL_THREAD_DETACH:
+        osse::rambo::freeKeptStage();  // what the thread kept for its trace records
         return TRUE;
     default:
         return TRUE;

@@ -165,15 +165,20 @@ OSSE_C_API OSSErr ramboInitialize(RamboControlBlock* cb, Uint32 bufferSize, Uint
 OSSE_C_API void ramboSetCallBack(RamboFullBufferCallBack callBack);
 /* Starts a new trace sequence: earlier records fall out of the current one. */
 OSSE_C_API OSSErr ramboNewSequence(RamboControlBlock* cb);
-/* Reserves one slot; returns its 52 writable payload bytes. Never fails. */
+/* Reserves one slot; returns its 52 writable payload bytes. Never fails.
+ * The payload address is always token->slot + 8. On a sealed ring it lies in memory of the
+ * writer's own, which ramboSync copies into the record's slots; token->slot then points at
+ * them. A writer lapped while it fills its record thus never stores into slots that a newer
+ * record holds. Bytes of the payload area left unwritten hold zeros or an earlier record's. */
 OSSE_C_API void* ramboReserveOneSlot(RamboControlBlock* cb, RamboReservation* token);
 /* Reserves the slots of a record of payloadBytes (at most RAMBO_MAX_PAYLOAD); returns the
- * writable payload. Never fails. */
+ * writable payload, as ramboReserveOneSlot does. Never fails. */
 OSSE_C_API void* ramboReserveSlots(RamboControlBlock* cb, Uint32 payloadBytes,
                                    RamboReservation* token);
-/* Publishes a reserved record; nothing happens when either pointer or token->slot is null. A
- * writer of a sealed circular ring that was lapped while it held the reservation drops the
- * record instead (counted by ramboGetLappedDrops) and finds token->slot null afterwards. */
+/* Publishes a reserved record; nothing happens when either pointer or token->slot is null.
+ * Afterwards token->slot is the record's first slot. A writer of a sealed circular ring that
+ * was lapped while it held the reservation drops the record instead (counted by
+ * ramboGetLappedDrops) and finds token->slot null afterwards. A token is published once. */
 OSSE_C_API void ramboSync(RamboControlBlock* cb, RamboReservation* token);
 /* The number of records that writers dropped because the ring had come round past their
  * reservation before they published (wrapping rings; 0 for a plain ring). */

@@ -3,9 +3,11 @@
 #include "trace/rambo_internal.h"
 #include "osse/tick.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include <windows.h>
+#include <winternl.h>
 
 namespace osse {
 namespace rambo {
@@ -98,13 +100,38 @@ Uint32 resynchronise(RamboControlBlock* cb) {
     return current;
 }
 
-// The host of the ring in the library: the dumper check above, and the host's yield.
+// The host of the ring in the library: the dumper check above, the host's yield, and a
+// thread-local-storage slot for the memory of caller-filled records. The slot is read in the
+// thread's environment block, as TlsGetValue reads it, but without the call, and without
+// clearing the caller's last error as that call does. A slot beyond the block's own 64 is
+// not used: records then take memory of their own each time.
 void yieldWhileWaiting() { ossYield(); }
+DWORD g_stageSlot = TlsAlloc();
+static_assert(offsetof(TEB, TlsSlots) == (sizeof(void*) == 8 ? 0x1480 : 0xE10), "slots of the thread block");
+TEB* threadBlock() {
+    void* teb;
+#ifdef _WIN64
+    __asm__("movq %%gs:0x30, %0" : "=r"(teb));
+#else
+    __asm__("movl %%fs:0x18, %0" : "=r"(teb));
+#endif
+    return static_cast<TEB*>(teb);
+}
+void** stageWord() {
+    if (g_stageSlot >= 64) return nullptr;
+    return &threadBlock()->TlsSlots[g_stageSlot];
+}
 struct InstallHost {
-    InstallHost() { setHost(Host{dumperRuns, yieldWhileWaiting}); }
+    InstallHost() { setHost(Host{dumperRuns, yieldWhileWaiting, stageWord}); }
 } g_installHost;
 
 }  // namespace
+
+void releaseStageSlot() {
+    freeKeptStage();
+    if (g_stageSlot != TLS_OUT_OF_INDEXES) TlsFree(g_stageSlot);
+    g_stageSlot = TLS_OUT_OF_INDEXES;
+}
 
 }  // namespace rambo
 }  // namespace osse
@@ -170,17 +197,17 @@ OSSErr ramboNewSequence(RamboControlBlock* cb) {
 }
 
 void* ramboReserveOneSlot(RamboControlBlock* cb, RamboReservation* token) {
-    return reserve(cb, RAMBO_ONE_SLOT_PAYLOAD, token);
+    return reserveStaged(cb, RAMBO_ONE_SLOT_PAYLOAD, token);
 }
 
 void* ramboReserveSlots(RamboControlBlock* cb, Uint32 payloadBytes, RamboReservation* token) {
-    return reserve(cb, payloadBytes, token);
+    return reserveStaged(cb, payloadBytes, token);
 }
 
 void ramboSync(RamboControlBlock* cb, RamboReservation* token) {
     if (cb == nullptr || token == nullptr || token->slot == nullptr) return;
     // A dropped record leaves the token without its slot: the writer can count what it lost.
-    if (!sync(cb, token)) token->slot = nullptr;
+    if (!syncStaged(cb, token)) token->slot = nullptr;
 }
 
 OSSErr ramboGetLappedDrops(RamboControlBlock* cb, Uint32* drops) {

@@ -7,4 +7,12 @@
 #include "osse/rambo.h"
 #include "trace/ring_core.h"
 
+namespace osse {
+namespace rambo {
+// When the library is unloaded: frees what the calling thread kept for caller-filled records
+// and the thread-local-storage slot that kept it (the other threads' ends have freed theirs).
+void releaseStageSlot();
+}  // namespace rambo
+}  // namespace osse
+
 #endif

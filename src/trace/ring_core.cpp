@@ -4,14 +4,17 @@
 // through the host hooks.
 #include "trace/ring_core.h"
 
+#include <stdlib.h>
+
 namespace osse {
 namespace rambo {
 namespace {
 
 bool noDumperCheck(RamboControlBlock*) { return true; }
 void noYield() {}
+void** noThreadWord() { return nullptr; }
 
-Host g_host = {noDumperCheck, noYield};
+Host g_host = {noDumperCheck, noYield, noThreadWord};
 
 }  // namespace
 
@@ -194,6 +197,78 @@ void* reserveSlow(RamboControlBlock* cb, Uint32 k, Uint32 seq, RamboReservation*
         }
     }
     return slot + RAMBO_SLOT_HEADER_SIZE;
+}
+
+namespace {
+
+// The caller's memory of a staged record: a slot header's room, then the payload area. Small
+// records, the common case, all take the same size, so that one kept for the thread serves any.
+// It starts zeroed, so that no bytes of this process's heap go into the shared ring; what a
+// caller leaves unwritten of a later record holds an earlier record's bytes, as a slot filled
+// in place would.
+constexpr size_t kKeptBytes = RAMBO_SLOT_HEADER_SIZE + payloadWords(kKeptSlots) * 4;
+
+Uint8* takeStage(Uint32 k) {
+    if (k <= kKeptSlots) {
+        void** kept = g_host.threadWord();
+        if (kept != nullptr && *kept != nullptr) {
+            // Taken out: a reservation made before this one is published gets memory of its own.
+            Uint8* stage = static_cast<Uint8*>(*kept);
+            *kept = nullptr;
+            return stage;
+        }
+        return static_cast<Uint8*>(calloc(1, kKeptBytes));
+    }
+    return static_cast<Uint8*>(calloc(1, RAMBO_SLOT_HEADER_SIZE + payloadWords(k) * 4));
+}
+
+void giveStage(Uint8* stage, Uint32 k) {
+    void** kept = k <= kKeptSlots ? g_host.threadWord() : nullptr;
+    if (kept != nullptr && *kept == nullptr) {
+        *kept = stage;
+    } else {
+        free(stage);
+    }
+}
+
+// Whether the token's slot is the caller's memory rather than the ring's: on a sealed ring
+// every reservation of a record lies in the data area, and only an oversized payload is given
+// the scratch area.
+bool staged(RamboControlBlock* cb, const RamboReservation* token) {
+    const Uint8* slot = static_cast<const Uint8*>(token->slot);
+    const Uint8* data = dataArea(cb);
+    return isSealed(cb) && slot != scratchArea(cb) &&
+           (slot < data || slot >= data + (size_t(cb->slotCount) << kSlotShift));
+}
+
+}  // namespace
+
+void* reserveStaged(RamboControlBlock* cb, Uint32 payload, RamboReservation* token) {
+    void* inPlace = reserve(cb, payload, token);
+    if (!isSealed(cb) || payload > RAMBO_MAX_PAYLOAD) return inPlace;
+    const Uint32 k = token->slotCount;
+    Uint8* stage = takeStage(k);
+    if (stage == nullptr) return inPlace;
+    token->slot = stage;
+    return stage + RAMBO_SLOT_HEADER_SIZE;
+}
+
+bool syncStaged(RamboControlBlock* cb, RamboReservation* token) {
+    if (!staged(cb, token)) return sync(cb, token);
+    Uint8* stage = static_cast<Uint8*>(token->slot);
+    const Uint32 k = token->slotCount;
+    // Sealed rings wrap, and a wrapping ring's record never runs over the end of its buffer.
+    token->slot = dataArea(cb) + ((token->sequence & cb->indexMask) << kSlotShift);
+    const bool published = publishArea(cb, token, stage + RAMBO_SLOT_HEADER_SIZE);
+    giveStage(stage, k);
+    return published;
+}
+
+void freeKeptStage() {
+    if (void** kept = g_host.threadWord()) {
+        free(*kept);
+        *kept = nullptr;
+    }
 }
 
 }  // namespace rambo

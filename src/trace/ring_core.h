@@ -254,12 +254,16 @@ void* reserveSlow(RamboControlBlock* cb, Uint32 k, Uint32 seq, RamboReservation*
 // A payload too large for any record.
 void* reserveOversize(RamboControlBlock* cb, RamboReservation* token);
 
-// What the ring needs from its host while a writer waits for a chunk in auto-dump mode: whether
-// the registered dumper still runs, and a way to give up the processor. The library installs
-// the Windows ones; a native build on ordinary memory has no dumper process.
+// What the ring needs from its host. While a writer waits for a chunk in auto-dump mode:
+// whether the registered dumper still runs, and a way to give up the processor. For records
+// that callers fill (below): the address of a word of the calling thread's own, where the
+// memory of one such record is kept for the thread's next one (null: the host has no such
+// word). The library installs the Windows ones; a native build on ordinary memory has no
+// dumper process and keeps nothing.
 struct Host {
     bool (*dumperRuns)(RamboControlBlock* cb);
     void (*yield)();
+    void** (*threadWord)();
 };
 void setHost(const Host& host);
 
@@ -412,6 +416,26 @@ __attribute__((always_inline)) inline bool publishWords(RamboControlBlock* cb, R
     storeEnds(cb, token, ~token->sequence ^ seal);
     return true;
 }
+
+// ---- Records that the caller fills ----------------------------------------------------------
+// The public reservation hands out memory that the caller fills as it likes and publishes
+// later. Filled in place, such a record would be sealed from its slots, so stores that a lapped
+// writer made into them before the seal was taken would be sealed in: the reader would accept
+// a record holding another writer's bytes. On a sealed ring the caller therefore fills memory
+// of its own, and publication copies it into the slots and seals it on the way, as the trace
+// writers publish their records. A caller lapped meanwhile stored nothing into the ring, and
+// its record is dropped. Plain rings, and a caller whose own memory cannot be had, fill the
+// slots in place as before.
+//
+// The token's slot is the caller's memory until publication (the payload address is always the
+// slot's plus the header), and the record's slot after it; a dropped record leaves it null.
+// The memory of a record of up to kKeptSlots slots is kept for the thread's next one; the host
+// frees it when the thread ends (freeKeptStage).
+constexpr Uint32 kKeptSlots = 8;
+void* reserveStaged(RamboControlBlock* cb, Uint32 payload, RamboReservation* token);
+// False when the writer was lapped and dropped the record.
+bool syncStaged(RamboControlBlock* cb, RamboReservation* token);
+void freeKeptStage();
 
 // The seal of a record held by its writer: `bytes` (a multiple of 4) of it, zeros after.
 inline Uint32 sealOfRecord(const void* record, Uint32 bytes, Uint32 k) {

@@ -1,8 +1,10 @@
-// A writer lapped while it holds a reservation. It reserved its slot, was held up (here: parked
-// on an event) while other writers went round the whole ring, and then stores into a slot that
-// now holds a newer, published record. The newer record's header and trailer survive such
-// stores; the ring's seal is what shows that its payload did not. The parked writer, finding the
-// ring past its reservation when it publishes, drops its record and counts the drop.
+// A writer lapped while it holds a reservation: it reserved its slot and was held up (here:
+// parked on an event) while another writer went round the whole ring. A caller of the public
+// reservation fills memory of its own, so its stores never reach the ring, and it drops its
+// record when it publishes and finds the ring past its reservation. A trace point that passed
+// its lap check just before it lost the processor does store into the slot, which now holds a
+// newer, published record: the newer record's header and trailer survive such stores, and the
+// ring's seal is what shows that its payload did not.
 //
 // The order of events is fixed by the test (the parked thread moves only when released, after
 // the other writer has finished), so the outcome is the same on every run: a re-run cannot
@@ -52,11 +54,10 @@ TEST_F(RamboLap, ParkedWriterIsDroppedAndTheRecordItWroteOverIsReportedLost) {
     HANDLE resume = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     ASSERT_TRUE(reserved && resume);
     RamboReservation parked{};
-    const Uint8* slot = nullptr;  // the parked record's slot (the token loses it when dropped)
+    Uint8* p = nullptr;
     bool released = false;
     std::thread writer([&] {
-        Uint8* p = static_cast<Uint8*>(ramboReserveOneSlot(ring(), &parked));
-        slot = static_cast<const Uint8*>(parked.slot);
+        p = static_cast<Uint8*>(ramboReserveOneSlot(ring(), &parked));
         SetEvent(reserved);
         released = WaitForSingleObject(resume, 60000) == WAIT_OBJECT_0;
         // Its stores, whether or not the ring came round meanwhile.
@@ -64,6 +65,11 @@ TEST_F(RamboLap, ParkedWriterIsDroppedAndTheRecordItWroteOverIsReportedLost) {
         ramboSync(ring(), &parked);
     });
     ASSERT_EQ(WaitForSingleObject(reserved, 60000), WAIT_OBJECT_0);
+    // The caller fills memory of its own; the record's slot follows from its sequence.
+    EXPECT_EQ(p, static_cast<Uint8*>(parked.slot) + 8);
+    Uint8* const slot = reinterpret_cast<Uint8*>(ring()) + ring()->dataOffset +
+                        ((parked.sequence & ring()->indexMask) << 6);
+    EXPECT_NE(parked.slot, slot);
 
     // Another writer goes round the ring more than once with one-slot entry records carrying
     // ids 0 .. 2 (N + 50) - 1 in their first data word. One writer only: two could lap each
@@ -74,6 +80,8 @@ TEST_F(RamboLap, ParkedWriterIsDroppedAndTheRecordItWroteOverIsReportedLost) {
     const Uint32 newer = readAt<Uint32>(slot, 0);
     ASSERT_GT(newer - parked.sequence, n) << "the parked slot holds a record of a later lap";
     ASSERT_NE(ramboCheckRecord(slot, 1, RAMBO_FORMAT_SEALED), 0u);
+    Uint8 before[64];
+    memcpy(before, slot, 64);
 
     SetEvent(resume);
     writer.join();
@@ -81,14 +89,18 @@ TEST_F(RamboLap, ParkedWriterIsDroppedAndTheRecordItWroteOverIsReportedLost) {
     CloseHandle(resume);
     ASSERT_TRUE(released);
 
-    // Dropped and counted; the newer record's header and trailer are still there, its payload
-    // is the parked writer's, and the reader's test refuses it.
+    // Dropped and counted, and the newer record untouched.
     Uint32 drops = 0;
     ASSERT_EQ(ramboGetLappedDrops(ring(), &drops), 0u);
     EXPECT_EQ(drops, 1u);
     EXPECT_EQ(parked.slot, nullptr) << "the writer is told its record was dropped";
+    EXPECT_EQ(memcmp(slot, before, 64), 0) << "a lapped caller's stores reach the ring";
+
+    // The stores of a trace point that passed its lap check before it lost the processor: the
+    // newer record's header and trailer are still there, its payload is not, and the reader's
+    // test refuses it.
+    for (Uint32 i = 8; i < 8 + RAMBO_ONE_SLOT_PAYLOAD; i += 4) memcpy(slot + i, &kParkedFill, 4);
     EXPECT_EQ(readAt<Uint32>(slot, 0), newer);
-    EXPECT_EQ(readAt<Uint32>(slot, 8), kParkedFill);
     EXPECT_EQ(ramboCheckRecord(slot, 1, RAMBO_FORMAT_SEALED), 0u);
     Uint32 plainTrailer = ~newer;
     EXPECT_NE(readAt<Uint32>(slot, 60), plainTrailer)

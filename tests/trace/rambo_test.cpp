@@ -450,6 +450,51 @@ TEST(RamboReserve, OversizePayloadTakesNoSlots)
     EXPECT_EQ(b.cb()->nextSequence, 0u);
 }
 
+// On a sealed ring a caller fills memory of its own, and publication copies it into the
+// record's slots: reservations held at the same time (small ones, which reuse memory kept for
+// the thread, and large ones) each keep their bytes, whichever order and thread publish them,
+// and nothing shows in the ring before publication.
+TEST(RamboReserve, CallersFillMemoryOfTheirOwnThatPublicationCopies)
+{
+    for (const Uint32 mode : {RAMBO_MODE_CIRCULAR, RAMBO_MODE_AUTODUMP}) {
+        SCOPED_TRACE(mode);
+        Buffer b(ramboGetAllocSize(kS));
+        ASSERT_EQ(ramboInitialize(b.cb(), kS, mode), 0u);
+        ASSERT_EQ(b.format(), RAMBO_FORMAT_SEALED);
+        const Uint32 sizes[] = {52, 0, 500, 501, 4000, RAMBO_MAX_PAYLOAD, 52};
+        const Uint32 count = sizeof sizes / sizeof sizes[0];
+        RamboReservation t[count];
+        Uint8* p[count];
+        for (Uint32 i = 0; i < count; ++i) {
+            p[i] = static_cast<Uint8*>(sizes[i] == 52 ? ramboReserveOneSlot(b.cb(), &t[i])
+                                                      : ramboReserveSlots(b.cb(), sizes[i], &t[i]));
+            EXPECT_EQ(p[i], static_cast<Uint8*>(t[i].slot) + 8) << i;
+            memset(p[i], 0xA0 + i, sizes[i]);
+        }
+        for (Uint32 i = 0; i < count; ++i) {
+            EXPECT_FALSE(isRecord(b.format(), b.slot(t[i].sequence & (kN - 1)))) << i;
+        }
+        // Last reserved first; every other one from a thread that did not reserve it.
+        for (Uint32 i = count; i-- > 0;) {
+            if (i % 2) {
+                std::thread([&] { ramboSync(b.cb(), &t[i]); }).join();
+            } else {
+                ramboSync(b.cb(), &t[i]);
+            }
+            const Uint8* slot = b.slot(t[i].sequence & (kN - 1));
+            ASSERT_EQ(t[i].slot, slot) << i;
+            Uint32 seq = 0, k = 0;
+            ASSERT_TRUE(isRecord(b.format(), slot, &seq, &k)) << i;
+            EXPECT_EQ(seq, t[i].sequence);
+            Uint32 differing = 0;
+            for (Uint32 j = 0; j < 64 * k - 12; ++j) {
+                differing += slot[8 + j] != (j < sizes[i] ? 0xA0 + i : 0);
+            }
+            EXPECT_EQ(differing, 0u) << "payload, then zeros: record " << i;
+        }
+    }
+}
+
 TEST(RamboAutoDump, FillCountsSplitAcrossChunks)
 {
     Buffer b(ramboGetAllocSize(kS));
