@@ -4,7 +4,9 @@
 // writer's words, lap check before the stores). Same block, same binary, same run; best of
 // several rounds each, so that a disturbance of the machine hits one round, not one side.
 // Also records with items (two and five slots), where the sealed writer seals the caller's
-// bytes.
+// bytes, and a one-slot record filled by a caller of the public reservation (in the slot
+// itself on the plain ring; in memory of the writer's own, copied and sealed at publication,
+// on the sealed one).
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>

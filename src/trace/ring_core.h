@@ -428,7 +428,7 @@ __attribute__((always_inline)) inline bool publishWords(RamboControlBlock* cb, R
 // slots in place as before.
 //
 // The token's slot is the caller's memory until publication (the payload address is always the
-// slot's plus the header), and the record's slot after it; a dropped record leaves it null.
+// slot's plus the header), and the record's slot after it.
 // The memory of a record of up to kKeptSlots slots is kept for the thread's next one; the host
 // frees it when the thread ends (freeKeptStage).
 constexpr Uint32 kKeptSlots = 8;
