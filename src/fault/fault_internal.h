@@ -8,8 +8,18 @@
 
 namespace osse_fault {
 
-// This thread's thread block (TEB).
-void* currentTeb();
+// This thread's thread block (TEB): its self pointer, read segment-relative as NtCurrentTeb
+// reads it (GCC takes NtCurrentTeb's read for one through a null pointer and warns about it).
+inline void* currentTeb()
+{
+    void* teb;
+#ifdef _WIN64
+    __asm__("movq %%gs:0x30, %0" : "=r"(teb));
+#else
+    __asm__("movl %%fs:0x18, %0" : "=r"(teb));
+#endif
+    return teb;
+}
 
 // Copies size bytes at address into buffer without ever faulting (ReadProcessMemory on this
 // process); false when any byte cannot be read.

@@ -298,16 +298,6 @@ Uint32 unwindCurrentStack(CONTEXT* ctx, Uint32 drop, Uint32 skip, void** out, Ui
 
 namespace osse_fault {
 
-// NtCurrentTeb reads the block's self pointer segment-relative (%fs:0x18 on x86, %gs:0x30 on
-// x86_64); GCC 12 takes that read for one through a null pointer and warns about it.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Warray-bounds"
-__attribute__((noinline)) void* currentTeb()
-{
-    return NtCurrentTeb();
-}
-#pragma GCC diagnostic pop
-
 bool readable(const void* address, SIZE_T size)
 {
     // ReadProcessMemory alone is not enough: some systems read a no-access page through it.

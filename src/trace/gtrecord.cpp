@@ -160,7 +160,7 @@ void writeFixed(const Point& pt) {
     }
     ringReserve(ring, bytes, &token);
     if (!osse::rambo::isSealed(ring)) {
-        osse::rambo::publish(ring, &token, rec, bytes, 0);
+        osse::rambo::publishPlain(ring, &token, rec, bytes);
     } else if (pt.hasExtra) {
         osse::rambo::publishWords<kExtraPayload / 4>(ring, &token, rec,
                                                      osse::rambo::sealOf(reinterpret_cast<const Uint8*>(rec), 2));

@@ -1,6 +1,7 @@
 // Trace ring buffer: the exported operations, sequences, the auto-dump switches and the
 // dumper registration (the reservation and publication themselves are in ring_core).
 #include "trace/rambo_internal.h"
+#include "fault/fault_internal.h"
 #include "osse/tick.h"
 
 #include <stdlib.h>
@@ -108,18 +109,9 @@ Uint32 resynchronise(RamboControlBlock* cb) {
 void yieldWhileWaiting() { ossYield(); }
 DWORD g_stageSlot = TlsAlloc();
 static_assert(offsetof(TEB, TlsSlots) == (sizeof(void*) == 8 ? 0x1480 : 0xE10), "slots of the thread block");
-TEB* threadBlock() {
-    void* teb;
-#ifdef _WIN64
-    __asm__("movq %%gs:0x30, %0" : "=r"(teb));
-#else
-    __asm__("movl %%fs:0x18, %0" : "=r"(teb));
-#endif
-    return static_cast<TEB*>(teb);
-}
 void** stageWord() {
     if (g_stageSlot >= 64) return nullptr;
-    return &threadBlock()->TlsSlots[g_stageSlot];
+    return &static_cast<TEB*>(osse_fault::currentTeb())->TlsSlots[g_stageSlot];
 }
 struct InstallHost {
     InstallHost() { setHost(Host{dumperRuns, yieldWhileWaiting, stageWord}); }

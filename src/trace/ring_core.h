@@ -360,33 +360,18 @@ inline bool sync(RamboControlBlock* cb, RamboReservation* token) {
     return true;
 }
 
-// Publication of a record whose payload the writer holds in its own memory (`record`, `bytes`
-// long; the rest of the payload area up to the trailer is zeroed): the lap check comes before
-// any store into the ring, and the seal is taken from the writer's copy, so that stores of a
-// lapped writer landing in the slots meanwhile are caught by readers. `seal` is
-// sealOfRecord(record, bytes, k) computed by the caller, or any value for a plain ring.
-__attribute__((always_inline)) inline bool publish(RamboControlBlock* cb, RamboReservation* token, const void* record,
-                    Uint32 bytes, Uint32 seal) {
-    Uint8* payload = static_cast<Uint8*>(token->slot) + RAMBO_SLOT_HEADER_SIZE;
-    const Uint32 seq = token->sequence;
-    if (!isSealed(cb)) {
-        memcpy(payload, record, bytes);
-        storeEnds(cb, token, ~seq);
-        return true;
-    }
-    if (lapped(cb, token)) {
-        dropLapped(cb, token);
-        return false;
-    }
-    const Uint32 area = payloadWords(token->slotCount) * 4;
-    memcpy(payload, record, bytes);
-    if (bytes < area) memset(payload + bytes, 0, area - bytes);
-    storeEnds(cb, token, ~seq ^ seal);
-    return true;
+// Publication on a plain ring of a record whose payload the writer holds in its own memory
+// (`record`, `bytes` long).
+__attribute__((always_inline)) inline void publishPlain(RamboControlBlock* cb, RamboReservation* token,
+                                                        const void* record, Uint32 bytes) {
+    memcpy(static_cast<Uint8*>(token->slot) + RAMBO_SLOT_HEADER_SIZE, record, bytes);
+    storeEnds(cb, token, ~token->sequence);
 }
 
-// publish() on a sealed ring for a record whose whole payload area the writer holds (zeros
-// after its bytes): the seal is taken while the area is copied into the slots.
+// Publication on a sealed ring of a record whose whole payload area the writer holds in its own
+// memory (zeros after its bytes). The lap check comes before any store into the ring, and the
+// seal is taken from the writer's copy while it is copied into the slots, so that stores of a
+// lapped writer landing in the slots meanwhile are caught by readers.
 inline bool publishArea(RamboControlBlock* cb, RamboReservation* token, const void* area) {
     if (lapped(cb, token)) {
         dropLapped(cb, token);
@@ -398,7 +383,7 @@ inline bool publishArea(RamboControlBlock* cb, RamboReservation* token, const vo
     return true;
 }
 
-// publish() for a record of a fixed number of words known at compile time (the one-slot and
+// publishArea() for a record of a fixed number of words known at compile time (the one-slot and
 // two-slot records of the trace writers): the words are stored one by one, as the plain path
 // stores them, with no call.
 template <Uint32 kWords, Uint32 kSlots = (kWords * 4 + RAMBO_SLOT_HEADER_SIZE + RAMBO_SLOT_TRAILER_SIZE + RAMBO_SLOT_SIZE - 1) / RAMBO_SLOT_SIZE>
@@ -436,15 +421,6 @@ void* reserveStaged(RamboControlBlock* cb, Uint32 payload, RamboReservation* tok
 // False when the writer was lapped and dropped the record.
 bool syncStaged(RamboControlBlock* cb, RamboReservation* token);
 void freeKeptStage();
-
-// The seal of a record held by its writer: `bytes` (a multiple of 4) of it, zeros after.
-inline Uint32 sealOfRecord(const void* record, Uint32 bytes, Uint32 k) {
-    if (bytes == payloadWords(k) * 4) return sealOf(static_cast<const Uint8*>(record), k);
-    Sealer s(k);
-    s.wordsAt(static_cast<const Uint8*>(record), bytes / 4);
-    s.zerosTo(payloadWords(k));
-    return s.value();
-}
 
 }  // namespace rambo
 }  // namespace osse

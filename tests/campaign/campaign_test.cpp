@@ -410,7 +410,7 @@ void traceRound(Campaign& c, Uint32 mode, const char* structure)
     for (int i = 0; i < 8; ++i) args.push_back({name, std::to_string(i + 1)});
     auto workers = c.start("campaign_trace_writer", args);
     // Writers die anywhere in their writes: mostly inside a trace call, between reserving their
-    // slots and publishing them. (A hook that parks a writer exactly there is to be wired in.)
+    // slots and publishing them (a writer held exactly there is the lap tests' own case).
     // Auto-dump: in every other round (at random) the streamer is killed first, else it drains
     // the ring all along while the writers are killed (OSSE_CAMPAIGN_LIVE_STREAMER=0: always
     // killed first).

@@ -112,9 +112,12 @@ bool writeRecord(RamboControlBlock* cb, Uint32 writer, Uint32 counter, Uint8* sc
     reserve(cb, length, &t);
     if (seqOut) *seqOut = t.sequence;
     fillPayload(scratch, writer, counter);
-    const Uint32 seal = isSealed(cb) ? sealOfRecord(scratch, (length + 3) & ~3u, t.slotCount) : 0;
-    if (length % 4) memset(scratch + length, 0, 4 - length % 4);
-    return publish(cb, &t, scratch, (length + 3) & ~3u, seal);
+    if (!isSealed(cb)) {
+        publishPlain(cb, &t, scratch, length);
+        return true;
+    }
+    memset(scratch + length, 0, payloadWords(t.slotCount) * 4 - length);
+    return publishArea(cb, &t, scratch);
 }
 
 // The reader's copy of ring memory that writers are storing into: it races with their payload
@@ -290,7 +293,7 @@ TEST(RingThreads, WritersAndAReaderNeverSeeATornRecord) {
                         } else if (checked) {
                             lateStores[w] += lappedNow;
                             fillPayload(scratch.data(), w, n);
-                            const Uint32 seal = sealOfRecord(scratch.data(), RAMBO_ONE_SLOT_PAYLOAD, 1);
+                            const Uint32 seal = sealOf(scratch.data(), 1);
                             storeLapped(p, scratch.data(), RAMBO_ONE_SLOT_PAYLOAD);
                             storeEnds(ring.cb(), &t, ~seq ^ seal);
                             ok = true;
